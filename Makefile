@@ -1,0 +1,45 @@
+# Front door. `make` builds both trees, `make test` runs every test, `make run` boots the image in
+# QEMU with OVMF. Every target installs what the machine is missing first.
+BUILD       ?= build
+HOST_DIR    := $(BUILD)/host
+IMAGE_DIR   := $(BUILD)/image
+BENCH_DIR   := $(BUILD)/bench
+IMAGE       := $(IMAGE_DIR)/Quillon.efi
+JOBS        ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps host image test run fuzz bench clean
+
+all: host image
+
+deps:
+	@tools/install-deps.sh
+
+image: deps
+	@cmake -S . -B $(IMAGE_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/UefiX64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(IMAGE_DIR) -j $(JOBS)
+
+host: deps
+	@cmake -S . -B $(HOST_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Debug \
+	    -DQUILLON_SANITIZE=ON -DQUILLON_EFI=$(abspath $(IMAGE)) >/dev/null
+	@cmake --build $(HOST_DIR) -j $(JOBS)
+
+test: image host
+	@cd $(HOST_DIR) && ctest --output-on-failure -j $(JOBS)
+
+run: image
+	@tools/run-qemu.sh --image $(IMAGE) --out out
+
+fuzz: host
+	@mkdir -p $(HOST_DIR)/fuzz/corpus
+	@$(HOST_DIR)/fuzz/format_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(HOST_DIR)/fuzz/ $(HOST_DIR)/fuzz/corpus fuzz/corpus
+
+bench: image
+	@cmake -S . -B $(BENCH_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Release \
+	    -DQUILLON_SANITIZE=OFF >/dev/null
+	@cmake --build $(BENCH_DIR) -j $(JOBS) --target format_bench report_driver
+	@tools/bench.sh $(BENCH_DIR) $(IMAGE)
+
+clean:
+	rm -rf $(BUILD) out

@@ -1,0 +1,17 @@
+// The application: shell entry, the boot-logo report and the saving of the logo file.
+#pragma once
+
+#include "firmware/SystemTable.h"
+#include "firmware/Uefi.h"
+
+// The image entry point: records the firmware tables, makes sure a shell started it, then reports.
+// Returns the report's status, or all bits set when no shell protocol is on the image handle.
+extern "C" EFI_STATUS EFIAPI AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
+
+// Reports the ACPI tables and every BGRT logo, saving each logo in turn. Returns the status of the
+// first save that failed, or success.
+EFI_STATUS ReportBootLogo();
+
+// Writes Size bytes from ImageAddress to "BIOSLogo.bmp" in the root of the first file-system
+// volume, leaving the file exactly that long. Prints its own failures.
+EFI_STATUS SaveLogoFile(UINT64 ImageAddress, UINT64 Size);

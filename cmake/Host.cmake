@@ -1,0 +1,33 @@
+# The host tree: the same sources as the image, built with sanitizers and tested against the
+# simulated firmware; the fuzz target, the benchmark and the tests that boot the image in QEMU.
+option(QUILLON_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
+set(QUILLON_EFI "" CACHE FILEPATH "The built Quillon.efi, for the image checks and the QEMU tests")
+
+enable_testing()
+find_package(GTest REQUIRED)
+find_package(benchmark REQUIRED)
+find_package(fmt REQUIRED)
+include(GoogleTest)
+
+set(QUILLON_WARNINGS -Wall -Wextra -Werror)
+set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+if(QUILLON_SANITIZE)
+  add_compile_options(${SANITIZERS})
+  add_link_options(${SANITIZERS})
+endif()
+
+add_library(quillon_core STATIC ${QUILLON_SOURCES})
+target_include_directories(quillon_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(quillon_core PRIVATE ${QUILLON_WARNINGS})
+
+add_library(quillon_sim STATIC sim/SimFirmware.cpp sim/SimFileSystem.cpp sim/AcpiBuilder.cpp)
+target_link_libraries(quillon_sim PUBLIC quillon_core)
+target_compile_options(quillon_sim PRIVATE ${QUILLON_WARNINGS})
+
+add_subdirectory(tests)
+add_subdirectory(bench)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  add_subdirectory(fuzz)
+else()
+  message(WARNING "The fuzz target needs clang; it is left out of this tree")
+endif()

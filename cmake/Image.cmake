@@ -1,0 +1,22 @@
+# Quillon.efi: freestanding, no exceptions or RTTI, no red zone, stack protector or stack probes.
+set(QUILLON_IMAGE_FLAGS
+  -ffreestanding -nostdlibinc -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -mno-red-zone -fno-stack-protector -mno-stack-arg-probe -fno-asynchronous-unwind-tables -fno-unwind-tables
+  -Os -Wall -Wextra -Werror -Wframe-larger-than=1024
+)
+
+add_executable(Quillon ${QUILLON_SOURCES} base/Memory.cpp)
+set_target_properties(Quillon PROPERTIES SUFFIX .efi)
+target_include_directories(Quillon PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(Quillon PRIVATE ${QUILLON_IMAGE_FLAGS})
+target_link_options(Quillon PRIVATE
+  /subsystem:efi_application /entry:AppEntry /nodefaultlib /opt:ref /opt:icf /debug:none
+  /merge:.rdata=.text /merge:.pdata=.text
+)
+
+# Every image is checked as it is made: PE32+, EFI application, x86-64, relocatable, no imports.
+find_program(LLVM_READOBJ NAMES llvm-readobj-19 llvm-readobj REQUIRED)
+add_custom_command(TARGET Quillon POST_BUILD
+  COMMAND ${CMAKE_SOURCE_DIR}/tools/check-image.sh ${LLVM_READOBJ} $<TARGET_FILE:Quillon>
+  VERBATIM
+)

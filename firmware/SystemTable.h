@@ -1,0 +1,132 @@
+// EFI_SYSTEM_TABLE and EFI_BOOT_SERVICES in their complete member order. Services this program
+// never calls are plain pointers: only their size matters, for the offsets of those it does call.
+#pragma once
+
+#include "firmware/SimpleTextOutput.h"
+#include "firmware/Uefi.h"
+
+struct EFI_TABLE_HEADER {
+  UINT64 Signature;
+  UINT32 Revision;
+  UINT32 HeaderSize;
+  UINT32 CRC32;
+  UINT32 Reserved;
+};
+static_assert(sizeof(EFI_TABLE_HEADER) == 24);
+
+enum EFI_MEMORY_TYPE : UINT32 {
+  EfiReservedMemoryType,
+  EfiLoaderCode,
+  EfiLoaderData,
+  EfiBootServicesCode,
+  EfiBootServicesData,
+};
+static_assert(EfiBootServicesData == 4);
+
+enum EFI_LOCATE_SEARCH_TYPE : UINT32 { AllHandles, ByRegisterNotify, ByProtocol };
+
+constexpr UINT32 EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL = 0x01;
+constexpr UINT32 EFI_OPEN_PROTOCOL_GET_PROTOCOL = 0x02;
+
+typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_POOL)(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer);
+typedef EFI_STATUS(EFIAPI *EFI_FREE_POOL)(VOID *Buffer);
+typedef EFI_STATUS(EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
+                                              EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle,
+                                              UINT32 Attributes);
+typedef EFI_STATUS(EFIAPI *EFI_LOCATE_PROTOCOL)(const EFI_GUID *Protocol, VOID *Registration, VOID **Interface);
+
+struct EFI_BOOT_SERVICES {
+  EFI_TABLE_HEADER Hdr;
+
+  void *RaiseTPL;
+  void *RestoreTPL;
+
+  void *AllocatePages;
+  void *FreePages;
+  void *GetMemoryMap;
+  EFI_ALLOCATE_POOL AllocatePool;
+  EFI_FREE_POOL FreePool;
+
+  void *CreateEvent;
+  void *SetTimer;
+  void *WaitForEvent;
+  void *SignalEvent;
+  void *CloseEvent;
+  void *CheckEvent;
+
+  void *InstallProtocolInterface;
+  void *ReinstallProtocolInterface;
+  void *UninstallProtocolInterface;
+  void *HandleProtocol;
+  void *Reserved;
+  void *RegisterProtocolNotify;
+  void *LocateHandle;
+  void *LocateDevicePath;
+  void *InstallConfigurationTable;
+
+  void *LoadImage;
+  void *StartImage;
+  void *Exit;
+  void *UnloadImage;
+  void *ExitBootServices;
+
+  void *GetNextMonotonicCount;
+  void *Stall;
+  void *SetWatchdogTimer;
+
+  void *ConnectController;
+  void *DisconnectController;
+
+  EFI_OPEN_PROTOCOL OpenProtocol;
+  void *CloseProtocol;
+  void *OpenProtocolInformation;
+
+  void *ProtocolsPerHandle;
+  void *LocateHandleBuffer;
+  EFI_LOCATE_PROTOCOL LocateProtocol;
+  void *InstallMultipleProtocolInterfaces;
+  void *UninstallMultipleProtocolInterfaces;
+
+  void *CalculateCrc32;
+
+  void *CopyMem;
+  void *SetMem;
+  void *CreateEventEx;
+};
+static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == 64);
+static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == 72);
+static_assert(offsetof(EFI_BOOT_SERVICES, InstallConfigurationTable) == 192);
+static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocol) == 280);
+static_assert(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == 320);
+static_assert(sizeof(EFI_BOOT_SERVICES) == 376);
+
+struct EFI_CONFIGURATION_TABLE {
+  EFI_GUID VendorGuid;
+  VOID *VendorTable;
+};
+static_assert(sizeof(EFI_CONFIGURATION_TABLE) == 24);
+
+struct EFI_SYSTEM_TABLE {
+  EFI_TABLE_HEADER Hdr;
+  CHAR16 *FirmwareVendor;
+  UINT32 FirmwareRevision;
+  EFI_HANDLE ConsoleInHandle;
+  void *ConIn;
+  EFI_HANDLE ConsoleOutHandle;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ConOut;
+  EFI_HANDLE StandardErrorHandle;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *StdErr;
+  void *RuntimeServices;
+  EFI_BOOT_SERVICES *BootServices;
+  UINTN NumberOfTableEntries;
+  EFI_CONFIGURATION_TABLE *ConfigurationTable;
+};
+static_assert(offsetof(EFI_SYSTEM_TABLE, ConOut) == 64);
+static_assert(offsetof(EFI_SYSTEM_TABLE, BootServices) == 96);
+static_assert(offsetof(EFI_SYSTEM_TABLE, NumberOfTableEntries) == 104);
+static_assert(offsetof(EFI_SYSTEM_TABLE, ConfigurationTable) == 112);
+static_assert(sizeof(EFI_SYSTEM_TABLE) == 120);
+
+// Set once by AppEntry before anything else runs, read afterwards.
+extern EFI_SYSTEM_TABLE *gSystemTable;
+extern EFI_BOOT_SERVICES *gBootServices;

@@ -1,0 +1,74 @@
+// Basic UEFI data types, the status word and the calling convention, as the firmware lays them out.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Firmware entry points use the Microsoft x64 convention; on the image target it is the default,
+// on the host the attribute makes simulated firmware and real callers agree.
+#define EFIAPI __attribute__((ms_abi))
+
+typedef uint8_t BOOLEAN;
+typedef int64_t INTN;
+typedef uint64_t UINTN;
+typedef uint8_t UINT8;
+typedef uint16_t UINT16;
+typedef uint32_t UINT32;
+typedef uint64_t UINT64;
+typedef int64_t INT64;
+typedef int32_t INT32;
+typedef char CHAR8;
+typedef char16_t CHAR16;  // UCS-2, so u"..." literals are firmware strings
+typedef void VOID;
+typedef void *EFI_HANDLE;
+typedef void *EFI_EVENT;
+typedef UINT64 EFI_PHYSICAL_ADDRESS;
+
+// An open 64-bit value: firmware may return codes this program has no name for.
+typedef UINTN EFI_STATUS;
+
+constexpr EFI_STATUS EFI_ERROR_BIT = 0x8000000000000000ull;
+
+constexpr bool EFI_ERROR(EFI_STATUS Status) { return (Status & EFI_ERROR_BIT) != 0; }
+constexpr EFI_STATUS EfiErrorCode(UINTN Code) { return EFI_ERROR_BIT | Code; }
+
+constexpr EFI_STATUS EFI_SUCCESS = 0;
+constexpr EFI_STATUS EFI_WARN_DELETE_FAILURE = 2;
+constexpr EFI_STATUS EFI_LOAD_ERROR = EfiErrorCode(1);
+constexpr EFI_STATUS EFI_INVALID_PARAMETER = EfiErrorCode(2);
+constexpr EFI_STATUS EFI_UNSUPPORTED = EfiErrorCode(3);
+constexpr EFI_STATUS EFI_BAD_BUFFER_SIZE = EfiErrorCode(4);
+constexpr EFI_STATUS EFI_BUFFER_TOO_SMALL = EfiErrorCode(5);
+constexpr EFI_STATUS EFI_DEVICE_ERROR = EfiErrorCode(7);
+constexpr EFI_STATUS EFI_WRITE_PROTECTED = EfiErrorCode(8);
+constexpr EFI_STATUS EFI_OUT_OF_RESOURCES = EfiErrorCode(9);
+constexpr EFI_STATUS EFI_VOLUME_FULL = EfiErrorCode(11);
+constexpr EFI_STATUS EFI_NO_MEDIA = EfiErrorCode(12);
+constexpr EFI_STATUS EFI_NOT_FOUND = EfiErrorCode(14);
+constexpr EFI_STATUS EFI_ACCESS_DENIED = EfiErrorCode(15);
+constexpr EFI_STATUS EFI_ABORTED = EfiErrorCode(21);
+constexpr EFI_STATUS EFI_COMPROMISED_DATA = EfiErrorCode(33);
+
+struct EFI_GUID {
+  UINT32 Data1;
+  UINT16 Data2;
+  UINT16 Data3;
+  UINT8 Data4[8];
+};
+static_assert(sizeof(EFI_GUID) == 16);
+
+struct EFI_TIME {
+  UINT16 Year;
+  UINT8 Month;
+  UINT8 Day;
+  UINT8 Hour;
+  UINT8 Minute;
+  UINT8 Second;
+  UINT8 Pad1;
+  UINT32 Nanosecond;
+  int16_t TimeZone;
+  UINT8 Daylight;
+  UINT8 Pad2;
+};
+static_assert(sizeof(EFI_TIME) == 16);
+static_assert(offsetof(EFI_TIME, Minute) == 5);

@@ -1,0 +1,422 @@
+// The format engine. Per format character: scan the directive into a Field, fetch its argument
+// and build its text, then emit the text with its padding. Every write goes through one bound, the
+// end of the buffer less room for the terminator, so no width or precision can run past it.
+#include "base/BoundedLength.h"
+#include "base/Unaligned.h"
+#include "print/FormatInternal.h"
+#include "print/Print.h"
+
+namespace {
+
+constexpr UINT64 kMaximumLength = 1000000;
+constexpr UINTN kCallerFlags = FMT_IN_WIDE | FMT_OUT_WIDE;
+
+struct Output {
+  UINT8 *Position;
+  UINT8 *End;  // the last unit is kept for the terminator
+  UINTN Unit;
+};
+
+struct ArgumentCursor {
+  const UINT64 *Slots;
+  UINTN Count;
+  UINTN Next;
+};
+
+// A directive's settings and its text, as scanned and fetched.
+struct Field {
+  UINTN Flags;
+  UINT64 Width;
+  UINT64 Precision;
+  CHAR8 Prefix;  // 0, ' ', '+' or '-'
+  bool ZeroFill;
+  bool Grouping;
+  UINTN GroupCounter;
+  const VOID *Text;
+  UINT64 Count;  // numbers only; other texts are counted when emitted
+  CHAR16 Character[2];  // the text of a one-character conversion
+};
+
+// A directive asking for more arguments than were passed reads 0, never past the list.
+inline UINT64 TakeSlot(ArgumentCursor &Arguments) {
+  return Arguments.Next < Arguments.Count ? Arguments.Slots[Arguments.Next++] : 0;
+}
+
+inline UINT16 ReadUnit(const UINT8 *Text, UINTN Unit) {
+  return Unit == 2 ? LoadUnaligned16(Text) : *Text;
+}
+
+inline void StoreUnit(UINT8 *Position, UINT16 Character, UINTN Unit) {
+  if (Unit == 2) {
+    __builtin_memcpy(Position, &Character, 2);
+  } else {
+    *Position = (UINT8)Character;
+  }
+}
+
+inline void PutChar(Output &Out, UINT16 Character) {
+  if (Out.Position < Out.End) {
+    StoreUnit(Out.Position, Character, Out.Unit);
+    Out.Position += Out.Unit;
+  }
+}
+
+inline void Fill(Output &Out, INT64 Count, UINT16 Character) {
+  Out.Position = FillChars(Out.Position, Out.End, Count, Character, Out.Unit);
+}
+
+inline UINTN RoomLeft(const Output &Out) { return (UINTN)(Out.End - Out.Position) / Out.Unit; }
+
+inline bool IsSpecial(UINT16 Character) {
+  return Character == '%' || Character == '\n' || Character == '\r' || Character == 0;
+}
+
+// Copies format characters up to the next '%', line end or terminator, as far as room allows;
+// each is its own one-character text with nothing around it. Returns the first character not copied.
+const UINT8 *CopyLiteralRun(Output &Out, const UINT8 *Format, UINTN InUnit) {
+  UINTN Room = RoomLeft(Out);
+  UINT8 *To = Out.Position;
+  if (InUnit == 2 && Out.Unit == 2) {
+    for (; Room != 0; Room--, Format += 2, To += 2) {
+      UINT16 Character = LoadUnaligned16(Format);
+      if (IsSpecial(Character)) break;
+      __builtin_memcpy(To, &Character, 2);
+    }
+  } else if (InUnit == 1 && Out.Unit == 1) {
+    for (; Room != 0; Room--, Format++, To++) {
+      UINT8 Character = *Format;
+      if (IsSpecial(Character)) break;
+      *To = Character;
+    }
+  } else {
+    for (; Room != 0; Room--, Format += InUnit, To += Out.Unit) {
+      UINT16 Character = ReadUnit(Format, InUnit);
+      if (IsSpecial(Character)) break;
+      StoreUnit(To, Character, Out.Unit);
+    }
+  }
+  Out.Position = To;
+  return Format;
+}
+
+// '\n' or '\r' at Format: a following partner is consumed too, and the pair becomes "\r\n"; a lone
+// '\r' stays alone. Returns the last format character used.
+const UINT8 *LineEndText(const UINT8 *Format, UINTN InUnit, const CHAR8 **Text) {
+  UINT16 Character = ReadUnit(Format, InUnit);
+  UINT16 Next = ReadUnit(Format + InUnit, InUnit);
+  if (Character == '\n') {
+    *Text = "\r\n";
+    return Next == '\r' ? Format + InUnit : Format;
+  }
+  if (Next == '\n') {
+    *Text = "\r\n";
+    return Format + InUnit;
+  }
+  *Text = "\r";
+  return Format;
+}
+
+UINT64 CountUnits(const VOID *Text, UINTN TextUnit, UINT64 Limit) {
+  UINT64 Count = 0;
+  if (TextUnit == 2) {
+    const UINT8 *Units = (const UINT8 *)Text;
+    while (Count < Limit && LoadUnaligned16(Units + 2 * Count) != 0) Count++;
+  } else {
+    const UINT8 *Units = (const UINT8 *)Text;
+    while (Count < Limit && Units[Count] != 0) Count++;
+  }
+  return Count;
+}
+
+// Writes a field: leading blanks to the width, the prefix and zero or blank fill to the precision,
+// the text (with thousands separators when grouping), then trailing blanks for a left-justified one.
+void EmitField(Output &Out, Field &F) {
+  UINTN TextUnit = (F.Flags & FMT_ARG_WIDE) != 0 ? 2 : 1;
+  bool Reversed = (F.Flags & FMT_REVERSED) != 0;
+  UINT64 Count = F.Count;
+  if (!Reversed) {
+    Count = CountUnits(F.Text, TextUnit, (F.Flags & FMT_PRECISION) != 0 ? F.Precision : ~(UINT64)0);
+  }
+  UINT64 Precision = F.Precision > Count ? F.Precision : Count;
+
+  if ((F.Flags & FMT_WIDTH) != 0 && (F.Flags & FMT_LEFT) == 0) {
+    Fill(Out, (INT64)(F.Width - Precision), ' ');
+  }
+  UINT64 Place = 0;
+  if (F.ZeroFill) {
+    if (F.Prefix != 0) {
+      PutChar(Out, (UINT8)F.Prefix);
+      Place = 1;
+    }
+    Fill(Out, (INT64)(Precision - Count), '0');
+  } else {
+    Fill(Out, (INT64)(Precision - Count), ' ');
+  }
+
+  const UINT8 *Text = (const UINT8 *)F.Text;
+  if (Reversed) {
+    // Digits are 8-bit and read from the most significant one backwards.
+    for (; Place < Count && Out.Position < Out.End; Place++) {
+      PutChar(Out, *Text--);
+      if (F.Grouping && ++F.GroupCounter == 3) {
+        F.GroupCounter = 0;
+        if (Place + 1 < Count) {
+          PutChar(Out, ',');
+          Place++;
+        }
+      }
+    }
+  } else {
+    UINTN Room = RoomLeft(Out);
+    UINT64 Units = Count - Place;
+    if (Units > Room) Units = Room;
+    UINT8 *To = Out.Position;
+    for (UINT64 Index = 0; Index < Units; Index++, Text += TextUnit, To += Out.Unit) {
+      StoreUnit(To, ReadUnit(Text, TextUnit), Out.Unit);
+    }
+    Out.Position = To;
+  }
+
+  if ((F.Flags & FMT_WIDTH) != 0 && (F.Flags & FMT_LEFT) != 0) {
+    Fill(Out, (INT64)(F.Width - Precision), ' ');
+  }
+}
+
+// Builds the digits of a number directive in ValueBuffer and sets its prefix, count and precision.
+void NumberText(Field &F, UINT64 Slot, CHAR8 *ValueBuffer) {
+  UINT64 Value = (F.Flags & FMT_LONG) != 0 ? Slot : (UINT64)(INT64)(int32_t)Slot;
+  if ((F.Flags & FMT_SPACE) != 0) F.Prefix = ' ';
+  if ((F.Flags & FMT_PLUS) != 0) F.Prefix = '+';
+
+  UINT32 Radix;
+  if ((F.Flags & FMT_HEX) != 0) {
+    Radix = 16;
+    if ((F.Flags & FMT_LONG) == 0) Value = (UINT32)Value;
+  } else {
+    Radix = 10;
+    if ((F.Flags & FMT_GROUP) != 0) {
+      F.Grouping = true;
+      F.Flags &= ~FMT_ZERO;
+      F.Precision = 1;
+    }
+    if ((INT64)Value < 0 && (F.Flags & FMT_UNSIGNED) == 0) {
+      F.Prefix = '-';
+      Value = 0 - Value;  // unsigned negation: the most negative value has no signed negation
+    } else if ((F.Flags & FMT_UNSIGNED) != 0 && (F.Flags & FMT_LONG) == 0) {
+      Value = (UINT32)Value;
+    }
+  }
+
+  // Constant radixes let the division become a multiply or a shift.
+  CHAR8 *MostSignificant =
+      Radix == 16 ? DigitsReversed(ValueBuffer, Value, 16) : DigitsReversed(ValueBuffer, Value, 10);
+  UINT64 Count = (UINT64)(MostSignificant - ValueBuffer);
+  if (Value == 0 && F.Precision == 0) Count = 0;
+
+  F.GroupCounter = Count % 3;
+  if (F.GroupCounter != 0) F.GroupCounter = 3 - F.GroupCounter;
+  if (F.Grouping && Count != 0) Count += (Count - 1) / 3;
+  if (F.Prefix != 0) {
+    Count++;
+    F.Precision++;
+  }
+  F.Count = Count;
+  F.Text = MostSignificant;
+  F.Flags |= FMT_REVERSED;
+  F.ZeroFill = true;
+  if ((F.Flags & (FMT_ZERO | FMT_WIDTH)) == (FMT_ZERO | FMT_WIDTH) && (F.Flags & (FMT_LEFT | FMT_PRECISION)) == 0) {
+    F.Precision = F.Width;
+  }
+}
+
+void CharacterText(Field &F, UINT16 Character) {
+  F.Character[0] = Character;
+  F.Character[1] = 0;
+  F.Text = F.Character;
+  F.Flags |= FMT_ARG_WIDE;
+}
+
+void StringText(Field &F, UINT64 Slot, bool Wide) {
+  if (Slot == 0) {
+    F.Text = "<null string>";
+  } else {
+    F.Text = (const VOID *)(UINTN)Slot;
+    if (Wide) F.Flags |= FMT_ARG_WIDE;
+  }
+  if ((F.Flags & FMT_PRECISION) == 0) F.Precision = 0;
+}
+
+// Fetches the argument of the conversion character at Format and builds its text in F.
+// Returns the last format character used.
+const UINT8 *Conversion(Field &F, const UINT8 *Format, UINTN InUnit, ArgumentCursor &Arguments,
+                        CHAR8 *ValueBuffer) {
+  UINT16 Character = ReadUnit(Format, InUnit);
+  switch (Character) {
+    case 'u':
+      F.Flags = (F.Flags & ~FMT_PLUS) | FMT_UNSIGNED;
+      break;
+    case 'x':
+      F.Flags |= FMT_HEX;
+      break;
+    case 'X':
+      F.Flags |= FMT_ZERO | FMT_HEX;
+      break;
+    case 'p':
+      F.Flags = (F.Flags & ~(FMT_PLUS | FMT_SPACE)) | FMT_LONG | FMT_ZERO | FMT_HEX;
+      break;
+    case 'd':
+      break;
+    case 'c':
+      CharacterText(F, (UINT16)TakeSlot(Arguments));
+      return Format;
+    case 's':
+    case 'S':
+      StringText(F, TakeSlot(Arguments), true);
+      return Format;
+    case 'a':
+      StringText(F, TakeSlot(Arguments), false);
+      return Format;
+    case 'r':
+      F.Text = StatusText(TakeSlot(Arguments), ValueBuffer);
+      return Format;
+    case 'g':
+      F.Text = GuidText((const VOID *)(UINTN)TakeSlot(Arguments), ValueBuffer);
+      return Format;
+    case 't':
+      F.Text = TimeText((const VOID *)(UINTN)TakeSlot(Arguments), ValueBuffer);
+      return Format;
+    case '\n':
+    case '\r': {
+      const CHAR8 *LineEnd;
+      Format = LineEndText(Format, InUnit, &LineEnd);
+      F.Text = LineEnd;
+      return Format;
+    }
+    default:
+      CharacterText(F, Character);
+      return Format;
+  }
+  NumberText(F, TakeSlot(Arguments), ValueBuffer);
+  return Format;
+}
+
+// Reads decimal digits at Format into a wrapping 64-bit number; returns the first non-digit.
+const UINT8 *ReadNumber(const UINT8 *Format, UINTN InUnit, UINT64 *Number) {
+  UINT64 Value = 0;
+  for (;;) {
+    UINT16 Character = ReadUnit(Format, InUnit);
+    if (Character < '0' || Character > '9') break;
+    Value = Value * 10 + (UINT64)(Character - '0');
+    Format += InUnit;
+  }
+  *Number = Value;
+  return Format;
+}
+
+// Scans the directive after a '%', fetches its argument into F and returns the last format
+// character used (the terminator itself when the format ends inside the directive).
+const UINT8 *ScanDirective(Field &F, const UINT8 *Format, UINTN InUnit, ArgumentCursor &Arguments,
+                           CHAR8 *ValueBuffer) {
+  for (;;) {
+    UINT16 Character = ReadUnit(Format, InUnit);
+    switch (Character) {
+      case '-': F.Flags |= FMT_LEFT; break;
+      case '+': F.Flags |= FMT_PLUS; break;
+      case ' ': F.Flags |= FMT_SPACE; break;
+      case ',': F.Flags |= FMT_GROUP; break;
+      case 'l':
+      case 'L': F.Flags |= FMT_LONG; break;
+      case '.': F.Flags |= FMT_PRECISION; break;
+      case '*':
+        if ((F.Flags & FMT_PRECISION) != 0) {
+          F.Precision = TakeSlot(Arguments);
+        } else {
+          F.Width = TakeSlot(Arguments);
+          F.Flags |= FMT_WIDTH;
+        }
+        break;
+      case '0':
+      case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9': {
+        if (Character == '0' && (F.Flags & FMT_PRECISION) == 0) F.Flags |= FMT_ZERO;
+        UINT64 Number;
+        Format = ReadNumber(Format, InUnit, &Number);
+        if ((F.Flags & FMT_PRECISION) != 0) {
+          F.Precision = Number;
+        } else {
+          F.Width = Number;
+          F.Flags |= FMT_WIDTH;
+        }
+        continue;  // ReadNumber already stands on the next character
+      }
+      case 0:
+        // The format ends inside the directive: only a width already given comes out, as blanks.
+        F.Precision = 0;
+        F.Text = "";
+        return Format;
+      default:
+        return Conversion(F, Format, InUnit, Arguments, ValueBuffer);
+    }
+    Format += InUnit;
+  }
+}
+
+}  // namespace
+
+UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINTN Unit) {
+  if (Count <= 0 || Position >= End) {
+    return Position;
+  }
+  UINT64 Room = (UINT64)(End - Position) / Unit;
+  UINT64 Units = (UINT64)Count < Room ? (UINT64)Count : Room;
+  if (Unit == 1) {
+    for (UINT64 Index = 0; Index < Units; Index++) Position[Index] = (UINT8)Character;
+  } else {
+    for (UINT64 Index = 0; Index < Units; Index++) __builtin_memcpy(Position + 2 * Index, &Character, 2);
+  }
+  return Position + Units * Unit;
+}
+
+UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, FormatArguments Arguments) {
+  if (Size > 0 && Buffer == nullptr) return 0;
+  if (Size > 0 && Format == nullptr) return 0;
+  if (Size > kMaximumLength) return 0;
+  UINT64 FormatLength = (Flags & FMT_IN_WIDE) != 0
+                            ? WideBoundedLength((const CHAR16 *)Format, kMaximumLength + 1)
+                            : AsciiBoundedLength((const CHAR8 *)Format, kMaximumLength + 1);
+  if (FormatLength > kMaximumLength) return 0;
+  if (Size == 0) return 0;
+
+  UINTN InUnit = (Flags & FMT_IN_WIDE) != 0 ? 2 : 1;
+  Output Out;
+  Out.Unit = (Flags & FMT_OUT_WIDE) != 0 ? 2 : 1;
+  Out.Position = (UINT8 *)Buffer;
+  Out.End = Out.Position + (Size - 1) * Out.Unit;
+  ArgumentCursor Cursor = {Arguments.Slots, Arguments.Slots != nullptr ? Arguments.Count : 0, 0};
+  CHAR8 ValueBuffer[FORMAT_VALUE_CHARACTERS];
+
+  const UINT8 *At = (const UINT8 *)Format;
+  for (;;) {
+    UINT16 Character = ReadUnit(At, InUnit);
+    if (Character == 0 || Out.Position >= Out.End) break;
+    if (Character != '%' && Character != '\n' && Character != '\r') {
+      At = CopyLiteralRun(Out, At, InUnit);
+      continue;
+    }
+    if (Character != '%') {
+      const CHAR8 *LineEnd;
+      At = LineEndText(At, InUnit, &LineEnd);
+      for (; *LineEnd != 0; LineEnd++) PutChar(Out, (UINT8)*LineEnd);
+      At += InUnit;
+      continue;
+    }
+    Field F = {};
+    F.Flags = Flags & kCallerFlags;
+    F.Precision = 1;
+    At = ScanDirective(F, At + InUnit, InUnit, Cursor, ValueBuffer);
+    EmitField(Out, F);
+    if (ReadUnit(At, InUnit) != 0) At += InUnit;
+  }
+
+  StoreUnit(Out.Position, 0, Out.Unit);
+  return (UINTN)(Out.Position - (UINT8 *)Buffer) / Out.Unit;
+}

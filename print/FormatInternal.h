@@ -1,0 +1,36 @@
+// Pieces of the format engine shared between its files and open to the tests.
+#pragma once
+
+#include "base/Division.h"
+#include "firmware/Uefi.h"
+
+// Scratch for one directive's text: number digits, a status without a name, a GUID or a time.
+constexpr UINTN FORMAT_VALUE_CHARACTERS = 38;
+
+constexpr UINTN STATUS_NAME_COUNT = 39;
+extern const CHAR8 *const StatusNames[STATUS_NAME_COUNT];
+
+// Writes Count copies of Character, each one unit (1 or 2 bytes) wide, but never at or past End.
+// Returns the new position. A Count of 0 or less writes nothing.
+UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINTN Unit);
+
+// Stores a zero byte at Buffer[0], then the digits of Value least significant first. Returns the
+// address of the most significant digit, from which the number reads backwards to the zero byte.
+inline CHAR8 *DigitsReversed(CHAR8 *Buffer, UINT64 Value, UINT32 Radix) {
+  static constexpr CHAR8 Digits[] = "0123456789ABCDEF";
+  CHAR8 *Digit = Buffer;
+  *Digit = 0;
+  do {
+    UINT32 Remainder;
+    Value = DivU64x32Remainder(Value, Radix, &Remainder);
+    *++Digit = Digits[Remainder];
+  } while (Value != 0);
+  return Digit;
+}
+
+// The 8-bit text of '%r': the status's name, or its low 32 bits in hexadecimal in ValueBuffer.
+const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer);
+
+// The 8-bit texts of '%g' and '%t', built in ValueBuffer; a null record gives a fixed text.
+const CHAR8 *GuidText(const VOID *Guid, CHAR8 *ValueBuffer);
+const CHAR8 *TimeText(const VOID *Time, CHAR8 *ValueBuffer);

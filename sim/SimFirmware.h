@@ -1,0 +1,92 @@
+// A simulated UEFI firmware for host tests: system table, boot services, a recording console and
+// a configuration table, with a switch that makes any simulated call fail. One instance at a time
+// is current; the firmware-facing functions find it through SimFirmware::Current().
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "firmware/SystemTable.h"
+
+enum class SimCall {
+  OpenProtocol,
+  LocateProtocol,
+  AllocatePool,
+  FreePool,
+  OutputString,
+  OpenVolume,
+  FileOpen,
+  FileClose,
+  FileDelete,
+  FileWrite,
+  FileGetInfo,
+  FileSetInfo,
+  Count,
+};
+
+class SimFirmware {
+ public:
+  SimFirmware();
+  ~SimFirmware();
+  SimFirmware(const SimFirmware &) = delete;
+  SimFirmware &operator=(const SimFirmware &) = delete;
+
+  static SimFirmware &Current();
+
+  EFI_SYSTEM_TABLE *SystemTable() { return &SystemTable_; }
+  EFI_HANDLE ImageHandle() { return &ImageHandleStorage_; }
+
+  // Records the tables in gSystemTable and gBootServices, as AppEntry would, for tests of code
+  // below the entry point.
+  void Activate();
+
+  // OpenProtocol answers success for these GUIDs on the image handle.
+  void InstallOnImage(const EFI_GUID &Protocol);
+  // LocateProtocol answers with the first interface registered for a GUID.
+  void RegisterProtocol(const EFI_GUID &Protocol, VOID *Interface);
+  void AddConfigurationEntry(const EFI_GUID &Guid, VOID *Table);
+  void RemoveConsole() { SystemTable_.ConOut = nullptr; }
+
+  // Everything the console was given, in order, and each OutputString call on its own.
+  std::u16string ConsoleText() const;
+  const std::vector<std::u16string> &ConsoleWrites() const { return ConsoleWrites_; }
+
+  size_t OutstandingPool() const { return Pool_.size(); }
+  size_t BadFrees() const { return BadFrees_; }
+  const std::vector<UINTN> &PoolRequests() const { return PoolRequests_; }
+  int Calls(SimCall Call) const { return Calls_[(int)Call]; }
+
+  // From the (Skip + 1)th call of that kind on, Times calls (all, when negative) return Status.
+  void FailCall(SimCall Call, EFI_STATUS Status, int Skip = 0, int Times = -1);
+
+  // Counts a call and answers whether it is to fail, and with what.
+  bool ShouldFail(SimCall Call, EFI_STATUS *Status);
+
+  // Firmware-side state the service functions work on.
+  std::vector<std::u16string> ConsoleWrites_;
+  std::set<VOID *> Pool_;
+  std::vector<UINTN> PoolRequests_;
+  size_t BadFrees_ = 0;
+  std::vector<EFI_GUID> ImageProtocols_;
+  std::vector<std::pair<EFI_GUID, VOID *>> Protocols_;
+
+ private:
+  struct Failure {
+    EFI_STATUS Status;
+    int Skip;
+    int Times;
+  };
+
+  EFI_SYSTEM_TABLE SystemTable_{};
+  EFI_BOOT_SERVICES BootServices_{};
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Console_{};
+  std::vector<EFI_CONFIGURATION_TABLE> Configuration_;
+  int ImageHandleStorage_ = 0;
+  int Calls_[(int)SimCall::Count] = {};
+  std::map<int, Failure> Failures_;
+};
+
+bool SameGuid(const EFI_GUID &First, const EFI_GUID &Second);

@@ -1,0 +1,365 @@
+// Whole runs of the application on the simulated firmware: every line of console text, the saved
+// file and the exit status, for each scenario; after every run no pool buffer or file handle is
+// left behind.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+#include "app/App.h"
+#include "firmware/Guids.h"
+#include "sim/AcpiBuilder.h"
+#include "sim/SimFileSystem.h"
+#include "sim/SimFirmware.h"
+
+namespace {
+
+constexpr const char16_t *kLogoName = u"BIOSLogo.bmp";
+
+struct Machine {
+  SimFirmware Firmware;
+  SimFileSystem Volume{Firmware};
+  AcpiBuilder Acpi;
+};
+
+struct Logo {
+  uint64_t Bgrt;
+  uint64_t Image;
+  std::vector<uint8_t> Bytes;
+};
+
+struct Expected {
+  std::vector<std::string> Lines;
+  EFI_STATUS Status = EFI_SUCCESS;
+  std::optional<std::vector<uint8_t>> File;  // the logo file afterwards; none when absent
+};
+
+std::string Printed(const char *Format, unsigned long long Value) {
+  char Text[128];
+  std::snprintf(Text, sizeof Text, Format, Value);
+  return Text;
+}
+
+Logo AddLogo(Machine &M, uint32_t Width, uint32_t Height, uint16_t Bpp, size_t Misalign = 0, uint8_t Seed = 1) {
+  Logo L;
+  L.Bytes = AcpiBuilder::Bitmap(Width, Height, Bpp, Seed);
+  L.Image = M.Acpi.Place(L.Bytes, Misalign);
+  L.Bgrt = M.Acpi.Bgrt(L.Image, Misalign);
+  return L;
+}
+
+// Points the configuration table at an RSDP for an XSDT of these entries; returns the XSDT address.
+uint64_t AddAcpi(Machine &M, const std::vector<uint64_t> &Entries, uint64_t *Rsdp, size_t Misalign = 0) {
+  uint64_t Xsdt = M.Acpi.Xsdt(Entries, Misalign);
+  *Rsdp = M.Acpi.Rsdp(Xsdt, Misalign);
+  M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)*Rsdp);
+  return Xsdt;
+}
+
+void ExpectTables(Expected &E, uint64_t Rsdp, uint64_t Xsdt, const std::string &Signature = "XSDT") {
+  E.Lines.push_back(Printed("RSDP address [%llX]\r\n", Rsdp));
+  E.Lines.push_back(Printed("XSDT address [%llX]\r\n", Xsdt));
+  E.Lines.push_back("XSDT information\r\n");
+  E.Lines.push_back(" Signature [" + Signature + "]\r\n");
+  E.Lines.push_back(Printed(" Entry 0 @[0x%llX]\r\n", Xsdt + 36));
+}
+
+void ExpectLogoLines(Expected &E, const Logo &L) {
+  auto Field = [&](size_t Offset, size_t Width) {
+    uint32_t Value = 0;
+    for (size_t Byte = 0; Byte < Width; Byte++) Value |= (uint32_t)L.Bytes[Offset + Byte] << (8 * Byte);
+    return (unsigned long long)Value;
+  };
+  E.Lines.push_back(Printed("  Found BGRT @[0x%llX]\r\n", L.Bgrt));
+  E.Lines.push_back(Printed("  Image address @[0x%llX]\r\n", L.Image));
+  E.Lines.push_back(Printed("     [0x%llX]\r\n", L.Image));
+  E.Lines.push_back(Printed("     Image size  [0x%llX]\r\n", Field(2, 4)));
+  E.Lines.push_back(Printed("     Data offset [0x%llX]\r\n", Field(10, 4)));
+  E.Lines.push_back(Printed("     Header size [0x%llX]\r\n", Field(14, 4)));
+  E.Lines.push_back(Printed("           Width [0x%llX]\r\n", Field(18, 4)));
+  E.Lines.push_back(Printed("           Height[0x%llX]\r\n", Field(22, 4)));
+  E.Lines.push_back(Printed("           Planes[0x%llX]\r\n", Field(26, 2)));
+  E.Lines.push_back(Printed("           BPP   [0x%llX]\r\n", Field(28, 2)));
+}
+
+void ExpectSavedLogo(Expected &E, const Logo &L) {
+  ExpectLogoLines(E, L);
+  E.Lines.push_back("BIOS logo has been saved to 'BIOSLogo.bmp'\r\n");
+  E.File = L.Bytes;
+}
+
+std::vector<std::string> Lines(const std::u16string &Text) {
+  std::vector<std::string> Result;
+  std::string Line;
+  for (char16_t Character : Text) {
+    Line.push_back(Character > 0x7F ? '?' : (char)Character);
+    if (Character == u'\n') {
+      Result.push_back(Line);
+      Line.clear();
+    }
+  }
+  if (!Line.empty()) Result.push_back(Line);
+  return Result;
+}
+
+// A scenario builds its machine and says what the run must show.
+struct Scenario {
+  const char *Name;
+  std::function<void(Machine &, Expected &)> Build;
+};
+
+// The shape OVMF publishes: a few other tables around one BGRT.
+void TypicalTables(Machine &M, Expected &E, size_t Misalign = 0) {
+  Logo L = AddLogo(M, 193, 58, 24, Misalign);
+  uint64_t Rsdp;
+  uint64_t Xsdt = AddAcpi(M, {M.Acpi.Table("FACP", 244), M.Acpi.Table("APIC", 120), L.Bgrt, M.Acpi.Table("HPET", 56)},
+                          &Rsdp, Misalign);
+  ExpectTables(E, Rsdp, Xsdt);
+  ExpectSavedLogo(E, L);
+}
+
+const Scenario kScenarios[] = {
+    {"typical run", [](Machine &M, Expected &E) { TypicalTables(M, E); }},
+    {"tables and bitmap at odd addresses", [](Machine &M, Expected &E) { TypicalTables(M, E, 3); }},
+    {"tables and bitmap at another odd offset", [](Machine &M, Expected &E) { TypicalTables(M, E, 7); }},
+    {"only the older shell protocol",
+     [](Machine &M, Expected &E) {
+       M.Firmware.ImageProtocols_.clear();
+       M.Firmware.InstallOnImage(EFI_SHELL_INTERFACE_GUID);
+       TypicalTables(M, E);
+     }},
+    {"only an ACPI 1.0 entry",
+     [](Machine &M, Expected &E) {
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_10_TABLE_GUID, (void *)M.Acpi.Rsdp(M.Acpi.Xsdt({})));
+       E.Lines = {"Can't find Acpi Table\r\n"};
+     }},
+    {"empty configuration table", [](Machine &, Expected &E) { E.Lines = {"Can't find Acpi Table\r\n"}; }},
+    {"two ACPI 2.0 entries: the first is used",
+     [](Machine &M, Expected &E) {
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_10_TABLE_GUID, (void *)M.Acpi.Rsdp(0));
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {M.Acpi.Table("FACP", 244)}, &Rsdp);
+       Logo Other = AddLogo(M, 8, 8, 24);
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)M.Acpi.Rsdp(M.Acpi.Xsdt({Other.Bgrt})));
+       ExpectTables(E, Rsdp, Xsdt);
+     }},
+    {"a zero byte in the signature shows as a blank",
+     [](Machine &M, Expected &E) {
+       uint64_t Xsdt = M.Acpi.Xsdt({M.Acpi.Table("FACP")}, 0, std::string("XS\0T", 4));
+       uint64_t Rsdp = M.Acpi.Rsdp(Xsdt);
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)Rsdp);
+       ExpectTables(E, Rsdp, Xsdt, "XS T");
+     }},
+    {"no BGRT",
+     [](Machine &M, Expected &E) {
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {M.Acpi.Table("FACP"), M.Acpi.Table("BGRX"), M.Acpi.Table("APIC")}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+     }},
+    {"two BGRTs, the second logo shorter: the file is exactly the second",
+     [](Machine &M, Expected &E) {
+       Logo First = AddLogo(M, 64, 32, 24, 0, 1);
+       Logo Second = AddLogo(M, 16, 8, 24, 1, 2);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {First.Bgrt, M.Acpi.Table("FACP"), Second.Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectSavedLogo(E, First);
+       ExpectSavedLogo(E, Second);
+     }},
+    {"a stale longer file is cut to the logo",
+     [](Machine &M, Expected &E) {
+       M.Volume.Files[u"biologo.bmp"] = std::vector<uint8_t>(5000, 0x77);
+       M.Volume.Files[u"BIOSLOGO.BMP"] = std::vector<uint8_t>(100000, 0x55);
+       TypicalTables(M, E);
+     }},
+    {"no file-system volume",
+     [](Machine &M, Expected &E) {
+       M.Firmware.Protocols_.clear();
+       Logo L = AddLogo(M, 8, 8, 24);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectLogoLines(E, L);
+       E.Lines.push_back("Cannot find EFI_SIMPLE_FILE_SYSTEM_PROTOCOL \r\n");
+       E.Status = EFI_NOT_FOUND;
+     }},
+    {"the volume does not open",
+     [](Machine &M, Expected &E) {
+       M.Firmware.FailCall(SimCall::OpenVolume, EFI_DEVICE_ERROR);
+       Logo L = AddLogo(M, 8, 8, 24);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectLogoLines(E, L);
+       E.Lines.push_back("OpenVolume error \r\n");
+       E.Status = EFI_DEVICE_ERROR;
+     }},
+    {"a read-only volume refuses the file",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetReadOnly(true);
+       Logo L = AddLogo(M, 8, 8, 24);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectLogoLines(E, L);
+       E.Lines.push_back("Error Open NULL  [Write Protected]\r\n");
+       E.Status = EFI_WRITE_PROTECTED;
+     }},
+    {"a full volume fails the write",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetCapacity(100);
+       Logo L = AddLogo(M, 64, 64, 24);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectLogoLines(E, L);
+       E.Lines.push_back("Error Write  [Volume Full]\r\n");
+       E.Status = EFI_VOLUME_FULL;
+       E.File = std::vector<uint8_t>(L.Bytes.begin(), L.Bytes.begin() + 100);
+     }},
+    {"cutting a stale file fails",
+     [](Machine &M, Expected &E) {
+       M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
+       M.Firmware.FailCall(SimCall::FileSetInfo, EFI_DEVICE_ERROR);
+       Logo L = AddLogo(M, 8, 8, 24);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectLogoLines(E, L);
+       E.Lines.push_back("Error Truncate  [Device Error]\r\n");
+       E.Status = EFI_DEVICE_ERROR;
+       E.File = std::vector<uint8_t>(10, 0x55);
+     }},
+    {"a failed save does not stop the report; the first failure is the exit status",
+     [](Machine &M, Expected &E) {
+       M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR, 0, 1);
+       M.Firmware.FailCall(SimCall::FileOpen, EFI_ACCESS_DENIED, 2, 1);
+       Logo First = AddLogo(M, 16, 16, 24, 0, 1);
+       Logo Second = AddLogo(M, 8, 8, 24, 0, 2);
+       Logo Third = AddLogo(M, 4, 4, 32, 0, 3);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {First.Bgrt, Second.Bgrt, Third.Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectLogoLines(E, First);
+       E.Lines.push_back("Error Write  [Device Error]\r\n");
+       ExpectSavedLogo(E, Second);
+       ExpectLogoLines(E, Third);
+       E.Lines.push_back("Error Open NULL  [Access Denied]\r\n");
+       E.Status = EFI_DEVICE_ERROR;
+     }},
+    {"a null ACPI 2.0 table counts as none",
+     [](Machine &M, Expected &E) {
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, nullptr);
+       E.Lines = {"Can't find Acpi Table\r\n"};
+     }},
+    {"a null XSDT address ends the report",
+     [](Machine &M, Expected &E) {
+       uint64_t Rsdp = M.Acpi.Rsdp(0);
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)Rsdp);
+       E.Lines = {Printed("RSDP address [%llX]\r\n", Rsdp), "XSDT address [0]\r\n", "Can't find XSDT\r\n"};
+     }},
+    {"a null XSDT entry is skipped",
+     [](Machine &M, Expected &E) {
+       Logo L = AddLogo(M, 8, 8, 24);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {0, L.Bgrt, 0}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectSavedLogo(E, L);
+     }},
+    {"a BGRT without an image saves nothing",
+     [](Machine &M, Expected &E) {
+       uint64_t Bgrt = M.Acpi.Bgrt(0);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       E.Lines.push_back(Printed("  Found BGRT @[0x%llX]\r\n", Bgrt));
+       E.Lines.push_back("  Image address @[0x0]\r\n");
+       E.Lines.push_back("     [0x0]\r\n");
+       E.Lines.push_back("  No logo image\r\n");
+     }},
+};
+
+void PrintTo(const Scenario &S, std::ostream *Stream) { *Stream << S.Name; }
+
+class ReportRun : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(ReportRun, PrintsSavesAndReturnsAsExpected) {
+  Machine M;
+  M.Firmware.InstallOnImage(EFI_SHELL_PARAMETERS_PROTOCOL_GUID);
+  Expected E;
+  GetParam().Build(M, E);
+
+  EFI_STATUS Status = AppEntry(M.Firmware.ImageHandle(), M.Firmware.SystemTable());
+
+  EXPECT_EQ(Lines(M.Firmware.ConsoleText()), E.Lines);
+  EXPECT_EQ(Status, E.Status);
+  const std::vector<uint8_t> *File = M.Volume.Find(kLogoName);
+  if (E.File.has_value()) {
+    ASSERT_NE(File, nullptr);
+    EXPECT_EQ(*File, *E.File);
+  } else {
+    EXPECT_EQ(File, nullptr);
+  }
+  EXPECT_EQ(M.Firmware.OutstandingPool(), 0u);
+  EXPECT_EQ(M.Firmware.BadFrees(), 0u);
+  EXPECT_EQ(M.Volume.OpenHandles(), 0u) << "a file handle was left open";
+}
+
+std::string ScenarioName(const ::testing::TestParamInfo<Scenario> &Info) {
+  std::string Name;
+  for (const char *Character = Info.param.Name; *Character != 0; Character++) {
+    Name.push_back(std::isalnum((unsigned char)*Character) ? *Character : '_');
+  }
+  return std::to_string(Info.index) + "_" + Name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, ReportRun, ::testing::ValuesIn(kScenarios), ScenarioName);
+
+TEST(ReportXsdtLength, ShortLengthsGiveNoEntries) {
+  for (uint32_t Length : {0u, 20u, 35u, 36u, 43u}) {
+    Machine M;
+    M.Firmware.InstallOnImage(EFI_SHELL_PARAMETERS_PROTOCOL_GUID);
+    Logo L = AddLogo(M, 8, 8, 24);
+    uint64_t Xsdt = M.Acpi.Xsdt({L.Bgrt}, 0, "XSDT", Length);
+    M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)M.Acpi.Rsdp(Xsdt));
+    EXPECT_EQ(AppEntry(M.Firmware.ImageHandle(), M.Firmware.SystemTable()), EFI_SUCCESS);
+    EXPECT_EQ(Lines(M.Firmware.ConsoleText()).size(), 5u) << "length " << Length;
+    EXPECT_EQ(M.Volume.Find(kLogoName), nullptr);
+  }
+  // One entry's worth of length finds the BGRT.
+  Machine M;
+  M.Firmware.InstallOnImage(EFI_SHELL_PARAMETERS_PROTOCOL_GUID);
+  Logo L = AddLogo(M, 8, 8, 24);
+  M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)M.Acpi.Rsdp(M.Acpi.Xsdt({L.Bgrt}, 0, "XSDT", 44)));
+  AppEntry(M.Firmware.ImageHandle(), M.Firmware.SystemTable());
+  EXPECT_EQ(Lines(M.Firmware.ConsoleText()).size(), 16u);
+}
+
+TEST(AppEntryShell, WithoutAShellProtocolNothingRuns) {
+  Machine M;
+  Expected Unused;
+  TypicalTables(M, Unused);
+  EXPECT_EQ(AppEntry(M.Firmware.ImageHandle(), M.Firmware.SystemTable()), ~(EFI_STATUS)0);
+  EXPECT_TRUE(M.Firmware.ConsoleWrites().empty());
+  EXPECT_EQ(M.Volume.Find(kLogoName), nullptr);
+  EXPECT_EQ(M.Firmware.Calls(SimCall::OpenProtocol), 2);
+  EXPECT_EQ(M.Firmware.PoolRequests().size(), 0u);
+}
+
+TEST(AppEntryShell, AddressesAboveFourGigabytesPrintWhole) {
+  // Host heap addresses lie above 4 GiB, so the typical run shows whole 64-bit addresses.
+  Machine M;
+  M.Firmware.InstallOnImage(EFI_SHELL_PARAMETERS_PROTOCOL_GUID);
+  Expected E;
+  TypicalTables(M, E);
+  AppEntry(M.Firmware.ImageHandle(), M.Firmware.SystemTable());
+  std::vector<std::string> Shown = Lines(M.Firmware.ConsoleText());
+  ASSERT_GT(Shown.size(), 6u);
+  uint64_t Rsdp = (uint64_t)M.Firmware.SystemTable()->ConfigurationTable[0].VendorTable;
+  ASSERT_GT(Rsdp, 0xFFFFFFFFull) << "the host heap is expected above 4 GiB";
+  EXPECT_EQ(Shown[0], Printed("RSDP address [%llX]\r\n", Rsdp));
+  EXPECT_GT(Shown[5].size(), std::string("  Found BGRT @[0x12345678]\r\n").size());
+}
+
+}  // namespace

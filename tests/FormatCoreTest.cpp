@@ -1,0 +1,302 @@
+// The directive grammar, in every pairing of 8-bit and UCS-2 format and output.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "FormatTestSupport.h"
+#include "firmware/Guids.h"
+#include "print/FormatInternal.h"
+
+namespace {
+
+struct GrammarCase {
+  const char *Format;
+  std::vector<uint64_t> Slots;
+  std::string Expected;
+};
+
+constexpr uint64_t kError = 0x8000000000000000ull;
+
+const EFI_GUID kCountingGuid = {0x03020100, 0x0504, 0x0706, {0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}};
+const EFI_TIME kTime = {2017, 5, 4, 9, 7, 30, 0, 0, 0, 0, 0};
+
+std::vector<GrammarCase> GrammarCases() {
+  return {
+      // Line ends become carriage return and line feed; a lone '\r' stays alone.
+      {"Line\n", {}, "Line\r\n"},
+      {"a\n\rb", {}, "a\r\nb"},
+      {"a\r\nb", {}, "a\r\nb"},
+      {"a\rb", {}, "a\rb"},
+      {"\n\n", {}, "\r\n\r\n"},
+      {"plain text", {}, "plain text"},
+      // Hexadecimal: upper case for both 'x' and 'X', 32 bits unless 'l'.
+      {"%X", Slots(0xA2B), "A2B"},
+      {"%x", Slots(255), "FF"},
+      {"%X", Slots(-1), "FFFFFFFF"},
+      {"%lX", Slots(-1), "FFFFFFFFFFFFFFFF"},
+      {"%X", Slots(0x1000000ABull), "AB"},
+      {"%lX", Slots(0x1000000ABull), "1000000AB"},
+      {"%08X", Slots(0xABC), "00000ABC"},
+      {"%-8X|", Slots(0xABC), "ABC     |"},
+      {"%+X", Slots(255), "+FF"},
+      {"%8.3X", Slots(0xA), "     00A"},
+      {"%X", Slots(0), "0"},
+      // Decimal.
+      {"%d", Slots(-5), "-5"},
+      {"%d", Slots(0x80000000u), "-2147483648"},
+      {"%ld", Slots(INT64_MIN), "-9223372036854775808"},
+      {"%5d", Slots(42), "   42"},
+      {"%05d", Slots(42), "00042"},
+      {"%-05d|", Slots(42), "42   |"},
+      {"%+08d", Slots(5), "+0000005"},
+      {"%+d %+d", Slots(5, -5), "+5 -5"},
+      {"% d", Slots(5), " 5"},
+      {"%+ d", Slots(5), "+5"},
+      {"%.3d", Slots(7), "007"},
+      {"%+.3d", Slots(7), "+007"},
+      {"%.0d", Slots(0), ""},
+      {"%5.0d|", Slots(0), "     |"},
+      {"%.d", Slots(0), "0"},
+      {"%,d", Slots(1234567), "1,234,567"},
+      {"%,d", Slots(-1234), "-1,234"},
+      {"%,d", Slots(123), "123"},
+      {"%,d", Slots(1000), "1,000"},
+      {"%,d", Slots(0), "0"},
+      {"%,010d", Slots(1234), "     1,234"},
+      {"%,.6d", Slots(1234), "1,234"},
+      {"%,ld", Slots(INT64_MIN), "-9,223,372,036,854,775,808"},
+      {"%,X", Slots(0x12345), "12345"},
+      {"%u", Slots(-1), "4294967295"},
+      {"%lu", Slots(-1), "18446744073709551615"},
+      {"%+u", Slots(5), "5"},
+      {"% u", Slots(5), " 5"},
+      {"%p", Slots(0x1234), "1234"},
+      {"%16p", Slots(0x1234), "0000000000001234"},
+      {"%+ p", Slots(0x1234), "1234"},
+      // Characters and strings.
+      {"%c", Slots('A'), "A"},
+      {"%c", Slots(0), " "},
+      {"%3c", Slots('A'), "  A"},
+      {"%-3c|", Slots('A'), "A  |"},
+      {"%.5s", Slots(u"ab"), "   ab"},
+      {"%.5s", Slots(u"abcdefg"), "abcde"},
+      {"%-5s|", Slots(u"ab"), "ab   |"},
+      {"%5s", Slots(u"ab"), "   ab"},
+      {"%S", Slots(u"wide"), "wide"},
+      {"%s", Slots(nullptr), "<null string>"},
+      {"%.4s", Slots(nullptr), "<nul"},
+      {"%a", Slots("abc"), "abc"},
+      {"%5a", Slots("abc"), "  abc"},
+      {"%.2a", Slots("abc"), "ab"},
+      {"%a", Slots(nullptr), "<null string>"},
+      {"%.s", Slots(u"ab"), "a"},
+      {"%s|", Slots(u""), "|"},
+      // Other characters after '%' stand for themselves, with width applied.
+      {"%%", {}, "%"},
+      {"%5%", {}, "    %"},
+      {"%q", {}, "q"},
+      {"%5\n", {}, "   \r\n"},
+      {"%\r\n", {}, "\r\n"},
+      {"%\r.", {}, "\r."},
+      {"ab%", {}, "ab"},
+      {"ab%5", {}, "ab     "},
+      {"ab%-3", {}, "ab   "},
+      {"ab%.", {}, "ab"},
+      // Width and precision from arguments; a later number overrides an earlier one.
+      {"%*d", Slots(4, 7), "   7"},
+      {"%-*d|", Slots(4, 7), "7   |"},
+      {"%.*d", Slots(3, 7), "007"},
+      {"%3*d", Slots(5, 7), "    7"},
+      {"%5.1.3d", Slots(7), "  007"},
+      // Missing arguments read 0.
+      {"%d %d", Slots(5), "5 0"},
+      {"%s", {}, "<null string>"},
+      // Status names.
+      {"%r", Slots(0), "Success"},
+      {"%r", Slots(1), "Warning Unknown Glyph"},
+      {"%r", Slots(5), "Warning Stale Data"},
+      {"%r", Slots(6), "00000006"},
+      {"%r", Slots(kError | 1), "Load Error"},
+      {"%r", Slots(kError | 14), "Not Found"},
+      {"%r", Slots(kError | 33), "Compromised Data"},
+      {"%r", Slots(kError | 34), "00000022"},
+      {"%r", Slots(kError), "00000000"},
+      {"%r", Slots(kError | 0x100000001ull), "00000001"},
+      {"%-20r|", Slots(0), "Success             |"},
+      {"%.r", Slots(0), "S"},
+      {"%10r", Slots(kError | 34), "  00000022"},
+      // GUIDs and times.
+      {"%g", Slots(&kCountingGuid), "03020100-0504-0706-0809-0A0B0C0D0E0F"},
+      {"%g", Slots(&EFI_ACPI_20_TABLE_GUID), "8868E871-E4F1-11D3-BC22-0080C73C8881"},
+      {"%.8g", Slots(&kCountingGuid), "03020100"},
+      {"[%38g]", Slots(&kCountingGuid), "[  03020100-0504-0706-0809-0A0B0C0D0E0F]"},
+      {"%g", Slots(nullptr), "<null guid>"},
+      {"%t", Slots(&kTime), "05/04/2017  09:07"},
+      {"%-18t|", Slots(&kTime), "05/04/2017  09:07 |"},
+      {"%t", Slots(nullptr), "<null time>"},
+  };
+}
+
+TEST(FormatGrammar, EveryCaseInEveryWidth) {
+  for (const GrammarCase &Case : GrammarCases()) {
+    for (Widths Width : kAllWidths) {
+      size_t Returned = 0;
+      std::string Text = FormatWith(Width, Case.Format, Case.Slots, 512, &Returned);
+      EXPECT_EQ(Text, Case.Expected) << "format \"" << Case.Format << "\" wide format " << Width.WideFormat
+                                     << " wide output " << Width.WideOutput;
+      EXPECT_EQ(Returned, Case.Expected.size()) << Case.Format;
+    }
+  }
+}
+
+TEST(FormatGrammar, GuidAtOddAddressReadsTheSame) {
+  alignas(16) uint8_t Storage[40];
+  for (size_t Offset = 0; Offset < 8; Offset++) {
+    std::memcpy(Storage + Offset, &EFI_ACPI_20_TABLE_GUID, sizeof(EFI_GUID));
+    EXPECT_EQ(FormatWith({true, true}, "%g", Slots(Storage + Offset)), "8868E871-E4F1-11D3-BC22-0080C73C8881")
+        << "offset " << Offset;
+  }
+}
+
+TEST(FormatGrammar, UcsTwoCharactersKeepBothBytesInWideOutput) {
+  const char16_t Smile[] = u"\u263A";
+  std::vector<uint64_t> Arguments = Slots(Smile, u'\u263A');
+  for (bool WideFormat : {false, true}) {
+    UINTN Flags = FMT_OUT_WIDE | (WideFormat ? FMT_IN_WIDE : 0);
+    std::u16string Format = Widen("%s%c");
+    char16_t Out[8] = {};
+    UINTN Count = FormatCore(Out, 8, Flags, WideFormat ? (const void *)Format.c_str() : (const void *)"%s%c",
+                             FormatArguments{Arguments.data(), Arguments.size()});
+    EXPECT_EQ(Count, 2u);
+    EXPECT_EQ(std::u16string(Out), u"\u263A\u263A");
+    // In 8-bit output only the low byte of each character remains.
+    char Narrow[8] = {};
+    FormatCore(Narrow, 8, WideFormat ? FMT_IN_WIDE : 0, WideFormat ? (const void *)Format.c_str() : "%s%c",
+               FormatArguments{Arguments.data(), Arguments.size()});
+    EXPECT_STREQ(Narrow, "::");
+  }
+}
+
+TEST(FormatGrammar, FormatUnitsAboveEightBitsPassThroughWideOutput) {
+  const char16_t Format[] = u"\u00E9t\u00E9 \u4E2D %d";
+  char16_t Out[32] = {};
+  std::vector<uint64_t> Arguments = Slots(7);
+  FormatCore(Out, 32, FMT_IN_WIDE | FMT_OUT_WIDE, Format, FormatArguments{Arguments.data(), Arguments.size()});
+  EXPECT_EQ(std::u16string(Out), u"\u00E9t\u00E9 \u4E2D 7");
+}
+
+// Every kind of text, cut at every capacity: the output is the head of the full text, always
+// terminated, the count says how much, and nothing outside the buffer changes.
+TEST(FormatBounds, CutAtEveryCapacityWithGuards) {
+  const std::vector<GrammarCase> Cases = {
+      {"digits %d end", Slots(-1234567), ""},
+      {"%,d", Slots(-1234567), ""},
+      {"%+010d", Slots(42), ""},
+      {"%-12X|", Slots(0xABC), ""},
+      {"%12s|", Slots(u"wide"), ""},
+      {"%a and %r", Slots("narrow", kError | 14), ""},
+      {"%g\n", Slots(&EFI_ACPI_20_TABLE_GUID), ""},
+      {"x\ny\rz%5\n", {}, ""},
+  };
+  for (const GrammarCase &Case : Cases) {
+    for (Widths Width : kAllWidths) {
+      const std::string Full = FormatWith(Width, Case.Format, Case.Slots);
+      const size_t Unit = Width.WideOutput ? 2 : 1;
+      for (size_t Size = 0; Size <= Full.size() + 2; Size++) {
+        constexpr size_t Guard = 8;
+        std::vector<uint8_t> Memory((Size + 2 * Guard) * Unit, 0xEE);
+        uint8_t *Buffer = Memory.data() + Guard * Unit;
+        std::u16string WideFormat = Widen(Case.Format);
+        UINTN Flags = (Width.WideFormat ? FMT_IN_WIDE : 0) | (Width.WideOutput ? FMT_OUT_WIDE : 0);
+        UINTN Count = FormatCore(Buffer, Size, Flags,
+                                 Width.WideFormat ? (const void *)WideFormat.c_str() : (const void *)Case.Format,
+                                 FormatArguments{Case.Slots.data(), Case.Slots.size()});
+        size_t Expected = Size == 0 ? 0 : std::min(Full.size(), Size - 1);
+        ASSERT_EQ(Count, Expected) << Case.Format << " size " << Size;
+        for (size_t Index = 0; Index < Count; Index++) {
+          uint16_t Unit16 = Unit == 2 ? (uint16_t)(Buffer[2 * Index] | Buffer[2 * Index + 1] << 8) : Buffer[Index];
+          ASSERT_EQ(Unit16, (uint8_t)Full[Index]) << Case.Format << " size " << Size << " index " << Index;
+        }
+        if (Size > 0) {
+          for (size_t Byte = 0; Byte < Unit; Byte++) ASSERT_EQ(Buffer[Count * Unit + Byte], 0) << "terminator";
+        }
+        size_t Used = Size == 0 ? 0 : (Count + 1) * Unit;
+        for (size_t Index = 0; Index < Memory.size(); Index++) {
+          bool Inside = Index >= Guard * Unit && Index < Guard * Unit + Used;
+          if (!Inside) ASSERT_EQ(Memory[Index], 0xEE) << Case.Format << " size " << Size << " byte " << Index;
+        }
+      }
+    }
+  }
+}
+
+// A width or precision near 2^63, from digits or from '*', fills the buffer and stops at once.
+TEST(FormatBounds, HugeWidthAndPrecisionStopAtTheBuffer) {
+  const std::vector<GrammarCase> Cases = {
+      {"%9223372036854775000d", Slots(1), ""},
+      {"%.9223372036854775000d", Slots(1), ""},
+      {"%*d", Slots(INT64_MAX - 5, 1), ""},
+      {"%.*s", Slots(INT64_MAX, u"ab"), ""},
+      {"%-*d", Slots(INT64_MAX - 5, 1), ""},
+  };
+  for (const GrammarCase &Case : Cases) {
+    size_t Returned = 0;
+    std::string Text = FormatWith({false, false}, Case.Format, Case.Slots, 64, &Returned);
+    EXPECT_EQ(Returned, 63u) << Case.Format;
+  }
+}
+
+TEST(FormatCoreArguments, RejectedCallsWriteNothing) {
+  char Buffer[8] = "guard!!";
+  std::vector<uint64_t> None;
+  FormatArguments NoArguments{None.data(), 0};
+  EXPECT_EQ(FormatCore(nullptr, 8, 0, "abc", NoArguments), 0u);
+  EXPECT_EQ(FormatCore(Buffer, 8, 0, nullptr, NoArguments), 0u);
+  EXPECT_EQ(FormatCore(Buffer, 1000001, 0, "abc", NoArguments), 0u);
+  EXPECT_EQ(FormatCore(Buffer, 0, 0, "abc", NoArguments), 0u);
+  EXPECT_STREQ(Buffer, "guard!!");
+  std::string Long(1000001, 'a');
+  EXPECT_EQ(FormatCore(Buffer, 8, 0, Long.c_str(), NoArguments), 0u);
+  EXPECT_STREQ(Buffer, "guard!!");
+  // A format of exactly the limit is accepted.
+  Long.pop_back();
+  EXPECT_EQ(FormatCore(Buffer, 8, 0, Long.c_str(), NoArguments), 7u);
+  EXPECT_STREQ(Buffer, "aaaaaaa");
+}
+
+TEST(FormatPieces, FillCharsStopsAtTheEnd) {
+  uint8_t Buffer[10];
+  std::memset(Buffer, 0, sizeof Buffer);
+  EXPECT_EQ(FillChars(Buffer, Buffer + 6, 100, 'x', 1), Buffer + 6);
+  EXPECT_EQ(std::string((char *)Buffer), "xxxxxx");
+  EXPECT_EQ(FillChars(Buffer, Buffer + 6, -3, 'y', 1), Buffer);
+  EXPECT_EQ(FillChars(Buffer, Buffer + 6, 0, 'y', 1), Buffer);
+  std::memset(Buffer, 0, sizeof Buffer);
+  EXPECT_EQ(FillChars(Buffer, Buffer + 8, 3, 0x4142, 2), Buffer + 6);
+  EXPECT_EQ(Buffer[0], 0x42);
+  EXPECT_EQ(Buffer[1], 0x41);
+  EXPECT_EQ(Buffer[6], 0);
+}
+
+TEST(FormatPieces, DigitsReversedEndsAtZeroByte) {
+  struct DigitCase {
+    uint64_t Value;
+    uint32_t Radix;
+    std::string Digits;
+  };
+  for (const DigitCase &Case : std::vector<DigitCase>{{0, 10, "0"},
+                                                      {0, 16, "0"},
+                                                      {1234, 10, "1234"},
+                                                      {UINT64_MAX, 10, "18446744073709551615"},
+                                                      {UINT64_MAX, 16, "FFFFFFFFFFFFFFFF"},
+                                                      {0xA2B, 16, "A2B"}}) {
+    char Buffer[FORMAT_VALUE_CHARACTERS];
+    char *Digit = DigitsReversed(Buffer, Case.Value, Case.Radix);
+    std::string Read;
+    for (; *Digit != 0; Digit--) Read.push_back(*Digit);
+    EXPECT_EQ(Read, Case.Digits);
+    EXPECT_EQ(Digit, Buffer);
+  }
+}
+
+}  // namespace

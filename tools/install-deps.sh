@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, with apt-get and only where missing, every tool Quillon needs beyond a new machine:
+# the image toolchain, the fuzzer runtime, QEMU with OVMF, the FAT tools, ImageMagick and {fmt}.
+# Safe to run again: a machine that has everything returns at once.
+set -euo pipefail
+
+packages=(
+  clang-19 lld-19 llvm-19 libclang-rt-19-dev
+  qemu-system-x86 ovmf
+  mtools dosfstools
+  imagemagick
+  libfmt-dev
+  cmake make g++ libgtest-dev libbenchmark-dev valgrind
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+# Package lists on a fresh machine may be absent or stale; one update covers both.
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "install-deps: done"
