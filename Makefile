@@ -7,6 +7,7 @@ BENCH_DIR   := $(BUILD)/bench
 IMAGE       := $(IMAGE_DIR)/Quillon.efi
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+MAKEFLAGS   += --no-print-directory
 
 .PHONY: all deps host image test run fuzz bench clean
 
@@ -16,7 +17,7 @@ deps:
 	@tools/install-deps.sh
 
 image: deps
-	@cmake -S . -B $(IMAGE_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/UefiX64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(IMAGE_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/UefiX64.cmake -DCMAKE_BUILD_TYPE=Release --no-warn-unused-cli >/dev/null
 	@cmake --build $(IMAGE_DIR) -j $(JOBS)
 
 host: deps
@@ -28,7 +29,7 @@ test: image host
 	@cd $(HOST_DIR) && ctest --output-on-failure -j $(JOBS)
 
 run: image
-	@tools/run-qemu.sh --image $(IMAGE) --out out
+	@python3 tools/qemu_run.py --image $(IMAGE) --out out
 
 fuzz: host
 	@mkdir -p $(HOST_DIR)/fuzz/corpus

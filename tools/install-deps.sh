@@ -8,7 +8,7 @@ packages=(
   clang-19 lld-19 llvm-19 libclang-rt-19-dev
   qemu-system-x86 ovmf
   mtools dosfstools
-  imagemagick
+  imagemagick python3
   libfmt-dev
   cmake make g++ libgtest-dev libbenchmark-dev valgrind
 )

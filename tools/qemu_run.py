@@ -1,0 +1,332 @@
+#!/usr/bin/env python3
+"""Boots Quillon.efi on OVMF under QEMU and brings back what it printed and saved.
+
+Makes a FAT disk image (mtools, no root, no loop devices) holding the image and a startup.nsh,
+boots qemu-system-x86_64 with OVMF (code read-only, a fresh copy of the variable store, serial
+console captured, no network, a hard time bound, power-off when the script is done) and copies
+the results out of the disk image. Used by `make run` and by the end-to-end tests, which import
+`boot` from this file.
+"""
+
+import argparse
+import dataclasses
+import os
+import re
+import select
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+OVMF_DIR = "/usr/share/OVMF"
+LOGO_NAME = "BIOSLogo.bmp"
+EXIT_MARKER = "QUILLON-EXIT"
+DONE_MARKER = "QUILLON-SCRIPT-DONE"
+EXCEPTION_MARKER = "!!!! X64 Exception"
+ESCAPE_SEQUENCE = re.compile(rb"\x1b\[[0-9;=?]*[A-Za-z]")
+
+
+@dataclasses.dataclass
+class Options:
+    image: str
+    machine: str = "q35"
+    code: str = os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd")
+    vars_template: str = ""  # empty: the template that goes with the code file
+    memory: str = "256M"
+    read_only: bool = False
+    no_display: bool = False
+    boot_manager: bool = False  # started as \EFI\BOOT\BOOTX64.EFI by the boot manager
+    put: list = dataclasses.field(default_factory=list)  # (host path, name on the disk)
+    before: list = dataclasses.field(default_factory=list)  # EFI programs run before Quillon
+    disk_kib: int = 32768
+    timeout: float = 120.0
+    work: str = ""  # empty: a fresh temporary folder
+    echo: bool = False  # show the console as it comes
+
+
+@dataclasses.dataclass
+class Result:
+    console: str  # the serial console, escape sequences removed, lines ended by "\n"
+    exit_status: int | None  # %lasterror% after Quillon, when the script got that far
+    script_done: bool
+    powered_off: bool
+    exception: bool
+    seconds: float
+    disk: str
+    logo: bytes | None  # BIOSLogo.bmp from the disk afterwards
+    problem: str  # empty when the boot went as planned
+
+    def lines(self):
+        return self.console.split("\n")
+
+
+def say(message):
+    print(f"quillon-run: {message}", flush=True)
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+
+
+def default_vars(code):
+    # The 4 MiB code file pairs with the 4 MiB variable store, the 2 MiB one with the 2 MiB store.
+    folder = os.path.dirname(code)
+    name = "OVMF_VARS_4M.fd" if "_4M" in os.path.basename(code) else "OVMF_VARS.fd"
+    return os.path.join(folder, name)
+
+
+def startup_script(options):
+    lines = ["@echo -off", "fs0:"]
+    for program in options.before:
+        lines.append(os.path.basename(program))
+    if not options.boot_manager:
+        lines.append("Quillon.efi")
+        lines.append(f"echo {EXIT_MARKER} %lasterror%")
+    lines.append(f"echo {DONE_MARKER}")
+    lines.append("reset -s")
+    return "\r\n".join(lines) + "\r\n"
+
+
+def make_disk(options, work):
+    disk = os.path.join(work, "disk.img")
+    if os.path.exists(disk):
+        os.remove(disk)
+    run(["mkfs.fat", "-C", "-n", "QUILLON", disk, str(options.disk_kib)])
+    script = os.path.join(work, "startup.nsh")
+    with open(script, "w", newline="") as handle:
+        handle.write(startup_script(options))
+
+    def copy(source, name):
+        run(["mcopy", "-o", "-i", disk, source, "::/" + name])
+
+    # Files a test puts there first come first, so they take the space they would on a used disk.
+    for source, name in options.put:
+        copy(source, name)
+    if options.boot_manager:
+        run(["mmd", "-i", disk, "::/EFI", "::/EFI/BOOT"])
+        copy(options.image, "EFI/BOOT/BOOTX64.EFI")
+    else:
+        copy(options.image, "Quillon.efi")
+    for program in options.before:
+        copy(program, os.path.basename(program))
+    copy(script, "startup.nsh")
+    return disk
+
+
+def qemu_command(options, disk, vars_copy):
+    machine = "pc" if options.machine in ("pc", "i440fx") else options.machine
+    command = [
+        "qemu-system-x86_64",
+        "-machine", f"{machine},accel=tcg",
+        "-m", options.memory,
+        "-display", "none",
+        "-vga", "none" if options.no_display else "std",
+        "-chardev", "stdio,id=console,signal=off",
+        "-serial", "chardev:console",
+        "-monitor", "none",
+        "-nic", "none",
+        "-no-reboot",
+        "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={options.code}",
+        "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}",
+    ]
+    if options.read_only:
+        # QEMU's default AHCI and IDE disks refuse readonly=on; virtio-blk takes it.
+        command += ["-drive", f"file={disk},format=raw,if=virtio,readonly=on"]
+    else:
+        command += ["-drive", f"file={disk},format=raw"]
+    return command
+
+
+def clean(raw):
+    text = ESCAPE_SEQUENCE.sub(b"", raw).decode("latin-1")
+    return text.replace("\r\n", "\n").replace("\r", "\n")
+
+
+class ConsoleEcho:
+    """Shows finished console lines as they arrive, without the terminal's escape sequences."""
+
+    def __init__(self, enabled):
+        self.enabled = enabled
+        self.shown = 0
+
+    def update(self, raw, final=False):
+        if not self.enabled:
+            return
+        text = clean(raw)
+        end = len(text) if final else text.rfind("\n") + 1
+        if end > self.shown:
+            sys.stdout.write(text[self.shown:end])
+            sys.stdout.flush()
+            self.shown = end
+
+
+def boot(options):
+    """Runs one boot and returns what it showed and saved. Never raises for a failed boot."""
+    for tool in ("qemu-system-x86_64", "mkfs.fat", "mcopy"):
+        if shutil.which(tool) is None:
+            raise SystemExit(f"quillon-run: {tool} is missing; run tools/install-deps.sh")
+    work = options.work or tempfile.mkdtemp(prefix="quillon-qemu-")
+    os.makedirs(work, exist_ok=True)
+    disk = make_disk(options, work)
+    vars_copy = os.path.join(work, "vars.fd")
+    shutil.copyfile(options.vars_template or default_vars(options.code), vars_copy)
+
+    command = qemu_command(options, disk, vars_copy)
+    started = time.monotonic()
+    process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    raw = b""
+    errors = b""
+    key_sent = False
+    exception = False
+    timed_out = False
+    echo = ConsoleEcho(options.echo)
+    streams = [process.stdout, process.stderr]
+    while streams:
+        remaining = options.timeout - (time.monotonic() - started)
+        if remaining <= 0:
+            timed_out = True
+            break
+        readable, _, _ = select.select(streams, [], [], min(remaining, 1.0))
+        for stream in readable:
+            chunk = os.read(stream.fileno(), 65536)
+            if not chunk:
+                streams.remove(stream)
+            elif stream is process.stdout:
+                raw += chunk
+            else:
+                errors += chunk
+        echo.update(raw)
+        # The shell waits five seconds before running startup.nsh unless a key other than ESC comes.
+        if not key_sent and b"startup.nsh" in raw and b"any other key" in raw:
+            process.stdin.write(b"\r")
+            process.stdin.flush()
+            key_sent = True
+        if EXCEPTION_MARKER.encode() in raw:
+            exception = True
+            time.sleep(0.5)  # let the register dump arrive
+            break
+    if process.poll() is None:
+        process.kill()
+    process.wait()
+    seconds = time.monotonic() - started
+    echo.update(raw, final=True)
+
+    console = clean(raw)
+    with open(os.path.join(work, "console.raw"), "wb") as handle:
+        handle.write(raw)
+    with open(os.path.join(work, "console.log"), "w") as handle:
+        handle.write(console)
+
+    exit_status = None
+    found = re.search(EXIT_MARKER + r" (0x[0-9A-Fa-f]+|[0-9]+)", console)
+    if found:
+        exit_status = int(found.group(1), 0)
+    script_done = DONE_MARKER in console
+    powered_off = not timed_out and not exception and process.returncode == 0
+
+    problem = ""
+    if exception:
+        problem = "the firmware reported a processor exception"
+    elif timed_out:
+        problem = f"the machine did not power off within {options.timeout:.0f} s"
+    elif process.returncode != 0:
+        problem = f"QEMU failed (status {process.returncode}): {errors.decode(errors='replace').strip()}"
+    elif not script_done:
+        problem = "the machine powered off before startup.nsh finished"
+
+    logo = None
+    listing = subprocess.run(["mdir", "-b", "-i", disk, "::/"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    if LOGO_NAME.lower() in listing.stdout.decode(errors="replace").lower():
+        copied = os.path.join(work, LOGO_NAME)
+        run(["mcopy", "-o", "-n", "-i", disk, "::/" + LOGO_NAME, copied])
+        with open(copied, "rb") as handle:
+            logo = handle.read()
+    return Result(console, exit_status, script_done, powered_off, exception, seconds, disk, logo, problem)
+
+
+def bitmap_header(data):
+    """(width, height, bits per pixel) from a BMP file's headers."""
+    if len(data) < 30 or data[:2] != b"BM":
+        return None
+    width, height = struct.unpack_from("<ii", data, 18)
+    (bits,) = struct.unpack_from("<H", data, 28)
+    return width, abs(height), bits
+
+
+def parse_arguments(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--image", default="build/image/Quillon.efi", help="the Quillon.efi to boot")
+    parser.add_argument("--out", default="out", help="folder for console.log, BIOSLogo.bmp and BIOSLogo.png")
+    parser.add_argument("--machine", default="q35", choices=["q35", "pc", "i440fx"], help="QEMU machine type")
+    parser.add_argument("--firmware", default=os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd"),
+                        help="OVMF code file (any build; default Debian's 4 MiB build)")
+    parser.add_argument("--vars", default="", help="variable-store template (default: the one beside the code)")
+    parser.add_argument("--memory", default="256M", help="guest memory, as QEMU's -m takes it")
+    parser.add_argument("--read-only", action="store_true", help="attach the disk read-only (virtio-blk)")
+    parser.add_argument("--no-display", action="store_true", help="boot without a display device")
+    parser.add_argument("--boot-manager", action="store_true",
+                        help="install Quillon as \\EFI\\BOOT\\BOOTX64.EFI for the boot manager instead of the shell")
+    parser.add_argument("--put", action="append", default=[], metavar="FILE[=NAME]",
+                        help="put FILE on the disk first (as NAME)")
+    parser.add_argument("--before", action="append", default=[], metavar="EFI",
+                        help="an EFI program to run from startup.nsh before Quillon")
+    parser.add_argument("--disk-kib", type=int, default=32768, help="size of the FAT disk image in KiB")
+    parser.add_argument("--timeout", type=float, default=120.0, help="seconds before a boot counts as hung")
+    parser.add_argument("--work", default="", help="keep the disk image and logs in this folder")
+    parser.add_argument("--quiet", action="store_true", help="do not show the console as it comes")
+    return parser.parse_args(argv)
+
+
+def main(argv):
+    arguments = parse_arguments(argv)
+    if not os.path.isfile(arguments.image):
+        say(f"{arguments.image} does not exist; build it with `make image`")
+        return 1
+    put = []
+    for item in arguments.put:
+        source, _, name = item.partition("=")
+        put.append((source, name or os.path.basename(source)))
+    options = Options(image=arguments.image, machine=arguments.machine, code=arguments.firmware,
+                      vars_template=arguments.vars, memory=arguments.memory, read_only=arguments.read_only,
+                      no_display=arguments.no_display, boot_manager=arguments.boot_manager, put=put,
+                      before=arguments.before, disk_kib=arguments.disk_kib, timeout=arguments.timeout,
+                      work=arguments.work, echo=not arguments.quiet)
+
+    say(f"making a {options.disk_kib} KiB FAT disk with {os.path.basename(options.image)} and startup.nsh")
+    say(f"booting OVMF ({os.path.basename(options.code)}) on QEMU {arguments.machine} under software "
+        f"emulation; the firmware takes a few seconds before the shell starts (bound {options.timeout:.0f} s)")
+    result = boot(options)
+
+    os.makedirs(arguments.out, exist_ok=True)
+    for name in ("console.log", LOGO_NAME, "BIOSLogo.png"):
+        path = os.path.join(arguments.out, name)
+        if os.path.exists(path):
+            os.remove(path)
+    console_path = os.path.join(arguments.out, "console.log")
+    with open(console_path, "w") as handle:
+        handle.write(result.console)
+
+    if result.problem:
+        say(f"boot failed after {result.seconds:.1f} s: {result.problem}; console in {console_path}")
+        return 1
+    say(f"powered off after {result.seconds:.1f} s; Quillon's exit status {result.exit_status:#x}"
+        if result.exit_status is not None else f"powered off after {result.seconds:.1f} s")
+    if result.logo is None:
+        say(f"no {LOGO_NAME} was saved; console in {console_path}")
+        return 0 if result.exit_status == 0 else 2
+    logo_path = os.path.join(arguments.out, LOGO_NAME)
+    with open(logo_path, "wb") as handle:
+        handle.write(result.logo)
+    png_path = os.path.join(arguments.out, "BIOSLogo.png")
+    converted = subprocess.run(["convert", logo_path, png_path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    shape = bitmap_header(result.logo)
+    described = f"{shape[0]} x {shape[1]}, {shape[2]} bits per pixel" if shape else "not a BMP"
+    png_note = f", PNG {png_path}" if converted.returncode == 0 else " (ImageMagick could not convert it)"
+    say(f"console {console_path}; logo {logo_path} ({described}, {len(result.logo)} bytes){png_note}")
+    return 0 if result.exit_status == 0 else 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
