@@ -20,3 +20,11 @@ add_custom_command(TARGET Quillon POST_BUILD
   COMMAND ${CMAKE_SOURCE_DIR}/tools/check-image.sh ${LLVM_READOBJ} $<TARGET_FILE:Quillon>
   VERBATIM
 )
+
+# A test-only program for the end-to-end tests: it installs crafted ACPI tables before Quillon runs.
+add_executable(CraftTables tests/e2e/CraftTables.cpp base/Assert.cpp base/BoundedLength.cpp base/Memory.cpp
+  print/ConsolePrint.cpp print/FormatCore.cpp print/RecordConversions.cpp print/StatusNames.cpp)
+set_target_properties(CraftTables PROPERTIES SUFFIX .efi)
+target_include_directories(CraftTables PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(CraftTables PRIVATE ${QUILLON_IMAGE_FLAGS})
+target_link_options(CraftTables PRIVATE /subsystem:efi_application /entry:CraftEntry /nodefaultlib /debug:none)

@@ -20,14 +20,20 @@ enum EFI_MEMORY_TYPE : UINT32 {
   EfiLoaderData,
   EfiBootServicesCode,
   EfiBootServicesData,
+  EfiACPIReclaimMemory = 9,
 };
 static_assert(EfiBootServicesData == 4);
+
+enum EFI_ALLOCATE_TYPE : UINT32 { AllocateAnyPages, AllocateMaxAddress, AllocateAddress };
 
 enum EFI_LOCATE_SEARCH_TYPE : UINT32 { AllHandles, ByRegisterNotify, ByProtocol };
 
 constexpr UINT32 EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL = 0x01;
 constexpr UINT32 EFI_OPEN_PROTOCOL_GET_PROTOCOL = 0x02;
 
+typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_PAGES)(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
+                                               EFI_PHYSICAL_ADDRESS *Memory);
+typedef EFI_STATUS(EFIAPI *EFI_INSTALL_CONFIGURATION_TABLE)(const EFI_GUID *Guid, VOID *Table);
 typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_POOL)(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_FREE_POOL)(VOID *Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
@@ -41,7 +47,7 @@ struct EFI_BOOT_SERVICES {
   void *RaiseTPL;
   void *RestoreTPL;
 
-  void *AllocatePages;
+  EFI_ALLOCATE_PAGES AllocatePages;
   void *FreePages;
   void *GetMemoryMap;
   EFI_ALLOCATE_POOL AllocatePool;
@@ -62,7 +68,7 @@ struct EFI_BOOT_SERVICES {
   void *RegisterProtocolNotify;
   void *LocateHandle;
   void *LocateDevicePath;
-  void *InstallConfigurationTable;
+  EFI_INSTALL_CONFIGURATION_TABLE InstallConfigurationTable;
 
   void *LoadImage;
   void *StartImage;
@@ -93,6 +99,7 @@ struct EFI_BOOT_SERVICES {
   void *SetMem;
   void *CreateEventEx;
 };
+static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePages) == 40);
 static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == 64);
 static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == 72);
 static_assert(offsetof(EFI_BOOT_SERVICES, InstallConfigurationTable) == 192);

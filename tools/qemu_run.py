@@ -158,6 +158,8 @@ class ConsoleEcho:
         end = len(text) if final else text.rfind("\n") + 1
         if end > self.shown:
             sys.stdout.write(text[self.shown:end])
+            if final and not text.endswith("\n"):
+                sys.stdout.write("\n")
             sys.stdout.flush()
             self.shown = end
 

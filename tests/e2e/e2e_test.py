@@ -1,0 +1,270 @@
+#!/usr/bin/env python3
+"""End-to-end tests: Quillon.efi booted on OVMF under QEMU, judged from outside the project.
+
+Each scenario is one ctest test: `e2e_test.py SCENARIO --image ... --craft ... --shared DIR`.
+The oracles are the firmware's own shell (%lasterror% gives the exit status), ImageMagick (it
+decodes the saved file) and the bytes on the FAT disk image after QEMU has exited.
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import qemu_run  # noqa: E402
+
+OVMF_4M = "/usr/share/OVMF/OVMF_CODE_4M.fd"
+OVMF_2M = "/usr/share/OVMF/OVMF_CODE.fd"
+ERROR_BIT = 1 << 63
+WRITE_PROTECTED = 8
+VOLUME_FULL = 11
+BOOT_SECONDS = 150
+
+HEADER_LINES = [
+    r"RSDP address \[[0-9A-F]+\]",
+    r"XSDT address \[[0-9A-F]+\]",
+    r"XSDT information",
+    r" Signature \[XSDT\]",
+    r" Entry 0 @\[0x[0-9A-F]+\]",
+]
+LOGO_LINES = [
+    r"  Found BGRT @\[0x(?P<bgrt>[0-9A-F]+)\]",
+    r"  Image address @\[0x(?P<image>[0-9A-F]+)\]",
+    r"     \[0x(?P<image_again>[0-9A-F]+)\]",
+    r"     Image size  \[0x(?P<size>[0-9A-F]+)\]",
+    r"     Data offset \[0x(?P<offset>[0-9A-F]+)\]",
+    r"     Header size \[0x(?P<header>[0-9A-F]+)\]",
+    r"           Width \[0x(?P<width>[0-9A-F]+)\]",
+    r"           Height\[0x(?P<height>[0-9A-F]+)\]",
+    r"           Planes\[0x(?P<planes>[0-9A-F]+)\]",
+    r"           BPP   \[0x(?P<bpp>[0-9A-F]+)\]",
+]
+SAVED_LINE = "BIOS logo has been saved to 'BIOSLogo.bmp'"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def report_lines(result):
+    """Quillon's lines: from the RSDP line to the exit marker."""
+    lines = result.lines()
+    start = next((i for i, line in enumerate(lines) if line.startswith("RSDP address") or
+                  line.startswith("Can't find")), None)
+    end = next((i for i, line in enumerate(lines) if line.startswith(qemu_run.EXIT_MARKER)), len(lines))
+    return [] if start is None else lines[start:end]
+
+
+def match_block(lines, patterns, at):
+    """Matches consecutive lines against patterns from index `at`; returns the named fields."""
+    fields = {}
+    for offset, pattern in enumerate(patterns):
+        check(at + offset < len(lines), f"the report ends before /{pattern}/")
+        found = re.fullmatch(pattern, lines[at + offset])
+        check(found is not None, f"line {at + offset + 1} of the report is {lines[at + offset]!r}, not /{pattern}/")
+        fields.update({name: int(value, 16) for name, value in found.groupdict().items()})
+    return fields
+
+
+def identify(path):
+    """ImageMagick's width, height, per-channel depth and the file's byte size."""
+    output = subprocess.run(["identify", "-format", "%w %h %z %B", path], check=True,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE).stdout.decode().split()
+    return tuple(int(value) for value in output[:4])
+
+
+def boot(arguments, name, **settings):
+    options = qemu_run.Options(image=arguments.image, timeout=BOOT_SECONDS,
+                               work=os.path.join(arguments.work, name), **settings)
+    result = qemu_run.boot(options)
+    print(f"{name}: boot took {result.seconds:.1f} s")
+    if result.problem:
+        raise Failure(f"{result.problem}\n--- console ---\n{result.console}")
+    return result
+
+
+def saved_file(arguments, name, data):
+    path = os.path.join(arguments.work, name)
+    with open(path, "wb") as handle:
+        handle.write(data)
+    return path
+
+
+def check_typical_report(arguments, result, name):
+    """The report of a machine with OVMF's own logo: checked against the file and ImageMagick."""
+    lines = report_lines(result)
+    match_block(lines, HEADER_LINES, 0)
+    fields = match_block(lines, LOGO_LINES, len(HEADER_LINES))
+    check(lines[len(HEADER_LINES) + len(LOGO_LINES)] == SAVED_LINE, "no saved-logo line after the bitmap lines")
+    check(result.exit_status == 0, f"exit status {result.exit_status}, not 0")
+    check(fields["image"] == fields["image_again"], "the two image address lines differ")
+    check(result.logo is not None, "no BIOSLogo.bmp on the disk")
+    check(result.logo[:2] == b"BM", "the saved file does not start with BM")
+    check(len(result.logo) == fields["size"], f"the file has {len(result.logo)} bytes, the report says {fields['size']}")
+    width, height, depth, size = identify(saved_file(arguments, name + ".bmp", result.logo))
+    check((width, height) == (fields["width"], fields["height"]),
+          f"ImageMagick sees {width} x {height}, the report says {fields['width']} x {fields['height']}")
+    check(depth * 3 == fields["bpp"], f"ImageMagick sees {depth} bits per channel, the report {fields['bpp']} bpp")
+    check(size == len(result.logo), "ImageMagick's size differs from the file's")
+    return fields
+
+
+def check_error_status(result, code):
+    # OVMF's shell keeps the error's code in %lasterror% but drops the error bit itself.
+    check(result.exit_status is not None, "the script did not show the exit status")
+    check(result.exit_status & ~ERROR_BIT == code, f"exit status {result.exit_status:#x}, not error {code}")
+
+
+def typical_file(arguments):
+    path = os.path.join(arguments.shared, "typical.bmp")
+    check(os.path.exists(path), "the typical run left no file to compare with")
+    with open(path, "rb") as handle:
+        return handle.read()
+
+
+def scenario_typical(arguments):
+    result = boot(arguments, "typical", machine="q35", code=OVMF_4M)
+    check_typical_report(arguments, result, "typical")
+    os.makedirs(arguments.shared, exist_ok=True)
+    with open(os.path.join(arguments.shared, "typical.bmp"), "wb") as handle:
+        handle.write(result.logo)
+
+
+def scenario_stale(arguments):
+    stale = saved_file(arguments, "stale.bmp", b"BM" + bytes([0xAA]) * 200000)
+    result = boot(arguments, "stale", put=[(stale, qemu_run.LOGO_NAME)])
+    check_typical_report(arguments, result, "stale")
+    check(result.logo == typical_file(arguments), "the file differs from the one of a clean disk")
+
+
+def scenario_read_only(arguments):
+    result = boot(arguments, "read_only", read_only=True)
+    lines = report_lines(result)
+    match_block(lines, HEADER_LINES + LOGO_LINES, 0)
+    check("Error Open NULL  [Write Protected]" in lines, "no write-protected message")
+    check(SAVED_LINE not in lines, "a saved-logo line on a read-only disk")
+    check_error_status(result, WRITE_PROTECTED)
+
+
+def free_bytes(disk):
+    listing = subprocess.run(["mdir", "-i", disk, "::/"], check=True, stdout=subprocess.PIPE).stdout.decode()
+    found = re.search(r"([\d ]+) bytes free", listing)
+    return int(found.group(1).replace(" ", ""))
+
+
+def scenario_volume_full(arguments):
+    # Fill a small disk so that about 8 KiB stay free once Quillon and startup.nsh are on it.
+    options = qemu_run.Options(image=arguments.image, disk_kib=1024, work=os.path.join(arguments.work, "measure"))
+    os.makedirs(options.work, exist_ok=True)
+    free = free_bytes(qemu_run.make_disk(options, options.work))
+    filler = saved_file(arguments, "filler.bin", bytes(free - 8192))
+    result = boot(arguments, "volume_full", disk_kib=1024, put=[(filler, "filler.bin")])
+    lines = report_lines(result)
+    fields = match_block(lines, HEADER_LINES + LOGO_LINES, 0)
+    check(fields["size"] > 8192, "the logo would fit; the test proves nothing")
+    check("Error Write  [Volume Full]" in lines, f"no volume-full message in {lines}")
+    check(SAVED_LINE not in lines, "a saved-logo line on a full volume")
+    check_error_status(result, VOLUME_FULL)
+
+
+def scenario_i440fx(arguments):
+    result = boot(arguments, "i440fx", machine="pc", code=OVMF_2M)
+    check_typical_report(arguments, result, "i440fx")
+    check(result.logo == typical_file(arguments), "the file differs from the q35 one")
+
+
+def bitmap(width, height, seed):
+    """The bitmap CraftTables builds: headers, then (index * 31 + seed) bytes."""
+    row = ((width * 24 + 31) // 32) * 4
+    size = 54 + row * height
+    header = bytearray(54)
+    header[0:2] = b"BM"
+    header[2:6] = size.to_bytes(4, "little")
+    header[10:14] = (54).to_bytes(4, "little")
+    header[14:18] = (40).to_bytes(4, "little")
+    header[18:22] = width.to_bytes(4, "little")
+    header[22:26] = height.to_bytes(4, "little")
+    header[26:28] = (1).to_bytes(2, "little")
+    header[28:30] = (24).to_bytes(2, "little")
+    header[34:38] = (row * height).to_bytes(4, "little")
+    return bytes(header) + bytes((index * 31 + seed) & 0xFF for index in range(54, size))
+
+
+def scenario_crafted(arguments):
+    result = boot(arguments, "crafted", memory="6G", before=[arguments.craft])
+    built = [(int(bgrt, 16), int(image, 16), int(size))
+             for bgrt, image, size in re.findall(r"CraftTables: BGRT \[([0-9A-F]+)\] image \[([0-9A-F]+)\] bytes \[(\d+)\]",
+                                                 result.console)]
+    check(len(built) == 3, f"CraftTables did not build its tables:\n{result.console}")
+    lines = report_lines(result)
+    match_block(lines, HEADER_LINES, 0)
+    at = len(HEADER_LINES)
+    for index, (bgrt, image, size) in enumerate(built):
+        if image == 0:
+            fields = match_block(lines, LOGO_LINES[:3] + [r"  No logo image"], at)
+            at += 4
+        else:
+            fields = match_block(lines, LOGO_LINES + [re.escape(SAVED_LINE)], at)
+            at += len(LOGO_LINES) + 1
+            check(fields["size"] == size, f"BGRT {index + 1}: size {fields['size']:#x}, built {size:#x}")
+        check(fields["bgrt"] == bgrt, f"BGRT {index + 1} printed at {fields['bgrt']:#x}, built at {bgrt:#x}")
+        check(fields["image"] == image, f"BGRT {index + 1}: image {fields['image']:#x}, built at {image:#x}")
+    check(at == len(lines), f"lines after the last BGRT: {lines[at:]}")
+    check(built[1][1] >= 1 << 32, "the second logo did not land above 4 GiB; the test proves nothing")
+    check(result.exit_status == 0, f"exit status {result.exit_status}")
+    check(result.logo == bitmap(16, 8, 2), "the file is not exactly the second, shorter logo")
+    width, height, _, _ = identify(saved_file(arguments, "crafted.bmp", result.logo))
+    check((width, height) == (16, 8), f"ImageMagick sees {width} x {height}")
+
+
+def scenario_boot_manager(arguments):
+    result = boot(arguments, "boot_manager", boot_manager=True)
+    check(re.search(r'BdsDxe: starting Boot\d+ "UEFI QEMU HARDDISK', result.console) is not None,
+          f"the boot manager did not start the disk's BOOTX64.EFI:\n{result.console}")
+    check("RSDP address" not in result.console and "Can't find" not in result.console,
+          "Quillon reported without a shell")
+    check(result.logo is None, "a file was saved without a shell")
+
+
+def scenario_no_display(arguments):
+    result = boot(arguments, "no_display", no_display=True)
+    lines = report_lines(result)
+    match_block(lines, HEADER_LINES, 0)
+    check(len(lines) == len(HEADER_LINES), f"lines after the XSDT lines: {lines[len(HEADER_LINES):]}")
+    check(result.logo is None, "a file was saved without a logo")
+    check(result.exit_status == 0, f"exit status {result.exit_status}")
+
+
+SCENARIOS = {name[len("scenario_"):]: function for name, function in globals().items()
+             if name.startswith("scenario_")}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--image", required=True)
+    parser.add_argument("--craft", required=True)
+    parser.add_argument("--shared", required=True, help="folder where the typical run leaves its file")
+    parser.add_argument("--work", required=True)
+    arguments = parser.parse_args()
+    arguments.work = os.path.join(arguments.work, arguments.scenario)
+    os.makedirs(arguments.work, exist_ok=True)
+    try:
+        SCENARIOS[arguments.scenario](arguments)
+    except Failure as failure:
+        print(f"FAIL {arguments.scenario}: {failure}")
+        print(f"console logs and disk images are in {arguments.work}")
+        return 1
+    print(f"PASS {arguments.scenario}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
