@@ -2,7 +2,7 @@
 set(QUILLON_IMAGE_FLAGS
   -ffreestanding -nostdlibinc -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -mno-red-zone -fno-stack-protector -mno-stack-arg-probe -fno-asynchronous-unwind-tables -fno-unwind-tables
-  -Os -Wall -Wextra -Werror -Wframe-larger-than=1024
+  -Os -fno-vectorize -fno-slp-vectorize -fno-unroll-loops -Wall -Wextra -Werror -Wframe-larger-than=1024
 )
 
 add_executable(Quillon ${QUILLON_SOURCES} base/Memory.cpp)

@@ -62,7 +62,7 @@ inline void PutChar(Output &Out, UINT16 Character) {
 }
 
 inline void Fill(Output &Out, INT64 Count, UINT16 Character) {
-  Out.Position = FillChars(Out.Position, Out.End, Count, Character, Out.Unit);
+  if (Count > 0) Out.Position = FillChars(Out.Position, Out.End, Count, Character, Out.Unit);
 }
 
 inline UINTN RoomLeft(const Output &Out) { return (UINTN)(Out.End - Out.Position) / Out.Unit; }
@@ -71,29 +71,52 @@ inline bool IsSpecial(UINT16 Character) {
   return Character == '%' || Character == '\n' || Character == '\r' || Character == 0;
 }
 
+// The lanes (bytes, or 16-bit units) of Word that hold '%', '\n', '\r' or zero, each marked by its
+// top bit. Only the lowest mark is exact, which is the one the caller wants.
+template <unsigned LaneBits>
+inline uint64_t SpecialLanes(uint64_t Word) {
+  constexpr uint64_t Ones = LaneBits == 8 ? 0x0101010101010101ull : 0x0001000100010001ull;
+  constexpr uint64_t Highs = Ones << (LaneBits - 1);
+  auto ZeroLanes = [](uint64_t Lanes) { return (Lanes - Ones) & ~Lanes & Highs; };
+  return ZeroLanes(Word) | ZeroLanes(Word ^ (Ones * '%')) | ZeroLanes(Word ^ (Ones * '\n')) |
+         ZeroLanes(Word ^ (Ones * '\r'));
+}
+
+// Copies a literal run eight bytes at a time while both the format (up to its terminator at
+// FormatEnd) and the room in the buffer hold eight more bytes; format and output have one width.
+template <unsigned LaneBits>
+const UINT8 *CopyWords(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd) {
+  UINT8 *To = Out.Position;
+  while (FormatEnd - Format >= 8 && Out.End - To >= 8) {
+    uint64_t Word;
+    __builtin_memcpy(&Word, Format, 8);
+    uint64_t Marks = SpecialLanes<LaneBits>(Word);
+    if (Marks != 0) {
+      UINTN Bytes = (UINTN)__builtin_ctzll(Marks) / LaneBits * (LaneBits / 8);
+      for (UINTN Index = 0; Index < Bytes; Index++) To[Index] = Format[Index];
+      Out.Position = To + Bytes;
+      return Format + Bytes;
+    }
+    __builtin_memcpy(To, &Word, 8);
+    To += 8;
+    Format += 8;
+  }
+  Out.Position = To;
+  return Format;
+}
+
 // Copies format characters up to the next '%', line end or terminator, as far as room allows;
 // each is its own one-character text with nothing around it. Returns the first character not copied.
-const UINT8 *CopyLiteralRun(Output &Out, const UINT8 *Format, UINTN InUnit) {
+const UINT8 *CopyLiteralRun(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd, UINTN InUnit) {
+  if (InUnit == Out.Unit) {
+    Format = InUnit == 1 ? CopyWords<8>(Out, Format, FormatEnd) : CopyWords<16>(Out, Format, FormatEnd);
+  }
   UINTN Room = RoomLeft(Out);
   UINT8 *To = Out.Position;
-  if (InUnit == 2 && Out.Unit == 2) {
-    for (; Room != 0; Room--, Format += 2, To += 2) {
-      UINT16 Character = LoadUnaligned16(Format);
-      if (IsSpecial(Character)) break;
-      __builtin_memcpy(To, &Character, 2);
-    }
-  } else if (InUnit == 1 && Out.Unit == 1) {
-    for (; Room != 0; Room--, Format++, To++) {
-      UINT8 Character = *Format;
-      if (IsSpecial(Character)) break;
-      *To = Character;
-    }
-  } else {
-    for (; Room != 0; Room--, Format += InUnit, To += Out.Unit) {
-      UINT16 Character = ReadUnit(Format, InUnit);
-      if (IsSpecial(Character)) break;
-      StoreUnit(To, Character, Out.Unit);
-    }
+  for (; Room != 0; Room--, Format += InUnit, To += Out.Unit) {
+    UINT16 Character = ReadUnit(Format, InUnit);
+    if (IsSpecial(Character)) break;
+    StoreUnit(To, Character, Out.Unit);
   }
   Out.Position = To;
   return Format;
@@ -154,8 +177,15 @@ void EmitField(Output &Out, Field &F) {
   }
 
   const UINT8 *Text = (const UINT8 *)F.Text;
-  if (Reversed) {
+  if (Reversed && !F.Grouping) {
     // Digits are 8-bit and read from the most significant one backwards.
+    UINT64 Units = Count - Place;
+    UINTN Room = RoomLeft(Out);
+    if (Units > Room) Units = Room;
+    UINT8 *To = Out.Position;
+    for (UINT64 Index = 0; Index < Units; Index++, To += Out.Unit) StoreUnit(To, *Text--, Out.Unit);
+    Out.Position = To;
+  } else if (Reversed) {
     for (; Place < Count && Out.Position < Out.End; Place++) {
       PutChar(Out, *Text--);
       if (F.Grouping && ++F.GroupCounter == 3) {
@@ -395,11 +425,12 @@ UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, Form
   CHAR8 ValueBuffer[FORMAT_VALUE_CHARACTERS];
 
   const UINT8 *At = (const UINT8 *)Format;
+  const UINT8 *FormatEnd = At + FormatLength * InUnit;  // the terminator
   for (;;) {
     UINT16 Character = ReadUnit(At, InUnit);
     if (Character == 0 || Out.Position >= Out.End) break;
     if (Character != '%' && Character != '\n' && Character != '\r') {
-      At = CopyLiteralRun(Out, At, InUnit);
+      At = CopyLiteralRun(Out, At, FormatEnd, InUnit);
       continue;
     }
     if (Character != '%') {
