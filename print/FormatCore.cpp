@@ -29,7 +29,6 @@ struct Field {
   UINT64 Width;
   UINT64 Precision;
   CHAR8 Prefix;  // 0, ' ', '+' or '-'
-  bool ZeroFill;
   bool Grouping;
   UINTN GroupCounter;
   const VOID *Text;
@@ -71,35 +70,48 @@ inline bool IsSpecial(UINT16 Character) {
   return Character == '%' || Character == '\n' || Character == '\r' || Character == 0;
 }
 
-// The lanes (bytes, or 16-bit units) of Word that hold '%', '\n', '\r' or zero, each marked by its
-// top bit. Only the lowest mark is exact, which is the one the caller wants.
-template <unsigned LaneBits>
-inline uint64_t SpecialLanes(uint64_t Word) {
-  constexpr uint64_t Ones = LaneBits == 8 ? 0x0101010101010101ull : 0x0001000100010001ull;
-  constexpr uint64_t Highs = Ones << (LaneBits - 1);
-  auto ZeroLanes = [](uint64_t Lanes) { return (Lanes - Ones) & ~Lanes & Highs; };
-  return ZeroLanes(Word) | ZeroLanes(Word ^ (Ones * '%')) | ZeroLanes(Word ^ (Ones * '\n')) |
-         ZeroLanes(Word ^ (Ones * '\r'));
+// Copies Bytes (fewer than 16) from From to To with at most two loads and stores of each width.
+inline void CopyShort(UINT8 *To, const UINT8 *From, UINTN Bytes) {
+  if (Bytes >= 8) {
+    UINT64 Head, Tail;
+    __builtin_memcpy(&Head, From, 8);
+    __builtin_memcpy(&Tail, From + Bytes - 8, 8);
+    __builtin_memcpy(To, &Head, 8);
+    __builtin_memcpy(To + Bytes - 8, &Tail, 8);
+  } else if (Bytes >= 4) {
+    UINT32 Head, Tail;
+    __builtin_memcpy(&Head, From, 4);
+    __builtin_memcpy(&Tail, From + Bytes - 4, 4);
+    __builtin_memcpy(To, &Head, 4);
+    __builtin_memcpy(To + Bytes - 4, &Tail, 4);
+  } else {
+    for (UINTN Index = 0; Index < Bytes; Index++) To[Index] = From[Index];
+  }
 }
 
-// Copies a literal run eight bytes at a time while both the format (up to its terminator at
-// FormatEnd) and the room in the buffer hold eight more bytes; format and output have one width.
-template <unsigned LaneBits>
-const UINT8 *CopyWords(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd) {
+// Copies a literal run sixteen bytes at a time while both the format (up to its terminator at
+// FormatEnd) and the room in the buffer hold sixteen more bytes; format and output have one width,
+// Lane. Stops at the first '%', '\n', '\r' or terminator.
+template <typename Lane>
+const UINT8 *CopyVectors(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd) {
+  typedef Lane Lanes __attribute__((vector_size(16)));
   UINT8 *To = Out.Position;
-  while (FormatEnd - Format >= 8 && Out.End - To >= 8) {
-    uint64_t Word;
-    __builtin_memcpy(&Word, Format, 8);
-    uint64_t Marks = SpecialLanes<LaneBits>(Word);
-    if (Marks != 0) {
-      UINTN Bytes = (UINTN)__builtin_ctzll(Marks) / LaneBits * (LaneBits / 8);
-      for (UINTN Index = 0; Index < Bytes; Index++) To[Index] = Format[Index];
+  while (FormatEnd - Format >= 16 && Out.End - To >= 16) {
+    Lanes Units;
+    __builtin_memcpy(&Units, Format, 16);
+    auto Marks = (Units == 0) | (Units == '%') | (Units == '\n') | (Units == '\r');
+    UINT64 Halves[2];
+    __builtin_memcpy(Halves, &Marks, 16);
+    if ((Halves[0] | Halves[1]) != 0) {
+      // A marked lane is all ones, so the first marked byte starts the first special character.
+      UINTN Bytes = Halves[0] != 0 ? (UINTN)__builtin_ctzll(Halves[0]) / 8 : 8 + (UINTN)__builtin_ctzll(Halves[1]) / 8;
+      CopyShort(To, Format, Bytes);
       Out.Position = To + Bytes;
       return Format + Bytes;
     }
-    __builtin_memcpy(To, &Word, 8);
-    To += 8;
-    Format += 8;
+    __builtin_memcpy(To, &Units, 16);
+    To += 16;
+    Format += 16;
   }
   Out.Position = To;
   return Format;
@@ -109,7 +121,7 @@ const UINT8 *CopyWords(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd)
 // each is its own one-character text with nothing around it. Returns the first character not copied.
 const UINT8 *CopyLiteralRun(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd, UINTN InUnit) {
   if (InUnit == Out.Unit) {
-    Format = InUnit == 1 ? CopyWords<8>(Out, Format, FormatEnd) : CopyWords<16>(Out, Format, FormatEnd);
+    Format = InUnit == 1 ? CopyVectors<UINT8>(Out, Format, FormatEnd) : CopyVectors<UINT16>(Out, Format, FormatEnd);
   }
   UINTN Room = RoomLeft(Out);
   UINT8 *To = Out.Position;
@@ -151,44 +163,38 @@ UINT64 CountUnits(const VOID *Text, UINTN TextUnit, UINT64 Limit) {
   return Count;
 }
 
-// Writes a field: leading blanks to the width, the prefix and zero or blank fill to the precision,
-// the text (with thousands separators when grouping), then trailing blanks for a left-justified one.
-void EmitField(Output &Out, Field &F) {
-  UINTN TextUnit = (F.Flags & FMT_ARG_WIDE) != 0 ? 2 : 1;
-  bool Reversed = (F.Flags & FMT_REVERSED) != 0;
-  UINT64 Count = F.Count;
-  if (!Reversed) {
-    Count = CountUnits(F.Text, TextUnit, (F.Flags & FMT_PRECISION) != 0 ? F.Precision : ~(UINT64)0);
-  }
-  UINT64 Precision = F.Precision > Count ? F.Precision : Count;
-
-  if ((F.Flags & FMT_WIDTH) != 0 && (F.Flags & FMT_LEFT) == 0) {
+// Blanks to the width: before a right-justified field (Left false), after a left-justified one.
+inline void PadToWidth(Output &Out, const Field &F, UINT64 Precision, bool Left) {
+  if ((F.Flags & FMT_WIDTH) != 0 && ((F.Flags & FMT_LEFT) != 0) == Left) {
     Fill(Out, (INT64)(F.Width - Precision), ' ');
   }
-  UINT64 Place = 0;
-  if (F.ZeroFill) {
-    if (F.Prefix != 0) {
-      PutChar(Out, (UINT8)F.Prefix);
-      Place = 1;
-    }
-    Fill(Out, (INT64)(Precision - Count), '0');
-  } else {
-    Fill(Out, (INT64)(Precision - Count), ' ');
-  }
+}
 
-  const UINT8 *Text = (const UINT8 *)F.Text;
-  if (Reversed && !F.Grouping) {
-    // Digits are 8-bit and read from the most significant one backwards.
+// Writes a number: blanks to the width, the prefix, zeros to the precision, then the digits, read
+// backwards from the most significant one, with a ',' between groups of three when grouping.
+void EmitNumber(Output &Out, Field &F) {
+  const UINT64 Count = F.Count;
+  const UINT64 Precision = F.Precision > Count ? F.Precision : Count;
+  PadToWidth(Out, F, Precision, false);
+  UINT64 Place = 0;
+  if (F.Prefix != 0) {
+    PutChar(Out, (UINT8)F.Prefix);
+    Place = 1;
+  }
+  Fill(Out, (INT64)(Precision - Count), '0');
+
+  const CHAR8 *Digit = (const CHAR8 *)F.Text;
+  if (!F.Grouping) {
     UINT64 Units = Count - Place;
     UINTN Room = RoomLeft(Out);
     if (Units > Room) Units = Room;
     UINT8 *To = Out.Position;
-    for (UINT64 Index = 0; Index < Units; Index++, To += Out.Unit) StoreUnit(To, *Text--, Out.Unit);
+    for (UINT64 Index = 0; Index < Units; Index++, To += Out.Unit) StoreUnit(To, (UINT8)*Digit--, Out.Unit);
     Out.Position = To;
-  } else if (Reversed) {
+  } else {
     for (; Place < Count && Out.Position < Out.End; Place++) {
-      PutChar(Out, *Text--);
-      if (F.Grouping && ++F.GroupCounter == 3) {
+      PutChar(Out, (UINT8)*Digit--);
+      if (++F.GroupCounter == 3) {
         F.GroupCounter = 0;
         if (Place + 1 < Count) {
           PutChar(Out, ',');
@@ -196,20 +202,29 @@ void EmitField(Output &Out, Field &F) {
         }
       }
     }
-  } else {
-    UINTN Room = RoomLeft(Out);
-    UINT64 Units = Count - Place;
-    if (Units > Room) Units = Room;
-    UINT8 *To = Out.Position;
-    for (UINT64 Index = 0; Index < Units; Index++, Text += TextUnit, To += Out.Unit) {
-      StoreUnit(To, ReadUnit(Text, TextUnit), Out.Unit);
-    }
-    Out.Position = To;
   }
+  PadToWidth(Out, F, Precision, true);
+}
 
-  if ((F.Flags & FMT_WIDTH) != 0 && (F.Flags & FMT_LEFT) != 0) {
-    Fill(Out, (INT64)(F.Width - Precision), ' ');
+// Writes any other text: blanks to the width and to the precision, then the text's units, at most
+// Precision of them when a precision was given.
+void EmitText(Output &Out, const Field &F) {
+  const UINTN TextUnit = (F.Flags & FMT_ARG_WIDE) != 0 ? 2 : 1;
+  const UINT64 Count = CountUnits(F.Text, TextUnit, (F.Flags & FMT_PRECISION) != 0 ? F.Precision : ~(UINT64)0);
+  const UINT64 Precision = F.Precision > Count ? F.Precision : Count;
+  PadToWidth(Out, F, Precision, false);
+  Fill(Out, (INT64)(Precision - Count), ' ');
+
+  UINT64 Units = Count;
+  UINTN Room = RoomLeft(Out);
+  if (Units > Room) Units = Room;
+  const UINT8 *Text = (const UINT8 *)F.Text;
+  UINT8 *To = Out.Position;
+  for (UINT64 Index = 0; Index < Units; Index++, Text += TextUnit, To += Out.Unit) {
+    StoreUnit(To, ReadUnit(Text, TextUnit), Out.Unit);
   }
+  Out.Position = To;
+  PadToWidth(Out, F, Precision, true);
 }
 
 // Builds the digits of a number directive in ValueBuffer and sets its prefix, count and precision.
@@ -252,8 +267,7 @@ void NumberText(Field &F, UINT64 Slot, CHAR8 *ValueBuffer) {
   }
   F.Count = Count;
   F.Text = MostSignificant;
-  F.Flags |= FMT_REVERSED;
-  F.ZeroFill = true;
+  F.Flags |= FMT_REVERSED;  // numbers are zero-filled to their precision
   if ((F.Flags & (FMT_ZERO | FMT_WIDTH)) == (FMT_ZERO | FMT_WIDTH) && (F.Flags & (FMT_LEFT | FMT_PRECISION)) == 0) {
     F.Precision = F.Width;
   }
@@ -390,6 +404,23 @@ const UINT8 *ScanDirective(Field &F, const UINT8 *Format, UINTN InUnit, Argument
   }
 }
 
+// One directive, from the character after its '%': scan, fetch, emit. Returns the last format
+// character used (the terminator when the format ends inside the directive).
+const UINT8 *FormatDirective(Output &Out, const UINT8 *Format, UINTN InUnit,
+                             ArgumentCursor &Arguments, UINTN CallerFlags) {
+  CHAR8 ValueBuffer[FORMAT_VALUE_CHARACTERS];
+  Field F = {};
+  F.Flags = CallerFlags;
+  F.Precision = 1;
+  Format = ScanDirective(F, Format, InUnit, Arguments, ValueBuffer);
+  if ((F.Flags & FMT_REVERSED) != 0) {
+    EmitNumber(Out, F);
+  } else {
+    EmitText(Out, F);
+  }
+  return Format;
+}
+
 }  // namespace
 
 UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINTN Unit) {
@@ -410,9 +441,8 @@ UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, Form
   if (Size > 0 && Buffer == nullptr) return 0;
   if (Size > 0 && Format == nullptr) return 0;
   if (Size > kMaximumLength) return 0;
-  UINT64 FormatLength = (Flags & FMT_IN_WIDE) != 0
-                            ? WideBoundedLength((const CHAR16 *)Format, kMaximumLength + 1)
-                            : AsciiBoundedLength((const CHAR8 *)Format, kMaximumLength + 1);
+  UINT64 FormatLength = (Flags & FMT_IN_WIDE) != 0 ? BoundedLength((const CHAR16 *)Format, kMaximumLength + 1)
+                                                   : BoundedLength((const CHAR8 *)Format, kMaximumLength + 1);
   if (FormatLength > kMaximumLength) return 0;
   if (Size == 0) return 0;
 
@@ -422,8 +452,6 @@ UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, Form
   Out.Position = (UINT8 *)Buffer;
   Out.End = Out.Position + (Size - 1) * Out.Unit;
   ArgumentCursor Cursor = {Arguments.Slots, Arguments.Slots != nullptr ? Arguments.Count : 0, 0};
-  CHAR8 ValueBuffer[FORMAT_VALUE_CHARACTERS];
-
   const UINT8 *At = (const UINT8 *)Format;
   const UINT8 *FormatEnd = At + FormatLength * InUnit;  // the terminator
   for (;;) {
@@ -435,16 +463,12 @@ UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, Form
     }
     if (Character != '%') {
       const CHAR8 *LineEnd;
-      At = LineEndText(At, InUnit, &LineEnd);
-      for (; *LineEnd != 0; LineEnd++) PutChar(Out, (UINT8)*LineEnd);
-      At += InUnit;
+      At = LineEndText(At, InUnit, &LineEnd) + InUnit;
+      PutChar(Out, '\r');
+      if (LineEnd[1] != 0) PutChar(Out, '\n');
       continue;
     }
-    Field F = {};
-    F.Flags = Flags & kCallerFlags;
-    F.Precision = 1;
-    At = ScanDirective(F, At + InUnit, InUnit, Cursor, ValueBuffer);
-    EmitField(Out, F);
+    At = FormatDirective(Out, At + InUnit, InUnit, Cursor, Flags & kCallerFlags);
     if (ReadUnit(At, InUnit) != 0) At += InUnit;
   }
 
