@@ -64,7 +64,10 @@ inline void Fill(Output &Out, INT64 Count, UINT16 Character) {
   if (Count > 0) Out.Position = FillChars(Out.Position, Out.End, Count, Character, Out.Unit);
 }
 
-inline UINTN RoomLeft(const Output &Out) { return (UINTN)(Out.End - Out.Position) / Out.Unit; }
+// Units are 1 or 2 bytes: a shift, not a division, turns bytes into units.
+inline UINTN InUnits(INTN Bytes, UINTN Unit) { return (UINTN)Bytes >> (Unit - 1); }
+
+inline UINTN RoomLeft(const Output &Out) { return InUnits(Out.End - Out.Position, Out.Unit); }
 
 inline bool IsSpecial(UINT16 Character) {
   return Character == '%' || Character == '\n' || Character == '\r' || Character == 0;
@@ -427,7 +430,7 @@ UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UIN
   if (Count <= 0 || Position >= End) {
     return Position;
   }
-  UINT64 Room = (UINT64)(End - Position) / Unit;
+  UINT64 Room = InUnits(End - Position, Unit);
   UINT64 Units = (UINT64)Count < Room ? (UINT64)Count : Room;
   if (Unit == 1) {
     for (UINT64 Index = 0; Index < Units; Index++) Position[Index] = (UINT8)Character;
@@ -473,5 +476,5 @@ UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, Form
   }
 
   StoreUnit(Out.Position, 0, Out.Unit);
-  return (UINTN)(Out.Position - (UINT8 *)Buffer) / Out.Unit;
+  return InUnits(Out.Position - (UINT8 *)Buffer, Out.Unit);
 }
