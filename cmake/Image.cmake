@@ -11,13 +11,15 @@ target_include_directories(Quillon PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(Quillon PRIVATE ${QUILLON_IMAGE_FLAGS})
 target_link_options(Quillon PRIVATE
   /subsystem:efi_application /entry:AppEntry /nodefaultlib /opt:ref /opt:icf /debug:none
-  /merge:.rdata=.text /merge:.pdata=.text
+  /merge:.rdata=.text /merge:.pdata=.text /map:${CMAKE_BINARY_DIR}/Quillon.map
 )
 
-# Every image is checked as it is made: PE32+, EFI application, x86-64, relocatable, no imports.
+# Every image is checked as it is made: PE32+, EFI application, x86-64, entry AppEntry, relocatable,
+# no imports.
 find_program(LLVM_READOBJ NAMES llvm-readobj-19 llvm-readobj REQUIRED)
 add_custom_command(TARGET Quillon POST_BUILD
   COMMAND ${CMAKE_SOURCE_DIR}/tools/check-image.sh ${LLVM_READOBJ} $<TARGET_FILE:Quillon>
+          ${CMAKE_BINARY_DIR}/Quillon.map AppEntry
   VERBATIM
 )
 
