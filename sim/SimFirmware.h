@@ -45,8 +45,10 @@ class SimFirmware {
 
   // OpenProtocol answers success for these GUIDs on the image handle.
   void InstallOnImage(const EFI_GUID &Protocol);
+  void RemoveImageProtocols() { ImageProtocols_.clear(); }
   // LocateProtocol answers with the first interface registered for a GUID.
   void RegisterProtocol(const EFI_GUID &Protocol, VOID *Interface);
+  void UnregisterProtocols() { Protocols_.clear(); }
   void AddConfigurationEntry(const EFI_GUID &Guid, VOID *Table);
   void RemoveConsole() { SystemTable_.ConOut = nullptr; }
 

@@ -103,6 +103,18 @@ std::vector<std::string> Lines(const std::u16string &Text) {
   return Result;
 }
 
+// One BGRT whose save fails: the report shows its lines, then Message, and returns Status.
+Logo OneLogoSaveFails(Machine &M, Expected &E, const std::string &Message, EFI_STATUS Status) {
+  Logo L = AddLogo(M, 64, 64, 24);
+  uint64_t Rsdp;
+  uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
+  ExpectTables(E, Rsdp, Xsdt);
+  ExpectLogoLines(E, L);
+  E.Lines.push_back(Message);
+  E.Status = Status;
+  return L;
+}
+
 // A scenario builds its machine and says what the run must show.
 struct Scenario {
   const char *Name;
@@ -125,7 +137,7 @@ const Scenario kScenarios[] = {
     {"tables and bitmap at another odd offset", [](Machine &M, Expected &E) { TypicalTables(M, E, 7); }},
     {"only the older shell protocol",
      [](Machine &M, Expected &E) {
-       M.Firmware.ImageProtocols_.clear();
+       M.Firmware.RemoveImageProtocols();
        M.Firmware.InstallOnImage(EFI_SHELL_INTERFACE_GUID);
        TypicalTables(M, E);
      }},
@@ -175,60 +187,30 @@ const Scenario kScenarios[] = {
      }},
     {"no file-system volume",
      [](Machine &M, Expected &E) {
-       M.Firmware.Protocols_.clear();
-       Logo L = AddLogo(M, 8, 8, 24);
-       uint64_t Rsdp;
-       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
-       ExpectTables(E, Rsdp, Xsdt);
-       ExpectLogoLines(E, L);
-       E.Lines.push_back("Cannot find EFI_SIMPLE_FILE_SYSTEM_PROTOCOL \r\n");
-       E.Status = EFI_NOT_FOUND;
+       M.Firmware.UnregisterProtocols();
+       OneLogoSaveFails(M, E, "Cannot find EFI_SIMPLE_FILE_SYSTEM_PROTOCOL \r\n", EFI_NOT_FOUND);
      }},
     {"the volume does not open",
      [](Machine &M, Expected &E) {
        M.Firmware.FailCall(SimCall::OpenVolume, EFI_DEVICE_ERROR);
-       Logo L = AddLogo(M, 8, 8, 24);
-       uint64_t Rsdp;
-       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
-       ExpectTables(E, Rsdp, Xsdt);
-       ExpectLogoLines(E, L);
-       E.Lines.push_back("OpenVolume error \r\n");
-       E.Status = EFI_DEVICE_ERROR;
+       OneLogoSaveFails(M, E, "OpenVolume error \r\n", EFI_DEVICE_ERROR);
      }},
     {"a read-only volume refuses the file",
      [](Machine &M, Expected &E) {
        M.Volume.SetReadOnly(true);
-       Logo L = AddLogo(M, 8, 8, 24);
-       uint64_t Rsdp;
-       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
-       ExpectTables(E, Rsdp, Xsdt);
-       ExpectLogoLines(E, L);
-       E.Lines.push_back("Error Open NULL  [Write Protected]\r\n");
-       E.Status = EFI_WRITE_PROTECTED;
+       OneLogoSaveFails(M, E, "Error Open NULL  [Write Protected]\r\n", EFI_WRITE_PROTECTED);
      }},
     {"a full volume fails the write",
      [](Machine &M, Expected &E) {
        M.Volume.SetCapacity(100);
-       Logo L = AddLogo(M, 64, 64, 24);
-       uint64_t Rsdp;
-       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
-       ExpectTables(E, Rsdp, Xsdt);
-       ExpectLogoLines(E, L);
-       E.Lines.push_back("Error Write  [Volume Full]\r\n");
-       E.Status = EFI_VOLUME_FULL;
+       Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
        E.File = std::vector<uint8_t>(L.Bytes.begin(), L.Bytes.begin() + 100);
      }},
     {"cutting a stale file fails",
      [](Machine &M, Expected &E) {
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
        M.Firmware.FailCall(SimCall::FileSetInfo, EFI_DEVICE_ERROR);
-       Logo L = AddLogo(M, 8, 8, 24);
-       uint64_t Rsdp;
-       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
-       ExpectTables(E, Rsdp, Xsdt);
-       ExpectLogoLines(E, L);
-       E.Lines.push_back("Error Truncate  [Device Error]\r\n");
-       E.Status = EFI_DEVICE_ERROR;
+       OneLogoSaveFails(M, E, "Error Truncate  [Device Error]\r\n", EFI_DEVICE_ERROR);
        E.File = std::vector<uint8_t>(10, 0x55);
      }},
     {"a failed save does not stop the report; the first failure is the exit status",
