@@ -26,7 +26,7 @@ host: deps
 	@cmake --build $(HOST_DIR) -j $(JOBS)
 
 test: image host
-	@cd $(HOST_DIR) && ctest --output-on-failure -j $(JOBS)
+	@cd $(HOST_DIR) && ctest --output-on-failure --no-label-summary -j $(JOBS)
 
 run: image
 	@python3 tools/qemu_run.py --image $(IMAGE) --out out

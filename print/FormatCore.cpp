@@ -261,9 +261,12 @@ void NumberText(Field &F, UINT64 Slot, CHAR8 *ValueBuffer) {
   UINT64 Count = (UINT64)(MostSignificant - ValueBuffer);
   if (Value == 0 && F.Precision == 0) Count = 0;
 
-  F.GroupCounter = Count % 3;
-  if (F.GroupCounter != 0) F.GroupCounter = 3 - F.GroupCounter;
-  if (F.Grouping && Count != 0) Count += (Count - 1) / 3;
+  if (F.Grouping) {
+    // The counter starts so that it reaches 3 after the leading group, however short that is.
+    F.GroupCounter = Count % 3;
+    if (F.GroupCounter != 0) F.GroupCounter = 3 - F.GroupCounter;
+    if (Count != 0) Count += (Count - 1) / 3;
+  }
   if (F.Prefix != 0) {
     Count++;
     F.Precision++;
@@ -293,11 +296,10 @@ void StringText(Field &F, UINT64 Slot, bool Wide) {
   if ((F.Flags & FMT_PRECISION) == 0) F.Precision = 0;
 }
 
-// Fetches the argument of the conversion character at Format and builds its text in F.
+// Fetches the argument of the conversion Character, which stands at Format, and builds its text in F.
 // Returns the last format character used.
-const UINT8 *Conversion(Field &F, const UINT8 *Format, UINTN InUnit, ArgumentCursor &Arguments,
+const UINT8 *Conversion(Field &F, UINT16 Character, const UINT8 *Format, UINTN InUnit, ArgumentCursor &Arguments,
                         CHAR8 *ValueBuffer) {
-  UINT16 Character = ReadUnit(Format, InUnit);
   switch (Character) {
     case 'u':
       F.Flags = (F.Flags & ~FMT_PLUS) | FMT_UNSIGNED;
@@ -401,7 +403,7 @@ const UINT8 *ScanDirective(Field &F, const UINT8 *Format, UINTN InUnit, Argument
         F.Text = "";
         return Format;
       default:
-        return Conversion(F, Format, InUnit, Arguments, ValueBuffer);
+        return Conversion(F, Character, Format, InUnit, Arguments, ValueBuffer);
     }
     Format += InUnit;
   }
