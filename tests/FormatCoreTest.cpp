@@ -149,6 +149,31 @@ TEST(FormatGrammar, EveryCaseInEveryWidth) {
   }
 }
 
+// Literal text is copied in blocks; a directive or line end at any offset inside a long run, and
+// a buffer ending at any offset, must cut the run exactly there.
+TEST(FormatGrammar, LongLiteralRunsStopAtEveryOffset) {
+  const std::string Letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (size_t Offset = 0; Offset < 40; Offset++) {
+    std::string Head = Letters.substr(0, Offset);
+    std::string Tail = Letters.substr(Offset, 20);
+    const std::vector<std::pair<std::string, std::string>> Cases = {
+        {Head + "%d" + Tail, Head + "7" + Tail},
+        {Head + "\n" + Tail, Head + "\r\n" + Tail},
+        {Head + "\r" + Tail, Head + "\r" + Tail},
+        {Head + Tail, Head + Tail},
+    };
+    for (const auto &[Format, Expected] : Cases) {
+      for (Widths Width : kAllWidths) {
+        EXPECT_EQ(FormatWith(Width, Format, Slots(7)), Expected) << Format;
+        for (size_t Size : {Offset, Offset + 1, Offset + 17}) {
+          std::string Cut = Expected.substr(0, Size == 0 ? 0 : std::min(Expected.size(), Size - 1));
+          EXPECT_EQ(FormatWith(Width, Format, Slots(7), Size), Cut) << Format << " size " << Size;
+        }
+      }
+    }
+  }
+}
+
 TEST(FormatGrammar, GuidAtOddAddressReadsTheSame) {
   alignas(16) uint8_t Storage[40];
   for (size_t Offset = 0; Offset < 8; Offset++) {

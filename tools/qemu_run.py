@@ -185,6 +185,7 @@ def boot(options):
     timed_out = False
     echo = ConsoleEcho(options.echo)
     streams = [process.stdout, process.stderr]
+    last_output = started
     while streams:
         remaining = options.timeout - (time.monotonic() - started)
         if remaining <= 0:
@@ -197,9 +198,14 @@ def boot(options):
                 streams.remove(stream)
             elif stream is process.stdout:
                 raw += chunk
+                last_output = time.monotonic()
             else:
                 errors += chunk
         echo.update(raw)
+        if options.echo and time.monotonic() - last_output >= 10:
+            say(f"no console output for 10 s; still waiting ({time.monotonic() - started:.0f} s of "
+                f"{options.timeout:.0f} s)")
+            last_output = time.monotonic()
         # The shell waits five seconds before running startup.nsh unless a key other than ESC comes.
         if not key_sent and b"startup.nsh" in raw and b"any other key" in raw:
             process.stdin.write(b"\r")
