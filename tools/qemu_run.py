@@ -328,7 +328,9 @@ def main(argv):
     with open(logo_path, "wb") as handle:
         handle.write(result.logo)
     png_path = os.path.join(arguments.out, "BIOSLogo.png")
-    converted = subprocess.run(["convert", logo_path, png_path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    # Debian's ImageMagick, by its full path where it is there, ahead of any other convert on PATH.
+    convert = "/usr/bin/convert" if os.path.exists("/usr/bin/convert") else "convert"
+    converted = subprocess.run([convert, logo_path, png_path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     shape = bitmap_header(result.logo)
     described = f"{shape[0]} x {shape[1]}, {shape[2]} bits per pixel" if shape else "not a BMP"
     png_note = f", PNG {png_path}" if converted.returncode == 0 else " (ImageMagick could not convert it)"
