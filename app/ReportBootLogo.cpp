@@ -25,11 +25,12 @@ constexpr UINTN kBmpBitsPerPixel = 28;
 const UINT8 *AtAddress(UINT64 Address) { return (const UINT8 *)(UINTN)Address; }
 
 // The RSDP from the first ACPI 2.0 entry of the configuration table; null when there is none.
+// An entry with a null table counts as no entry.
 const UINT8 *FindRsdp() {
   const EFI_CONFIGURATION_TABLE *Entries = gSystemTable->ConfigurationTable;
   UINTN EntryCount = Entries != nullptr ? gSystemTable->NumberOfTableEntries : 0;
   for (UINTN Index = 0; Index < EntryCount; Index++) {
-    if (GuidEquals(&Entries[Index].VendorGuid, &EFI_ACPI_20_TABLE_GUID)) {
+    if (Entries[Index].VendorTable != nullptr && GuidEquals(&Entries[Index].VendorGuid, &EFI_ACPI_20_TABLE_GUID)) {
       return (const UINT8 *)Entries[Index].VendorTable;
     }
   }

@@ -235,6 +235,11 @@ const Scenario kScenarios[] = {
        M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, nullptr);
        E.Lines = {"Can't find Acpi Table\r\n"};
      }},
+    {"a null ACPI 2.0 table before a real one is passed over",
+     [](Machine &M, Expected &E) {
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, nullptr);
+       TypicalTables(M, E);
+     }},
     {"a null XSDT address ends the report",
      [](Machine &M, Expected &E) {
        uint64_t Rsdp = M.Acpi.Rsdp(0);
