@@ -61,7 +61,7 @@ uint64_t AcpiBuilder::Bgrt(uint64_t ImageAddress, size_t Misalign) {
   return Place(Bytes, Misalign);
 }
 
-std::vector<uint8_t> AcpiBuilder::Bitmap(uint32_t Width, uint32_t Height, uint16_t BitsPerPixel, uint8_t Seed) {
+std::vector<uint8_t> AcpiBuilder::Bitmap(uint32_t Width, uint32_t Height, uint16_t BitsPerPixel, uint8_t PixelOffset) {
   uint32_t RowBytes = ((Width * BitsPerPixel + 31) / 32) * 4;
   uint32_t DataOffset = 14 + 40;
   uint32_t FileSize = DataOffset + RowBytes * Height;
@@ -76,6 +76,6 @@ std::vector<uint8_t> AcpiBuilder::Bitmap(uint32_t Width, uint32_t Height, uint16
   StoreLittleEndian(Bytes, 26, 1, 2);
   StoreLittleEndian(Bytes, 28, BitsPerPixel, 2);
   StoreLittleEndian(Bytes, 34, RowBytes * Height, 4);
-  for (size_t Index = DataOffset; Index < Bytes.size(); Index++) Bytes[Index] = (uint8_t)(Index * 31 + Seed);
+  for (size_t Index = DataOffset; Index < Bytes.size(); Index++) Bytes[Index] = (uint8_t)(Index * 31 + PixelOffset);
   return Bytes;
 }

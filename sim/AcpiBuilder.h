@@ -23,7 +23,7 @@ class AcpiBuilder {
   uint64_t Bgrt(uint64_t ImageAddress, size_t Misalign = 0);
 
   // A complete BMP file of the given shape with a deterministic pixel pattern.
-  static std::vector<uint8_t> Bitmap(uint32_t Width, uint32_t Height, uint16_t BitsPerPixel, uint8_t Seed = 1);
+  static std::vector<uint8_t> Bitmap(uint32_t Width, uint32_t Height, uint16_t BitsPerPixel, uint8_t PixelOffset = 1);
 
   static std::vector<uint8_t> TableHeader(const std::string &Signature, uint32_t Length);
 

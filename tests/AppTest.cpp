@@ -41,9 +41,9 @@ std::string Printed(const char *Format, unsigned long long Value) {
   return Text;
 }
 
-Logo AddLogo(Machine &M, uint32_t Width, uint32_t Height, uint16_t Bpp, size_t Misalign = 0, uint8_t Seed = 1) {
+Logo AddLogo(Machine &M, uint32_t Width, uint32_t Height, uint16_t Bpp, size_t Misalign = 0, uint8_t PixelOffset = 1) {
   Logo L;
-  L.Bytes = AcpiBuilder::Bitmap(Width, Height, Bpp, Seed);
+  L.Bytes = AcpiBuilder::Bitmap(Width, Height, Bpp, PixelOffset);
   L.Image = M.Acpi.Place(L.Bytes, Misalign);
   L.Bgrt = M.Acpi.Bgrt(L.Image, Misalign);
   return L;

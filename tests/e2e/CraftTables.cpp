@@ -41,10 +41,10 @@ UINT8 *AllocatePages(UINTN Bytes, bool Above4GiB) {
   return nullptr;
 }
 
-// The same bitmap the host tests build: BMP and info headers, then (index * 31 + seed) bytes.
+// The same bitmap the host tests build: BMP and info headers, then (index * 31 + offset) bytes.
 UINTN BitmapBytes(UINT32 Width, UINT32 Height) { return 54 + ((Width * 24 + 31) / 32) * 4 * Height; }
 
-void BuildBitmap(UINT8 *At, UINT32 Width, UINT32 Height, UINT8 Seed) {
+void BuildBitmap(UINT8 *At, UINT32 Width, UINT32 Height, UINT8 PixelOffset) {
   UINT32 RowBytes = ((Width * 24 + 31) / 32) * 4;
   UINTN FileSize = BitmapBytes(Width, Height);
   for (UINTN Index = 0; Index < 54; Index++) At[Index] = 0;
@@ -58,7 +58,7 @@ void BuildBitmap(UINT8 *At, UINT32 Width, UINT32 Height, UINT8 Seed) {
   Store(At + 26, 1, 2);
   Store(At + 28, 24, 2);
   Store(At + 34, RowBytes * Height, 4);
-  for (UINTN Index = 54; Index < FileSize; Index++) At[Index] = (UINT8)(Index * 31 + Seed);
+  for (UINTN Index = 54; Index < FileSize; Index++) At[Index] = (UINT8)(Index * 31 + PixelOffset);
 }
 
 void BuildHeader(UINT8 *At, const char *Signature, UINT32 Length) {

@@ -180,8 +180,8 @@ def scenario_i440fx(arguments):
     check(result.logo == typical_file(arguments), "the file differs from the q35 one")
 
 
-def bitmap(width, height, seed):
-    """The bitmap CraftTables builds: headers, then (index * 31 + seed) bytes."""
+def bitmap(width, height, offset):
+    """The bitmap CraftTables builds: headers, then (index * 31 + offset) bytes."""
     row = ((width * 24 + 31) // 32) * 4
     size = 54 + row * height
     header = bytearray(54)
@@ -194,7 +194,7 @@ def bitmap(width, height, seed):
     header[26:28] = (1).to_bytes(2, "little")
     header[28:30] = (24).to_bytes(2, "little")
     header[34:38] = (row * height).to_bytes(4, "little")
-    return bytes(header) + bytes((index * 31 + seed) & 0xFF for index in range(54, size))
+    return bytes(header) + bytes((index * 31 + offset) & 0xFF for index in range(54, size))
 
 
 def scenario_crafted(arguments):
