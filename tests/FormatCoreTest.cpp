@@ -325,3 +325,31 @@ TEST(FormatPieces, DigitsReversedEndsAtZeroByte) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each argument reaches its slot widened by its own type: signed integers sign-extended, unsigned
+// ones and characters zero-extended, pointers as their address. '%l' directives show the whole slot.
+TEST(FormatArgumentsSlots, ValuesWidenByTheirOwnType) {
+  char Text[FORMAT_VALUE_CHARACTERS];
+  auto Show = [&](const char *Format, auto Value) {
+    FormatAscii(Text, sizeof Text, 0, Format, Value);
+    return std::string(Text);
+  };
+  EXPECT_EQ(Show("%lX", (signed char)-1), "FFFFFFFFFFFFFFFF");
+  EXPECT_EQ(Show("%lX", (short)-2), "FFFFFFFFFFFFFFFE");
+  EXPECT_EQ(Show("%lX", -3), "FFFFFFFFFFFFFFFD");
+  EXPECT_EQ(Show("%lX", -4L), "FFFFFFFFFFFFFFFC");
+  EXPECT_EQ(Show("%lX", (unsigned char)0xFF), "FF");
+  EXPECT_EQ(Show("%lX", (unsigned short)0xFFFF), "FFFF");
+  EXPECT_EQ(Show("%lX", 0xFFFFFFFFu), "FFFFFFFF");
+  EXPECT_EQ(Show("%lX", (char)-1), "FF");
+  EXPECT_EQ(Show("%lX", u'\uFFFF'), "FFFF");
+  EXPECT_EQ(Show("%lX", true), "1");
+  EXPECT_EQ(Show("%lX", (const void *)0x123456789ABCull), "123456789ABC");
+  EXPECT_EQ(Show("%lX", nullptr), "0");
+  EXPECT_EQ(Show("%ld", INT64_MIN), "-9223372036854775808");
+  EXPECT_EQ(Show("%lu", UINT64_MAX), "18446744073709551615");
+}
+
+}  // namespace
