@@ -76,8 +76,56 @@ UINTN ConsoleVPrint(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Conso
 // Prints to the system table's ConOut, read at each call.
 UINTN ConsolePrintSlots(const CHAR16 *Format, FormatArguments Arguments);
 
+// The argument slots a format takes: one for each '*' and each conversion that has an argument.
+// It follows the directive scan of the engine, for checking literal formats while compiling.
+constexpr UINTN FormatSlotCount(const CHAR16 *Format) {
+  UINTN Count = 0;
+  while (*Format != 0) {
+    if (*Format++ != u'%') continue;
+    for (;; Format++) {
+      CHAR16 Character = *Format;
+      if (Character == u'*') {
+        Count++;
+      } else if (Character == 0 || !(Character == u'-' || Character == u'+' || Character == u' ' ||
+                                     Character == u',' || Character == u'l' || Character == u'L' ||
+                                     Character == u'.' || (Character >= u'0' && Character <= u'9'))) {
+        break;
+      }
+    }
+    switch (*Format) {
+      case u'd': case u'u': case u'x': case u'X': case u'p': case u'c': case u's': case u'S':
+      case u'a': case u'r': case u'g': case u't':
+        Count++;
+        break;
+      case 0:
+        return Count;
+    }
+    Format++;
+  }
+  return Count;
+}
+
+// Never defined: a literal format whose directives take another number of arguments than the call
+// passes reaches it while compiling, and the build stops there.
+void FormatTakesOtherArgumentsThanPassed();
+
 template <typename... Types>
-UINTN ConsolePrint(const CHAR16 *Format, Types... Arguments) {
+struct CheckedFormat {
+  const CHAR16 *Text;
+  template <UINTN Length>
+  consteval CheckedFormat(const CHAR16 (&Literal)[Length]) : Text(Literal) {
+    if (FormatSlotCount(Literal) != sizeof...(Types)) FormatTakesOtherArgumentsThanPassed();
+  }
+};
+
+template <typename Type>
+struct NotDeduced {
+  using Is = Type;
+};
+
+// The format is a literal, checked against the arguments while compiling.
+template <typename... Types>
+UINTN ConsolePrint(typename NotDeduced<CheckedFormat<Types...>>::Is Format, Types... Arguments) {
   const UINT64 Slots[sizeof...(Types) + 1] = {FormatSlot(Arguments)..., 0};
-  return ConsolePrintSlots(Format, FormatArguments{Slots, sizeof...(Types)});
+  return ConsolePrintSlots(Format.Text, FormatArguments{Slots, sizeof...(Types)});
 }

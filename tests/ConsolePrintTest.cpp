@@ -37,7 +37,8 @@ TEST_F(ConsolePrintTest, OutputIsCutAtThreeHundredTwentyCharacters) {
   std::u16string Long(400, u'x');
   EXPECT_EQ(ConsolePrint(u"%s", Long.c_str()), 320u);
   EXPECT_EQ(Firmware.ConsoleText(), std::u16string(320, u'x'));
-  EXPECT_EQ(ConsolePrint((Long + u"\n").c_str()), 320u);
+  std::u16string LongLine = Long + u"\n";
+  EXPECT_EQ(ConsolePrintSlots(LongLine.c_str(), FormatArguments{nullptr, 0}), 320u);
   EXPECT_EQ(Firmware.ConsoleWrites().back(), std::u16string(320, u'x'));
 }
 
@@ -65,6 +66,13 @@ TEST_F(ConsolePrintTest, EmptyTextIsNotSentToTheConsole) {
   EXPECT_EQ(Firmware.Calls(SimCall::OutputString), 0);
   EXPECT_EQ(Firmware.OutstandingPool(), 0u);
 }
+
+static_assert(FormatSlotCount(u"RSDP address [%lX]\n") == 1);
+static_assert(FormatSlotCount(u" Signature [%c%c%c%c]\n") == 4);
+static_assert(FormatSlotCount(u"%*.*d %-5s %% %5%% %q %,010d %r %g %t %a %S %p %u %x") == 13);
+static_assert(FormatSlotCount(u"no directives\n") == 0);
+static_assert(FormatSlotCount(u"ends inside %5") == 0);
+static_assert(FormatSlotCount(u"ends with %") == 0);
 
 TEST(ConsolePrintWithoutTables, ReturnsZeroBeforeTheTablesAreKnown) {
   EXPECT_EQ(ConsolePrint(u"too early\n"), 0u);
