@@ -120,21 +120,33 @@ const UINT8 *CopyVectors(Output &Out, const UINT8 *Format, const UINT8 *FormatEn
   return Format;
 }
 
+// Copies format characters one at a time up to the next '%', line end or terminator, as far as
+// room allows; the widths are constants so the loop has no branch on them.
+template <UINTN InUnit, UINTN OutUnit>
+const UINT8 *CopyUnits(Output &Out, const UINT8 *Format) {
+  UINTN Room = RoomLeft(Out);
+  UINT8 *To = Out.Position;
+  for (; Room != 0; Room--, Format += InUnit, To += OutUnit) {
+    UINT16 Character = ReadUnit(Format, InUnit);
+    if (IsSpecial(Character)) break;
+    StoreUnit(To, Character, OutUnit);
+  }
+  Out.Position = To;
+  return Format;
+}
+
 // Copies format characters up to the next '%', line end or terminator, as far as room allows;
 // each is its own one-character text with nothing around it. Returns the first character not copied.
 const UINT8 *CopyLiteralRun(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd, UINTN InUnit) {
   if (InUnit == Out.Unit) {
     Format = InUnit == 1 ? CopyVectors<UINT8>(Out, Format, FormatEnd) : CopyVectors<UINT16>(Out, Format, FormatEnd);
   }
-  UINTN Room = RoomLeft(Out);
-  UINT8 *To = Out.Position;
-  for (; Room != 0; Room--, Format += InUnit, To += Out.Unit) {
-    UINT16 Character = ReadUnit(Format, InUnit);
-    if (IsSpecial(Character)) break;
-    StoreUnit(To, Character, Out.Unit);
+  switch (InUnit * 2 + Out.Unit) {
+    case 3: return CopyUnits<1, 1>(Out, Format);
+    case 6: return CopyUnits<2, 2>(Out, Format);
+    case 5: return CopyUnits<2, 1>(Out, Format);
+    default: return CopyUnits<1, 2>(Out, Format);
   }
-  Out.Position = To;
-  return Format;
 }
 
 // '\n' or '\r' at Format: a following partner is consumed too, and the pair becomes "\r\n"; a lone
