@@ -167,14 +167,9 @@ const UINT8 *LineEndText(const UINT8 *Format, UINTN InUnit, const CHAR8 **Text) 
 }
 
 UINT64 CountUnits(const VOID *Text, UINTN TextUnit, UINT64 Limit) {
+  const UINT8 *Units = (const UINT8 *)Text;
   UINT64 Count = 0;
-  if (TextUnit == 2) {
-    const UINT8 *Units = (const UINT8 *)Text;
-    while (Count < Limit && LoadUnaligned16(Units + 2 * Count) != 0) Count++;
-  } else {
-    const UINT8 *Units = (const UINT8 *)Text;
-    while (Count < Limit && Units[Count] != 0) Count++;
-  }
+  while (Count < Limit && ReadUnit(Units + Count * TextUnit, TextUnit) != 0) Count++;
   return Count;
 }
 

@@ -170,10 +170,7 @@ SimFileSystem::SimFileSystem(SimFirmware &Owner, bool Register) : Firmware(Owner
 SimFileSystem::~SimFileSystem() = default;
 
 const std::vector<uint8_t> *SimFileSystem::Find(const std::u16string &Name) const {
-  for (const auto &[Stored, Bytes] : Files) {
-    if (SameName(Stored, Name)) return &Bytes;
-  }
-  return nullptr;
+  return const_cast<SimFileSystem *>(this)->Lookup(Name);
 }
 
 std::vector<uint8_t> *SimFileSystem::Lookup(const std::u16string &Name, std::u16string *StoredName) {
