@@ -8,10 +8,12 @@
 // Returns the report's status, or all bits set when no shell protocol is on the image handle.
 extern "C" EFI_STATUS EFIAPI AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
-// Reports the ACPI tables and every BGRT logo, saving each logo in turn. Returns the status of the
-// first save that failed, or success.
+// Reports the ACPI tables and every BGRT logo, saving each logo in turn. Nothing is read that the
+// firmware's memory map does not describe as memory. Returns the status of the first save that
+// failed or table that could not be read, or success.
 EFI_STATUS ReportBootLogo();
 
 // Writes Size bytes from ImageAddress to "BIOSLogo.bmp" in the root of the first file-system
-// volume, leaving the file exactly that long. Prints its own failures.
+// volume, leaving the file exactly that long; a save that fails leaves the volume as it was.
+// Prints its own failures.
 EFI_STATUS SaveLogoFile(UINT64 ImageAddress, UINT64 Size);

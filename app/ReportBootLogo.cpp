@@ -1,6 +1,9 @@
 // Finds the ACPI 2.0 tables, walks the XSDT and reports every BGRT and its logo bitmap. Firmware
-// memory is read in place at the addresses the tables hold, through unaligned loads.
+// memory is read in place at the addresses the tables hold, through unaligned loads, and only
+// after the memory map has said that every byte of what is about to be read is memory: a broken
+// table must not make the processor fault on a device page or an address it cannot reach.
 #include "app/App.h"
+#include "app/ReadableMemory.h"
 #include "base/Guid.h"
 #include "base/Unaligned.h"
 #include "firmware/Guids.h"
@@ -8,33 +11,78 @@
 
 namespace {
 
-constexpr UINTN kRsdpXsdtAddress = 24;
-constexpr UINTN kTableLength = 4;
-constexpr UINTN kTableHeaderBytes = 36;
-constexpr UINTN kBgrtImageAddress = 40;
+constexpr UINT64 kRsdpXsdtAddress = 24;
+constexpr UINT64 kTableLength = 4;
+constexpr UINT64 kTableHeaderBytes = 36;
+constexpr UINT64 kSignatureBytes = 4;
+constexpr UINT64 kBgrtImageAddress = 40;
 
-// Bitmap header fields, from the start of the file.
-constexpr UINTN kBmpFileSize = 2;
-constexpr UINTN kBmpDataOffset = 10;
-constexpr UINTN kBmpHeaderSize = 14;
-constexpr UINTN kBmpWidth = 18;
-constexpr UINTN kBmpHeight = 22;
-constexpr UINTN kBmpPlanes = 26;
-constexpr UINTN kBmpBitsPerPixel = 28;
+// Bitmap header fields, from the start of the file; the report reads up to the last of them.
+constexpr UINT64 kBmpFileSize = 2;
+constexpr UINT64 kBmpDataOffset = 10;
+constexpr UINT64 kBmpHeaderSize = 14;
+constexpr UINT64 kBmpWidth = 18;
+constexpr UINT64 kBmpHeight = 22;
+constexpr UINT64 kBmpPlanes = 26;
+constexpr UINT64 kBmpBitsPerPixel = 28;
+constexpr UINT64 kBmpHeaderBytes = 30;
 
-const UINT8 *AtAddress(UINT64 Address) { return (const UINT8 *)(UINTN)Address; }
+// What a table or bitmap outside readable memory makes the report return.
+constexpr EFI_STATUS kNotReadable = EFI_COMPROMISED_DATA;
 
-// The RSDP from the first ACPI 2.0 entry of the configuration table; null when there is none.
+// Room for the map of a typical machine at the first try; when it is not enough, room for what the
+// firmware asked plus a few descriptors more, as allocating the buffer may itself add some.
+constexpr UINTN kFirstMapBytes = 8192;
+constexpr UINTN kMapSlackBytes = 16 * 64;
+constexpr int kMapTries = 4;
+
+// The address as a pointer, when Length bytes there may be read; null otherwise. The only way from
+// an address a table holds to memory, so nothing is read unchecked or through a cut pointer.
+const UINT8 *Readable(const MemoryMap &Map, UINT64 Address, UINT64 Length) {
+  if (!IsReadable(Map, kProcessorReach, Address, Length)) return nullptr;
+  return (const UINT8 *)(UINTN)Address;
+}
+
+void KeepFirstFailure(EFI_STATUS *FirstFailure, EFI_STATUS Status) {
+  if (EFI_ERROR(Status) && !EFI_ERROR(*FirstFailure)) *FirstFailure = Status;
+}
+
+// The firmware's memory map in a pool buffer, grown and asked again while it is too small. A map
+// whose entries are smaller than a descriptor, or larger in all than the buffer, cannot be read.
+EFI_STATUS GetMemoryMap(MemoryMap *Map) {
+  UINTN BufferSize = kFirstMapBytes;
+  for (int Try = 0; Try < kMapTries; Try++) {
+    VOID *Buffer = nullptr;
+    EFI_STATUS Status = gBootServices->AllocatePool(EfiBootServicesData, BufferSize, &Buffer);
+    if (EFI_ERROR(Status)) return Status;
+    UINTN MapSize = BufferSize;
+    UINTN MapKey = 0;
+    UINTN DescriptorSize = 0;
+    UINT32 DescriptorVersion = 0;
+    Status = gBootServices->GetMemoryMap(&MapSize, (EFI_MEMORY_DESCRIPTOR *)Buffer, &MapKey, &DescriptorSize,
+                                         &DescriptorVersion);
+    if (!EFI_ERROR(Status) && DescriptorSize >= sizeof(EFI_MEMORY_DESCRIPTOR) && MapSize <= BufferSize) {
+      *Map = MemoryMap{(const UINT8 *)Buffer, MapSize, DescriptorSize};
+      return EFI_SUCCESS;
+    }
+    gBootServices->FreePool(Buffer);
+    if (Status != EFI_BUFFER_TOO_SMALL) return EFI_ERROR(Status) ? Status : EFI_INCOMPATIBLE_VERSION;
+    BufferSize = MapSize + kMapSlackBytes;
+  }
+  return EFI_BUFFER_TOO_SMALL;
+}
+
+// The RSDP from the first ACPI 2.0 entry of the configuration table; 0 when there is none.
 // An entry with a null table counts as no entry.
-const UINT8 *FindRsdp() {
+UINT64 FindRsdp() {
   const EFI_CONFIGURATION_TABLE *Entries = gSystemTable->ConfigurationTable;
   UINTN EntryCount = Entries != nullptr ? gSystemTable->NumberOfTableEntries : 0;
   for (UINTN Index = 0; Index < EntryCount; Index++) {
     if (Entries[Index].VendorTable != nullptr && GuidEquals(&Entries[Index].VendorGuid, &EFI_ACPI_20_TABLE_GUID)) {
-      return (const UINT8 *)Entries[Index].VendorTable;
+      return (UINT64)(UINTN)Entries[Index].VendorTable;
     }
   }
-  return nullptr;
+  return 0;
 }
 
 bool IsBgrt(const UINT8 *Table) {
@@ -51,11 +99,16 @@ void PrintBitmapHeader(const UINT8 *Image) {
   ConsolePrint(u"           BPP   [0x%X]\n", (UINT32)LoadUnaligned16(Image + kBmpBitsPerPixel));
 }
 
-// Reports one BGRT and saves its logo. Returns the save's status, or success when there was
-// nothing to save.
-EFI_STATUS ReportBgrt(UINT64 BgrtAddress) {
-  UINT64 ImageAddress = LoadUnaligned64(AtAddress(BgrtAddress) + kBgrtImageAddress);
+// Reports one BGRT and saves its logo. Returns the save's status, success when there was nothing
+// to save, or kNotReadable when the BGRT or its bitmap lies outside readable memory.
+EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress) {
   ConsolePrint(u"  Found BGRT @[0x%lX]\n", BgrtAddress);
+  const UINT8 *Bgrt = Readable(Map, BgrtAddress, kBgrtImageAddress + 8);
+  if (Bgrt == nullptr) {
+    ConsolePrint(u"  Can't read BGRT @[0x%lX]\n", BgrtAddress);
+    return kNotReadable;
+  }
+  UINT64 ImageAddress = LoadUnaligned64(Bgrt + kBgrtImageAddress);
   ConsolePrint(u"  Image address @[0x%lX]\n", ImageAddress);
   ConsolePrint(u"     [0x%lX]\n", ImageAddress);
   if (ImageAddress == 0) {
@@ -63,51 +116,89 @@ EFI_STATUS ReportBgrt(UINT64 BgrtAddress) {
     return EFI_SUCCESS;
   }
 
-  const UINT8 *Image = AtAddress(ImageAddress);
+  const UINT8 *Image = Readable(Map, ImageAddress, kBmpHeaderBytes);
+  if (Image == nullptr) {
+    ConsolePrint(u"  Can't read logo image @[0x%lX]\n", ImageAddress);
+    return kNotReadable;
+  }
   PrintBitmapHeader(Image);
-  EFI_STATUS Status = SaveLogoFile(ImageAddress, LoadUnaligned32(Image + kBmpFileSize));
+  UINT32 ImageSize = LoadUnaligned32(Image + kBmpFileSize);
+  if (Readable(Map, ImageAddress, ImageSize) == nullptr) {
+    ConsolePrint(u"  Can't read logo image @[0x%lX] of [0x%X] bytes\n", ImageAddress, ImageSize);
+    return kNotReadable;
+  }
+  EFI_STATUS Status = SaveLogoFile(ImageAddress, ImageSize);
   if (!EFI_ERROR(Status)) {
     ConsolePrint(u"BIOS logo has been saved to 'BIOSLogo.bmp'\n");
   }
   return Status;
 }
 
-}  // namespace
-
-EFI_STATUS ReportBootLogo() {
-  const UINT8 *Rsdp = FindRsdp();
+// Everything from the RSDP on, once the memory map is at hand.
+EFI_STATUS ReportTables(const MemoryMap &Map, UINT64 RsdpAddress) {
+  ConsolePrint(u"RSDP address [%lX]\n", RsdpAddress);
+  const UINT8 *Rsdp = Readable(Map, RsdpAddress + kRsdpXsdtAddress, 8);
   if (Rsdp == nullptr) {
-    ConsolePrint(u"Can't find Acpi Table\n");
-    return EFI_SUCCESS;
+    ConsolePrint(u"Can't read RSDP @[0x%lX]\n", RsdpAddress);
+    return kNotReadable;
   }
-
-  UINT64 XsdtAddress = LoadUnaligned64(Rsdp + kRsdpXsdtAddress);
-  ConsolePrint(u"RSDP address [%lX]\n", Rsdp);
+  UINT64 XsdtAddress = LoadUnaligned64(Rsdp);
   ConsolePrint(u"XSDT address [%lX]\n", XsdtAddress);
   if (XsdtAddress == 0) {
     ConsolePrint(u"Can't find XSDT\n");
     return EFI_SUCCESS;
   }
+  const UINT8 *Xsdt = Readable(Map, XsdtAddress, kTableHeaderBytes);
+  if (Xsdt == nullptr) {
+    ConsolePrint(u"Can't read XSDT @[0x%lX]\n", XsdtAddress);
+    return kNotReadable;
+  }
 
-  const UINT8 *Xsdt = AtAddress(XsdtAddress);
   ConsolePrint(u"XSDT information\n");
   ConsolePrint(u" Signature [%c%c%c%c]\n", (CHAR16)Xsdt[0], (CHAR16)Xsdt[1], (CHAR16)Xsdt[2], (CHAR16)Xsdt[3]);
   ConsolePrint(u" Entry 0 @[0x%lx]\n", XsdtAddress + kTableHeaderBytes);
 
-  // A length below the header's own gives no entries rather than a wrapped count.
+  // A length below the header's own gives no entries rather than a wrapped count. A length that
+  // runs past readable memory is refused whole: what lies behind the table is not entries.
   UINT32 Length = LoadUnaligned32(Xsdt + kTableLength);
   UINT64 EntryCount = Length > kTableHeaderBytes ? (Length - kTableHeaderBytes) / 8 : 0;
+  const UINT8 *Entries = Readable(Map, XsdtAddress + kTableHeaderBytes, EntryCount * 8);
+  if (Entries == nullptr) {
+    ConsolePrint(u" Can't read XSDT entries @[0x%lX] of Length [0x%X]\n", XsdtAddress + kTableHeaderBytes, Length);
+    return kNotReadable;
+  }
 
   EFI_STATUS FirstFailure = EFI_SUCCESS;
   for (UINT64 Index = 0; Index < EntryCount; Index++) {
-    UINT64 TableAddress = LoadUnaligned64(Xsdt + kTableHeaderBytes + 8 * Index);
-    if (TableAddress == 0 || !IsBgrt(AtAddress(TableAddress))) {
-      continue;
-    }
-    EFI_STATUS Status = ReportBgrt(TableAddress);
-    if (EFI_ERROR(Status) && !EFI_ERROR(FirstFailure)) {
-      FirstFailure = Status;
+    UINT64 TableAddress = LoadUnaligned64(Entries + 8 * Index);
+    if (TableAddress == 0) continue;
+    const UINT8 *Table = Readable(Map, TableAddress, kSignatureBytes);
+    if (Table == nullptr) {
+      ConsolePrint(u"  Can't read table @[0x%lX]\n", TableAddress);
+      KeepFirstFailure(&FirstFailure, kNotReadable);
+    } else if (IsBgrt(Table)) {
+      KeepFirstFailure(&FirstFailure, ReportBgrt(Map, TableAddress));
     }
   }
   return FirstFailure;
+}
+
+}  // namespace
+
+EFI_STATUS ReportBootLogo() {
+  UINT64 Rsdp = FindRsdp();
+  if (Rsdp == 0) {
+    ConsolePrint(u"Can't find Acpi Table\n");
+    return EFI_SUCCESS;
+  }
+
+  MemoryMap Map;
+  EFI_STATUS Status = GetMemoryMap(&Map);
+  if (EFI_ERROR(Status)) {
+    ConsolePrint(u"Can't get memory map  [%r]\n", Status);
+    return Status;
+  }
+  Status = ReportTables(Map, Rsdp);
+  gBootServices->FreePool((VOID *)Map.Descriptors);
+  return Status;
 }

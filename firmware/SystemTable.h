@@ -20,9 +20,36 @@ enum EFI_MEMORY_TYPE : UINT32 {
   EfiLoaderData,
   EfiBootServicesCode,
   EfiBootServicesData,
-  EfiACPIReclaimMemory = 9,
+  EfiRuntimeServicesCode,
+  EfiRuntimeServicesData,
+  EfiConventionalMemory,
+  EfiUnusableMemory,
+  EfiACPIReclaimMemory,
+  EfiACPIMemoryNVS,
+  EfiMemoryMappedIO,
+  EfiMemoryMappedIOPortSpace,
+  EfiPalCode,
+  EfiPersistentMemory,
+  EfiUnacceptedMemoryType,
 };
 static_assert(EfiBootServicesData == 4);
+static_assert(EfiMemoryMappedIOPortSpace == 12);
+static_assert(EfiUnacceptedMemoryType == 15);
+
+// One entry of the memory map. The firmware gives the size of its entries, which may be larger
+// than this record; entries are stepped through by that size.
+struct EFI_MEMORY_DESCRIPTOR {
+  UINT32 Type;
+  EFI_PHYSICAL_ADDRESS PhysicalStart;
+  UINT64 VirtualStart;
+  UINT64 NumberOfPages;
+  UINT64 Attribute;
+};
+static_assert(offsetof(EFI_MEMORY_DESCRIPTOR, PhysicalStart) == 8);
+static_assert(offsetof(EFI_MEMORY_DESCRIPTOR, NumberOfPages) == 24);
+static_assert(sizeof(EFI_MEMORY_DESCRIPTOR) == 40);
+
+constexpr UINT64 EFI_PAGE_SIZE = 4096;
 
 enum EFI_ALLOCATE_TYPE : UINT32 { AllocateAnyPages, AllocateMaxAddress, AllocateAddress };
 
@@ -33,6 +60,8 @@ constexpr UINT32 EFI_OPEN_PROTOCOL_GET_PROTOCOL = 0x02;
 
 typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_PAGES)(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
                                                EFI_PHYSICAL_ADDRESS *Memory);
+typedef EFI_STATUS(EFIAPI *EFI_GET_MEMORY_MAP)(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR *MemoryMap, UINTN *MapKey,
+                                               UINTN *DescriptorSize, UINT32 *DescriptorVersion);
 typedef EFI_STATUS(EFIAPI *EFI_INSTALL_CONFIGURATION_TABLE)(const EFI_GUID *Guid, VOID *Table);
 typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_POOL)(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_FREE_POOL)(VOID *Buffer);
@@ -49,7 +78,7 @@ struct EFI_BOOT_SERVICES {
 
   EFI_ALLOCATE_PAGES AllocatePages;
   void *FreePages;
-  void *GetMemoryMap;
+  EFI_GET_MEMORY_MAP GetMemoryMap;
   EFI_ALLOCATE_POOL AllocatePool;
   EFI_FREE_POOL FreePool;
 
@@ -100,6 +129,7 @@ struct EFI_BOOT_SERVICES {
   void *CreateEventEx;
 };
 static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePages) == 40);
+static_assert(offsetof(EFI_BOOT_SERVICES, GetMemoryMap) == 56);
 static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == 64);
 static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == 72);
 static_assert(offsetof(EFI_BOOT_SERVICES, InstallConfigurationTable) == 192);

@@ -47,6 +47,7 @@ constexpr EFI_STATUS EFI_NO_MEDIA = EfiErrorCode(12);
 constexpr EFI_STATUS EFI_NOT_FOUND = EfiErrorCode(14);
 constexpr EFI_STATUS EFI_ACCESS_DENIED = EfiErrorCode(15);
 constexpr EFI_STATUS EFI_ABORTED = EfiErrorCode(21);
+constexpr EFI_STATUS EFI_INCOMPATIBLE_VERSION = EfiErrorCode(25);
 constexpr EFI_STATUS EFI_COMPROMISED_DATA = EfiErrorCode(33);
 
 struct EFI_GUID {

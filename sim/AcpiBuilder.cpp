@@ -1,19 +1,49 @@
 #include "sim/AcpiBuilder.h"
 
+#include <cstdlib>
 #include <cstring>
+
+#include "sim/SimFirmware.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#define SIM_POISON(Start, Bytes) ASAN_POISON_MEMORY_REGION(Start, Bytes)
+#define SIM_UNPOISON(Start, Bytes) ASAN_UNPOISON_MEMORY_REGION(Start, Bytes)
+#endif
+#endif
+#ifndef SIM_POISON
+#define SIM_POISON(Start, Bytes) ((void)(Start), (void)(Bytes))
+#define SIM_UNPOISON(Start, Bytes) ((void)(Start), (void)(Bytes))
+#endif
 
 void StoreLittleEndian(std::vector<uint8_t> &Bytes, size_t Offset, uint64_t Value, size_t Width) {
   if (Bytes.size() < Offset + Width) Bytes.resize(Offset + Width);
   for (size_t Index = 0; Index < Width; Index++) Bytes[Offset + Index] = (uint8_t)(Value >> (8 * Index));
 }
 
+AcpiBuilder::AcpiBuilder(SimFirmware &Firmware) : Firmware_(Firmware), Type_(EfiACPIReclaimMemory) {}
+
+AcpiBuilder::~AcpiBuilder() {
+  for (const Block &B : Blocks_) {
+    SIM_UNPOISON(B.Start, B.Bytes);
+    std::free(B.Start);
+  }
+}
+
 uint64_t AcpiBuilder::Place(const std::vector<uint8_t> &Bytes, size_t Misalign) {
-  constexpr size_t Alignment = 16;
-  auto Block = std::make_unique<uint8_t[]>(Bytes.size() + Alignment + Misalign);
-  uintptr_t Start = ((uintptr_t)Block.get() + Alignment - 1) / Alignment * Alignment + Misalign;
-  if (!Bytes.empty()) std::memcpy((void *)Start, Bytes.data(), Bytes.size());
-  Blocks_.push_back(std::move(Block));
-  return Start;
+  constexpr size_t Page = EFI_PAGE_SIZE;
+  size_t Pages = (Misalign + Bytes.size() + Page - 1) / Page;
+  if (Pages == 0) Pages = 1;
+  size_t Total = (Pages + 1) * Page;
+  uint8_t *Start = (uint8_t *)std::aligned_alloc(Page, Total);
+  if (Start == nullptr) std::abort();
+  std::memset(Start, 0, Total);
+  if (!Bytes.empty()) std::memcpy(Start + Misalign, Bytes.data(), Bytes.size());
+  SIM_POISON(Start + Pages * Page, Page);
+  Blocks_.push_back(Block{Start, Total});
+  Firmware_.DescribeMemory((uint64_t)(uintptr_t)Start, Pages, Type_);
+  return (uint64_t)(uintptr_t)Start + Misalign;
 }
 
 std::vector<uint8_t> AcpiBuilder::TableHeader(const std::string &Signature, uint32_t Length) {

@@ -1,17 +1,28 @@
 // Builds ACPI tables and bitmaps in host memory for the report to read: an RSDP, an XSDT, BGRTs
-// and BMP logos, each in a block of its own at a chosen distance from a 16-byte boundary. Host heap
-// addresses lie above 4 GiB. Blocks live as long as the builder.
+// and BMP logos, each in whole pages of its own at a chosen distance from the first page's start.
+// Every block is described in the firmware's memory map, as ACPI memory unless the builder is told
+// otherwise, and followed by a page the map leaves out (and that the address sanitizer, where it
+// runs, forbids). Host heap addresses lie above 4 GiB. Blocks live as long as the builder.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+class SimFirmware;
+
 class AcpiBuilder {
  public:
-  // Copies Bytes into a fresh block, Misalign bytes past a 16-byte boundary; returns the address.
+  explicit AcpiBuilder(SimFirmware &Firmware);
+  ~AcpiBuilder();
+  AcpiBuilder(const AcpiBuilder &) = delete;
+  AcpiBuilder &operator=(const AcpiBuilder &) = delete;
+
+  // The memory type blocks placed from now on are described with.
+  void SetMemoryType(uint32_t Type) { Type_ = Type; }
+
+  // Copies Bytes into fresh pages, Misalign bytes past the start of the first; returns the address.
   uint64_t Place(const std::vector<uint8_t> &Bytes, size_t Misalign = 0);
 
   uint64_t Rsdp(uint64_t XsdtAddress, size_t Misalign = 0);
@@ -28,7 +39,13 @@ class AcpiBuilder {
   static std::vector<uint8_t> TableHeader(const std::string &Signature, uint32_t Length);
 
  private:
-  std::vector<std::unique_ptr<uint8_t[]>> Blocks_;
+  struct Block {
+    uint8_t *Start;
+    size_t Bytes;  // the described pages and the page after them
+  };
+  SimFirmware &Firmware_;
+  uint32_t Type_;
+  std::vector<Block> Blocks_;
 };
 
 void StoreLittleEndian(std::vector<uint8_t> &Bytes, size_t Offset, uint64_t Value, size_t Width);

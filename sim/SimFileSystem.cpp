@@ -1,5 +1,6 @@
 #include "sim/SimFileSystem.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "firmware/Guids.h"
@@ -148,12 +149,36 @@ EFI_STATUS EFIAPI SimFileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Inform
       Info->Size < offsetof(EFI_FILE_INFO, FileName) + 2)
     return EFI_BAD_BUFFER_SIZE;
   if (File->IsRoot) return EFI_ACCESS_DENIED;
-  if (!SameName(Info->FileName, File->Name)) return EFI_ACCESS_DENIED;
   if (!File->Writable) return EFI_ACCESS_DENIED;
-  if (File->Owner->ReadOnly_) return EFI_WRITE_PROTECTED;
-  std::vector<uint8_t> &Bytes = *File->Owner->Lookup(File->Name);
+  SimFileSystem &Volume = *File->Owner;
+  if (Volume.ReadOnly_) return EFI_WRITE_PROTECTED;
+
+  // A new name renames the file within the root, as OVMF's FAT driver does: a leading '\' is the
+  // root itself, another file by that name refuses it with Access Denied, a change of case alone
+  // is taken.
+  size_t NameUnits = (Info->Size - offsetof(EFI_FILE_INFO, FileName)) / sizeof(CHAR16);
+  std::u16string NewName(Info->FileName, std::find(Info->FileName, Info->FileName + NameUnits, u'\0'));
+  if (!NewName.empty() && NewName[0] == u'\\') NewName.erase(0, 1);
+  if (NewName.empty()) return EFI_ACCESS_DENIED;
+  std::u16string Stored;
+  const std::vector<uint8_t> *Current = Volume.Lookup(File->Name, &Stored);
+  if (Current == nullptr) return EFI_DEVICE_ERROR;  // deleted through another handle
+  std::vector<uint8_t> Bytes = *Current;
+  if (!SameName(NewName, File->Name) && Volume.Lookup(NewName) != nullptr) return EFI_ACCESS_DENIED;
+  Volume.Files.erase(Stored);
   Bytes.resize(Info->FileSize, 0);
+  Volume.Files[NewName] = std::move(Bytes);
+  File->Name = NewName;
   return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimFileFlush(EFI_FILE_PROTOCOL *This) {
+  EFI_STATUS Status;
+  if (Fails(SimCall::FileFlush, &Status)) return Status;
+  Handle *File = AsHandle(This);
+  if (File->IsRoot) return EFI_SUCCESS;
+  if (!File->Writable) return EFI_ACCESS_DENIED;
+  return File->Owner->ReadOnly_ ? EFI_WRITE_PROTECTED : EFI_SUCCESS;
 }
 
 }  // namespace
@@ -199,6 +224,7 @@ SimFileSystem::Handle *SimFileSystem::NewHandle(bool IsRoot, bool Writable, cons
   File.Protocol.Write = SimFileWrite;
   File.Protocol.GetInfo = SimFileGetInfo;
   File.Protocol.SetInfo = SimFileSetInfo;
+  File.Protocol.Flush = SimFileFlush;
   File.Owner = this;
   File.IsRoot = IsRoot;
   File.Writable = Writable;

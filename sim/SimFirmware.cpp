@@ -1,5 +1,8 @@
 #include "sim/SimFirmware.h"
 
+#include <sys/mman.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -70,6 +73,33 @@ EFI_STATUS EFIAPI SimFreePool(VOID *Buffer) {
   return EFI_SUCCESS;
 }
 
+EFI_STATUS EFIAPI SimGetMemoryMap(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR *MemoryMap, UINTN *MapKey,
+                                  UINTN *DescriptorSize, UINT32 *DescriptorVersion) {
+  SimFirmware &Firmware = SimFirmware::Current();
+  EFI_STATUS Status;
+  if (Firmware.ShouldFail(SimCall::GetMemoryMap, &Status)) return Status;
+  if (MemoryMapSize == nullptr || MapKey == nullptr || DescriptorSize == nullptr || DescriptorVersion == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  UINTN Needed = Firmware.MemoryMap_.size() * SimFirmware::kDescriptorSize;
+  *DescriptorSize = SimFirmware::kDescriptorSize;
+  *DescriptorVersion = 1;
+  if (*MemoryMapSize < Needed) {
+    *MemoryMapSize = Needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  if (MemoryMap == nullptr) return EFI_INVALID_PARAMETER;
+  UINT8 *Entry = (UINT8 *)MemoryMap;
+  std::memset(Entry, 0, Needed);
+  for (const EFI_MEMORY_DESCRIPTOR &Descriptor : Firmware.MemoryMap_) {
+    std::memcpy(Entry, &Descriptor, sizeof Descriptor);
+    Entry += SimFirmware::kDescriptorSize;
+  }
+  *MemoryMapSize = Needed;
+  *MapKey = Firmware.MemoryMap_.size();
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI SimOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *String) {
   SimFirmware &Firmware = SimFirmware::Current();
   EFI_STATUS Status;
@@ -89,6 +119,7 @@ SimFirmware::SimFirmware() {
   gCurrent = this;
   BootServices_.Hdr.Signature = 0x56524553544f4f42ull;  // "BOOTSERV"
   BootServices_.Hdr.HeaderSize = sizeof BootServices_;
+  BootServices_.GetMemoryMap = SimGetMemoryMap;
   BootServices_.AllocatePool = SimAllocatePool;
   BootServices_.FreePool = SimFreePool;
   BootServices_.OpenProtocol = SimOpenProtocol;
@@ -98,6 +129,7 @@ SimFirmware::SimFirmware() {
   SystemTable_.Hdr.HeaderSize = sizeof SystemTable_;
   SystemTable_.ConOut = &Console_;
   SystemTable_.BootServices = &BootServices_;
+  std::memset(BiosArea(), 0, kBiosAreaBytes);
 }
 
 SimFirmware::~SimFirmware() {
@@ -129,6 +161,29 @@ void SimFirmware::AddConfigurationEntry(const EFI_GUID &Guid, VOID *Table) {
   Configuration_.push_back(EFI_CONFIGURATION_TABLE{Guid, Table});
   SystemTable_.ConfigurationTable = Configuration_.data();
   SystemTable_.NumberOfTableEntries = Configuration_.size();
+}
+
+void SimFirmware::DescribeMemory(UINT64 Start, UINT64 Pages, UINT32 Type) {
+  EFI_MEMORY_DESCRIPTOR Descriptor = {};
+  Descriptor.Type = Type;
+  Descriptor.PhysicalStart = Start;
+  Descriptor.VirtualStart = Start;
+  Descriptor.NumberOfPages = Pages;
+  Descriptor.Attribute = 0xF;  // uncached, write-combining, write-through and write-back, as RAM is
+  MemoryMap_.push_back(Descriptor);
+}
+
+UINT8 *SimFirmware::BiosArea() {
+  static UINT8 *Area = [] {
+    void *Mapped = mmap((void *)kBiosAreaStart, kBiosAreaBytes, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (Mapped != (void *)kBiosAreaStart) {
+      std::fprintf(stderr, "sim: cannot map the BIOS area at 0xE0000 in this process\n");
+      std::abort();
+    }
+    return (UINT8 *)Mapped;
+  }();
+  return Area;
 }
 
 std::u16string SimFirmware::ConsoleText() const {

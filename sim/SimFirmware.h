@@ -24,6 +24,8 @@ enum class SimCall {
   FileWrite,
   FileGetInfo,
   FileSetInfo,
+  FileFlush,
+  GetMemoryMap,
   Count,
 };
 
@@ -51,6 +53,18 @@ class SimFirmware {
   void UnregisterProtocols() { Protocols_.clear(); }
   void AddConfigurationEntry(const EFI_GUID &Guid, VOID *Table);
   void RemoveConsole() { SystemTable_.ConOut = nullptr; }
+
+  // The memory map GetMemoryMap answers with, in the order described. Entries are as large as
+  // real firmware makes them, larger than the descriptor record.
+  static constexpr UINTN kDescriptorSize = 48;
+  void DescribeMemory(UINT64 Start, UINT64 Pages, UINT32 Type);
+  std::vector<EFI_MEMORY_DESCRIPTOR> MemoryMap_;
+
+  // The legacy BIOS area, 0xE0000 to 0xFFFFF, mapped in this process so that the report may read
+  // there as firmware lets it on x64. Zeroed whenever a SimFirmware is made.
+  static UINT8 *BiosArea();
+  static constexpr UINT64 kBiosAreaStart = 0xE0000;
+  static constexpr UINT64 kBiosAreaBytes = 0x20000;
 
   // Everything the console was given, in order, and each OutputString call on its own.
   std::u16string ConsoleText() const;

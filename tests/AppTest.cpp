@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <optional>
 
 #include "app/App.h"
@@ -20,7 +23,7 @@ constexpr const char16_t *kLogoName = u"BIOSLogo.bmp";
 struct Machine {
   SimFirmware Firmware;
   SimFileSystem Volume{Firmware};
-  AcpiBuilder Acpi;
+  AcpiBuilder Acpi{Firmware};
 };
 
 struct Logo {
@@ -200,23 +203,31 @@ const Scenario kScenarios[] = {
        M.Volume.SetReadOnly(true);
        OneLogoSaveFails(M, E, "Error Open NULL  [Write Protected]\r\n", EFI_WRITE_PROTECTED);
      }},
-    {"a full volume fails the write",
+    {"a full volume fails the write and leaves no file",
      [](Machine &M, Expected &E) {
        M.Volume.SetCapacity(100);
-       Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
-       E.File = std::vector<uint8_t>(L.Bytes.begin(), L.Bytes.begin() + 100);
+       OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
      }},
-    {"cutting a stale file fails",
+    {"a full volume leaves an older logo as it was",
+     [](Machine &M, Expected &E) {
+       std::vector<uint8_t> Older = AcpiBuilder::Bitmap(32, 32, 24, 7);
+       M.Volume.Files[kLogoName] = Older;
+       M.Volume.SetCapacity(Older.size() + 100);
+       OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
+       E.File = Older;
+     }},
+    {"a failed rename leaves an older logo as it was",
      [](Machine &M, Expected &E) {
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
        M.Firmware.FailCall(SimCall::FileSetInfo, EFI_DEVICE_ERROR);
-       OneLogoSaveFails(M, E, "Error Truncate  [Device Error]\r\n", EFI_DEVICE_ERROR);
+       OneLogoSaveFails(M, E, "Error Rename  [Device Error]\r\n", EFI_DEVICE_ERROR);
        E.File = std::vector<uint8_t>(10, 0x55);
      }},
     {"a failed save does not stop the report; the first failure is the exit status",
      [](Machine &M, Expected &E) {
        M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR, 0, 1);
-       M.Firmware.FailCall(SimCall::FileOpen, EFI_ACCESS_DENIED, 2, 1);
+       // The first save fails before its flush, so the third save's flush is the second.
+       M.Firmware.FailCall(SimCall::FileFlush, EFI_VOLUME_FULL, 1, 1);
        Logo First = AddLogo(M, 16, 16, 24, 0, 1);
        Logo Second = AddLogo(M, 8, 8, 24, 0, 2);
        Logo Third = AddLogo(M, 4, 4, 32, 0, 3);
@@ -227,7 +238,7 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("Error Write  [Device Error]\r\n");
        ExpectSavedLogo(E, Second);
        ExpectLogoLines(E, Third);
-       E.Lines.push_back("Error Open NULL  [Access Denied]\r\n");
+       E.Lines.push_back("Error Write  [Volume Full]\r\n");
        E.Status = EFI_DEVICE_ERROR;
      }},
     {"a null ACPI 2.0 table counts as none",
@@ -264,6 +275,126 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("  Image address @[0x0]\r\n");
        E.Lines.push_back("     [0x0]\r\n");
        E.Lines.push_back("  No logo image\r\n");
+     }},
+
+    // Tables and bitmaps outside readable memory: one line names what was not read, nothing is
+    // read there, and the report goes on.
+    {"an RSDP in the BIOS area, where the map says nothing, is read",
+     [](Machine &M, Expected &E) {
+       Logo L = AddLogo(M, 8, 8, 24);
+       uint64_t Xsdt = M.Acpi.Xsdt({L.Bgrt});
+       std::vector<uint8_t> Rsdp(36, 0);
+       StoreLittleEndian(Rsdp, 24, Xsdt, 8);
+       uint64_t RsdpAddress = SimFirmware::kBiosAreaStart + 0x1F014;
+       std::memcpy((void *)RsdpAddress, Rsdp.data(), Rsdp.size());
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)RsdpAddress);
+       ExpectTables(E, RsdpAddress, Xsdt);
+       ExpectSavedLogo(E, L);
+     }},
+    {"an RSDP outside readable memory",
+     [](Machine &M, Expected &E) {
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)0xFEC00000ull);
+       E.Lines = {"RSDP address [FEC00000]\r\n", "Can't read RSDP @[0xFEC00000]\r\n"};
+       E.Status = EFI_COMPROMISED_DATA;
+     }},
+    {"an XSDT address that is not canonical",
+     [](Machine &M, Expected &E) {
+       uint64_t Rsdp = M.Acpi.Rsdp(0x8000000000000000ull);
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)Rsdp);
+       E.Lines = {Printed("RSDP address [%llX]\r\n", Rsdp), "XSDT address [8000000000000000]\r\n",
+                  "Can't read XSDT @[0x8000000000000000]\r\n"};
+       E.Status = EFI_COMPROMISED_DATA;
+     }},
+    {"an XSDT whose length runs past readable memory is refused whole",
+     [](Machine &M, Expected &E) {
+       Logo L = AddLogo(M, 8, 8, 24);
+       uint64_t Xsdt = M.Acpi.Xsdt({L.Bgrt}, 0, "XSDT", 0xFFFFFFF0);
+       uint64_t Rsdp = M.Acpi.Rsdp(Xsdt);
+       M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       E.Lines.push_back(Printed(" Can't read XSDT entries @[0x%llX] of Length [0xFFFFFFF0]\r\n", Xsdt + 36));
+       E.Status = EFI_COMPROMISED_DATA;
+     }},
+    {"entries pointing where nothing can be read are named, the BGRT among them still saved",
+     [](Machine &M, Expected &E) {
+       Logo L = AddLogo(M, 8, 8, 24);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {0x8000000000000000ull, L.Bgrt, 0x10, 0xFEC00000ull}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       E.Lines.push_back("  Can't read table @[0x8000000000000000]\r\n");
+       ExpectSavedLogo(E, L);
+       E.Lines.push_back("  Can't read table @[0x10]\r\n");
+       E.Lines.push_back("  Can't read table @[0xFEC00000]\r\n");
+       E.Status = EFI_COMPROMISED_DATA;
+     }},
+    {"a BGRT cut short by the end of memory",
+     [](Machine &M, Expected &E) {
+       std::vector<uint8_t> Page(EFI_PAGE_SIZE, 0);
+       std::vector<uint8_t> Header = AcpiBuilder::TableHeader("BGRT", 56);
+       std::memcpy(&Page[EFI_PAGE_SIZE - 20], Header.data(), 20);
+       uint64_t Bgrt = M.Acpi.Place(Page) + EFI_PAGE_SIZE - 20;
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       E.Lines.push_back(Printed("  Found BGRT @[0x%llX]\r\n", Bgrt));
+       E.Lines.push_back(Printed("  Can't read BGRT @[0x%llX]\r\n", Bgrt));
+       E.Status = EFI_COMPROMISED_DATA;
+     }},
+    {"a bitmap on a device page is neither read nor saved",
+     [](Machine &M, Expected &E) {
+       M.Acpi.SetMemoryType(EfiMemoryMappedIO);
+       uint64_t Image = M.Acpi.Place(AcpiBuilder::Bitmap(8, 8, 24));
+       M.Acpi.SetMemoryType(EfiACPIReclaimMemory);
+       uint64_t Bgrt = M.Acpi.Bgrt(Image);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       E.Lines.push_back(Printed("  Found BGRT @[0x%llX]\r\n", Bgrt));
+       E.Lines.push_back(Printed("  Image address @[0x%llX]\r\n", Image));
+       E.Lines.push_back(Printed("     [0x%llX]\r\n", Image));
+       E.Lines.push_back(Printed("  Can't read logo image @[0x%llX]\r\n", Image));
+       E.Status = EFI_COMPROMISED_DATA;
+     }},
+    {"a bitmap size past readable memory leaves the logo saved before it",
+     [](Machine &M, Expected &E) {
+       Logo First = AddLogo(M, 8, 8, 24, 0, 1);
+       Logo Huge = AddLogo(M, 8, 8, 24, 0, 2);
+       StoreLittleEndian(Huge.Bytes, 2, 0x7FFFFFF0, 4);
+       std::memcpy((void *)(Huge.Image + 2), &Huge.Bytes[2], 4);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {First.Bgrt, Huge.Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectSavedLogo(E, First);
+       ExpectLogoLines(E, Huge);
+       E.Lines.push_back(Printed("  Can't read logo image @[0x%llX] of [0x7FFFFFF0] bytes\r\n", Huge.Image));
+       E.Status = EFI_COMPROMISED_DATA;
+     }},
+    {"a refused bitmap does not hide a failed save before it",
+     [](Machine &M, Expected &E) {
+       M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR);
+       Logo First = AddLogo(M, 8, 8, 24, 0, 1);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {First.Bgrt, 0x8000000000000000ull}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectLogoLines(E, First);
+       E.Lines.push_back("Error Write  [Device Error]\r\n");
+       E.Lines.push_back("  Can't read table @[0x8000000000000000]\r\n");
+       E.Status = EFI_DEVICE_ERROR;
+     }},
+    {"without a memory map nothing is read",
+     [](Machine &M, Expected &E) {
+       M.Firmware.FailCall(SimCall::GetMemoryMap, EFI_DEVICE_ERROR);
+       TypicalTables(M, E);
+       E = Expected{};
+       E.Lines = {"Can't get memory map  [Device Error]\r\n"};
+       E.Status = EFI_DEVICE_ERROR;
+     }},
+    {"a memory map larger than the first buffer is asked for again",
+     [](Machine &M, Expected &E) {
+       for (UINT64 Page = 0; Page < 400; Page++) {
+         M.Firmware.DescribeMemory(0x100000000000ull + 2 * Page * EFI_PAGE_SIZE, 1, EfiConventionalMemory);
+       }
+       TypicalTables(M, E);
      }},
 };
 
@@ -347,6 +478,78 @@ TEST(AppEntryShell, AddressesAboveFourGigabytesPrintWhole) {
   ASSERT_GT(Rsdp, 0xFFFFFFFFull) << "the host heap is expected above 4 GiB";
   EXPECT_EQ(Shown[0], Printed("RSDP address [%llX]\r\n", Rsdp));
   EXPECT_GT(Shown[5].size(), std::string("  Found BGRT @[0x12345678]\r\n").size());
+}
+
+}  // namespace
+
+namespace {
+
+// A save that fails at any one step leaves every file as it was; one that succeeds leaves the new
+// logo and nothing else new. Each firmware file call of a clean run is failed in turn, on a volume
+// with an older logo and without one, and beside files that happen to bear the names the save
+// uses for its scratch and backup files.
+struct VolumeStart {
+  const char *Name;
+  std::map<std::u16string, std::vector<uint8_t>> Files;
+};
+
+const SimCall kSaveCalls[] = {SimCall::LocateProtocol, SimCall::OpenVolume, SimCall::FileOpen,
+                              SimCall::FileWrite,      SimCall::FileFlush,  SimCall::FileGetInfo,
+                              SimCall::FileSetInfo,    SimCall::FileDelete, SimCall::FileClose};
+
+TEST(SaveLogoFile, AFailureAtAnyStepLeavesTheVolumeAsItWas) {
+  const std::vector<uint8_t> Older = AcpiBuilder::Bitmap(40, 30, 24, 9);
+  const VolumeStart Starts[] = {
+      {"empty volume", {}},
+      {"older logo", {{u"biosLOGO.bmp", Older}}},
+      {"older logo beside files named like the scratch and backup files",
+       {{u"BIOSLogo.bmp", Older}, {u"BIOSLogo.new", {1, 2, 3}}, {u"bioslogo.OLD", {4, 5}}}},
+  };
+  for (const VolumeStart &Start : Starts) {
+    int CleanCalls[(int)SimCall::Count] = {};
+    for (int Failing = -1; Failing < (int)std::size(kSaveCalls); Failing++) {
+      int Runs = Failing < 0 ? 1 : CleanCalls[(int)kSaveCalls[Failing]];
+      for (int Skip = 0; Skip < Runs; Skip++) {
+        SCOPED_TRACE(testing::Message() << Start.Name << ", call " << Failing << " failing after " << Skip);
+        Machine M;
+        M.Firmware.InstallOnImage(EFI_SHELL_PARAMETERS_PROTOCOL_GUID);
+        M.Volume.Files = Start.Files;
+        Expected Unused;
+        TypicalTables(M, Unused);
+        const std::vector<uint8_t> &Logo = *Unused.File;
+        if (Failing >= 0) M.Firmware.FailCall(kSaveCalls[Failing], EFI_DEVICE_ERROR, Skip, 1);
+
+        EFI_STATUS Status = AppEntry(M.Firmware.ImageHandle(), M.Firmware.SystemTable());
+
+        if (Failing < 0) {
+          for (SimCall Call : kSaveCalls) CleanCalls[(int)Call] = M.Firmware.Calls(Call);
+        }
+        std::map<std::u16string, std::vector<uint8_t>> Left = M.Volume.Files;
+        std::map<std::u16string, std::vector<uint8_t>> Before = Start.Files;
+        std::u16string Text = M.Firmware.ConsoleText();
+        if (EFI_ERROR(Status)) {
+          EXPECT_EQ(Left, Before) << "a failed save changed the volume";
+        } else {
+          // The logo takes the name BIOSLogo.bmp; an older one is gone, unless it could not be
+          // deleted, which the report says, and then it keeps its backup name.
+          for (auto Found = Before.begin(); Found != Before.end();) {
+            Found = Found->second == Older ? Before.erase(Found) : std::next(Found);
+          }
+          const std::vector<uint8_t> *Saved = M.Volume.Find(kLogoName);
+          ASSERT_NE(Saved, nullptr);
+          EXPECT_EQ(*Saved, Logo);
+          for (auto Found = Left.begin(); Found != Left.end();) {
+            bool Backup = Found->second == Older && Text.find(u"Error Delete  [") != std::u16string::npos;
+            Found = Found->second == Logo || Backup ? Left.erase(Found) : std::next(Found);
+          }
+          EXPECT_EQ(Left, Before) << "a save left files behind or changed others";
+        }
+        EXPECT_EQ(M.Volume.OpenHandles(), 0u);
+        EXPECT_EQ(M.Firmware.OutstandingPool(), 0u);
+      }
+    }
+    EXPECT_GT(CleanCalls[(int)SimCall::FileSetInfo], 0) << "the save renames nothing; the test proves little";
+  }
 }
 
 }  // namespace
