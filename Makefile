@@ -7,6 +7,7 @@ BENCH_DIR   := $(BUILD)/bench
 IMAGE       := $(IMAGE_DIR)/Quillon.efi
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+FUZZ        ?= format
 MAKEFLAGS   += --no-print-directory
 
 .PHONY: all deps host image test run fuzz bench clean
@@ -31,10 +32,14 @@ test: image host
 run: image
 	@python3 tools/qemu_run.py --image $(IMAGE) --out out
 
+# `make fuzz FUZZ=report FUZZ_SECONDS=600`: either target, as long as asked.
 fuzz: host
-	@mkdir -p $(HOST_DIR)/fuzz/corpus
-	@$(HOST_DIR)/fuzz/format_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-	    -artifact_prefix=$(HOST_DIR)/fuzz/ $(HOST_DIR)/fuzz/corpus fuzz/corpus
+	@case "$(FUZZ)" in format|report) ;; *) echo "FUZZ is format or report"; exit 2;; esac
+	@mkdir -p $(HOST_DIR)/fuzz/$(FUZZ)-corpus $(HOST_DIR)/fuzz/report-start
+	@$(HOST_DIR)/fuzz/make_report_corpus $(HOST_DIR)/fuzz/report-start
+	@$(HOST_DIR)/fuzz/$(FUZZ)_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -rss_limit_mb=4096 \
+	    -artifact_prefix=$(HOST_DIR)/fuzz/$(FUZZ)- $(HOST_DIR)/fuzz/$(FUZZ)-corpus \
+	    $(if $(filter report,$(FUZZ)),$(HOST_DIR)/fuzz/report-start,fuzz/corpus)
 
 bench: image
 	@cmake -S . -B $(BENCH_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Release \
