@@ -23,10 +23,14 @@ add_custom_command(TARGET Quillon POST_BUILD
   VERBATIM
 )
 
-# A test-only program for the end-to-end tests: it installs crafted ACPI tables before Quillon runs.
-add_executable(CraftTables tests/e2e/CraftTables.cpp base/Assert.cpp base/BoundedLength.cpp base/Memory.cpp
-  print/ConsolePrint.cpp print/FormatCore.cpp print/RecordConversions.cpp print/StatusNames.cpp)
-set_target_properties(CraftTables PROPERTIES SUFFIX .efi)
-target_include_directories(CraftTables PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(CraftTables PRIVATE ${QUILLON_IMAGE_FLAGS})
+# Test-only programs for the end-to-end tests: one installs crafted ACPI tables before Quillon
+# runs, the other asks the FAT driver what the save relies on.
+foreach(program CraftTables FatRename)
+  add_executable(${program} tests/e2e/${program}.cpp base/Assert.cpp base/BoundedLength.cpp base/Guid.cpp
+    base/Memory.cpp print/ConsolePrint.cpp print/FormatCore.cpp print/RecordConversions.cpp print/StatusNames.cpp)
+  set_target_properties(${program} PROPERTIES SUFFIX .efi)
+  target_include_directories(${program} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(${program} PRIVATE ${QUILLON_IMAGE_FLAGS})
+endforeach()
 target_link_options(CraftTables PRIVATE /subsystem:efi_application /entry:CraftEntry /nodefaultlib /debug:none)
+target_link_options(FatRename PRIVATE /subsystem:efi_application /entry:FatRenameEntry /nodefaultlib /debug:none)

@@ -39,7 +39,7 @@ class Options:
     no_display: bool = False
     boot_manager: bool = False  # started as \EFI\BOOT\BOOTX64.EFI by the boot manager
     put: list = dataclasses.field(default_factory=list)  # (host path, name on the disk)
-    before: list = dataclasses.field(default_factory=list)  # EFI programs run before Quillon
+    before: list = dataclasses.field(default_factory=list)  # "program [arguments]" run before Quillon
     disk_kib: int = 32768
     timeout: float = 120.0
     work: str = ""  # empty: a fresh temporary folder
@@ -56,6 +56,7 @@ class Result:
     seconds: float
     disk: str
     logo: bytes | None  # BIOSLogo.bmp from the disk afterwards
+    files: list  # the names in the disk's root afterwards
     problem: str  # empty when the boot went as planned
 
     def lines(self):
@@ -77,10 +78,17 @@ def default_vars(code):
     return os.path.join(folder, name)
 
 
+def program_and_arguments(command):
+    """A --before item: the program's path, then its arguments as the script passes them."""
+    program, _, arguments = command.partition(" ")
+    return program, arguments
+
+
 def startup_script(options):
     lines = ["@echo -off", "fs0:"]
-    for program in options.before:
-        lines.append(os.path.basename(program))
+    for command in options.before:
+        program, arguments = program_and_arguments(command)
+        lines.append(f"{os.path.basename(program)} {arguments}".rstrip())
     if not options.boot_manager:
         lines.append("Quillon.efi")
         lines.append(f"echo {EXIT_MARKER} %lasterror%")
@@ -109,7 +117,8 @@ def make_disk(options, work):
         copy(options.image, "EFI/BOOT/BOOTX64.EFI")
     else:
         copy(options.image, "Quillon.efi")
-    for program in options.before:
+    for command in options.before:
+        program, _ = program_and_arguments(command)
         copy(program, os.path.basename(program))
     copy(script, "startup.nsh")
     return disk
@@ -245,13 +254,20 @@ def boot(options):
         problem = "the machine powered off before startup.nsh finished"
 
     logo = None
-    listing = subprocess.run(["mdir", "-b", "-i", disk, "::/"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    if LOGO_NAME.lower() in listing.stdout.decode(errors="replace").lower():
+    files = root_files(disk)
+    if LOGO_NAME.lower() in (name.lower() for name in files):
         copied = os.path.join(work, LOGO_NAME)
         run(["mcopy", "-o", "-n", "-i", disk, "::/" + LOGO_NAME, copied])
         with open(copied, "rb") as handle:
             logo = handle.read()
-    return Result(console, exit_status, script_done, powered_off, exception, seconds, disk, logo, problem)
+    return Result(console, exit_status, script_done, powered_off, exception, seconds, disk, logo, files, problem)
+
+
+def root_files(disk):
+    """The names in the root of a FAT disk image, long names where the files have them."""
+    listing = subprocess.run(["mdir", "-b", "-i", disk, "::/"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    return [line.strip().removeprefix("::/") for line in listing.stdout.decode(errors="replace").splitlines()
+            if line.strip()]
 
 
 def bitmap_header(data):
@@ -278,8 +294,8 @@ def parse_arguments(argv):
                         help="install Quillon as \\EFI\\BOOT\\BOOTX64.EFI for the boot manager instead of the shell")
     parser.add_argument("--put", action="append", default=[], metavar="FILE[=NAME]",
                         help="put FILE on the disk first (as NAME)")
-    parser.add_argument("--before", action="append", default=[], metavar="EFI",
-                        help="an EFI program to run from startup.nsh before Quillon")
+    parser.add_argument("--before", action="append", default=[], metavar="'EFI [ARGS]'",
+                        help="an EFI program to run from startup.nsh before Quillon, with its arguments")
     parser.add_argument("--disk-kib", type=int, default=32768, help="size of the FAT disk image in KiB")
     parser.add_argument("--timeout", type=float, default=120.0, help="seconds before a boot counts as hung")
     parser.add_argument("--work", default="", help="keep the disk image and logs in this folder")

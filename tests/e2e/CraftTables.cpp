@@ -1,8 +1,13 @@
 // A test-only EFI program, run from startup.nsh before Quillon: it replaces the firmware's ACPI 2.0
 // configuration-table entry with tables of its own, so that Quillon meets on real firmware what
-// OVMF never publishes: three BGRTs, the first logo longer than the second, the second logo above
-// 4 GiB and its BGRT and the XSDT at odd addresses, the third BGRT without an image.
-// It prints one line per BGRT so the test can hold Quillon's report against what was built.
+// OVMF never publishes. Its one argument says what:
+//   three     (the default) three BGRTs: the first logo longer than the second, the second logo
+//             above 4 GiB and its BGRT and the XSDT at odd addresses, the third without an image;
+//   broken    the firmware's own entries, then BGRTs whose images lie where nothing may be read
+//             (not canonical, unmapped, past the top of the memory map, on the I/O APIC), an entry
+//             that is not canonical itself, and a real bitmap whose size field is far too large;
+//   long-xsdt the firmware's own entries in an XSDT whose Length is 0xFFFFFFF0.
+// It prints one line per table it made, so the test can hold Quillon's report against them.
 #include "base/Unaligned.h"
 #include "firmware/Acpi.h"
 #include "firmware/Guids.h"
@@ -15,6 +20,33 @@ constinit EFI_BOOT_SERVICES *gBootServices = nullptr;
 namespace {
 
 constexpr UINTN kPageBytes = 4096;
+
+// The shell's parameters protocol: the command line, split.
+struct EFI_SHELL_PARAMETERS_PROTOCOL {
+  CHAR16 **Argv;
+  UINTN Argc;
+  void *StdIn;
+  void *StdOut;
+  void *StdErr;
+};
+
+bool SameText(const CHAR16 *First, const CHAR16 *Second) {
+  while (*First != 0 && *First == *Second) {
+    First++;
+    Second++;
+  }
+  return *First == *Second;
+}
+
+// The program's first argument, or "three" when it has none.
+const CHAR16 *Mode(EFI_HANDLE ImageHandle) {
+  EFI_SHELL_PARAMETERS_PROTOCOL *Parameters = nullptr;
+  EFI_STATUS Status = gBootServices->OpenProtocol(ImageHandle, &EFI_SHELL_PARAMETERS_PROTOCOL_GUID,
+                                                  (VOID **)&Parameters, ImageHandle, nullptr,
+                                                  EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+  if (EFI_ERROR(Status) || Parameters->Argc < 2) return u"three";
+  return Parameters->Argv[1];
+}
 
 void Store(UINT8 *At, UINT64 Value, UINTN Width) {
   for (UINTN Index = 0; Index < Width; Index++) At[Index] = (UINT8)(Value >> (8 * Index));
@@ -79,13 +111,62 @@ void BuildBgrt(UINT8 *At, UINT64 ImageAddress) {
   Store(At + 48, 0, 8);
 }
 
-}  // namespace
 
-extern "C" EFI_STATUS EFIAPI CraftEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  (void)ImageHandle;
-  gSystemTable = SystemTable;
-  gBootServices = SystemTable->BootServices;
+// Points the ACPI 2.0 entry at a fresh RSDP for Xsdt.
+EFI_STATUS InstallRsdp(UINT8 *Rsdp, UINT8 *Xsdt) {
+  for (UINTN Index = 0; Index < 36; Index++) Rsdp[Index] = 0;
+  CopyBytes(Rsdp, "RSD PTR ", 8);
+  CopyBytes(Rsdp + 9, "QUILON", 6);
+  Rsdp[15] = 2;
+  Store(Rsdp + 20, 36, 4);
+  Store(Rsdp + 24, (UINT64)(UINTN)Xsdt, 8);
+  EFI_STATUS Status = gBootServices->InstallConfigurationTable(&EFI_ACPI_20_TABLE_GUID, Rsdp);
+  ConsolePrint(u"CraftTables: RSDP [%lX] XSDT [%lX] installed [%r]\n", Rsdp, Xsdt, Status);
+  return Status;
+}
 
+// The firmware's XSDT, from its ACPI 2.0 entry; null when it has none.
+const UINT8 *FirmwareXsdt() {
+  for (UINTN Index = 0; Index < gSystemTable->NumberOfTableEntries; Index++) {
+    const EFI_CONFIGURATION_TABLE &Entry = gSystemTable->ConfigurationTable[Index];
+    const UINT8 *Guid = (const UINT8 *)&Entry.VendorGuid;
+    const UINT8 *Wanted = (const UINT8 *)&EFI_ACPI_20_TABLE_GUID;
+    bool Same = true;
+    for (UINTN Byte = 0; Byte < sizeof(EFI_GUID); Byte++) Same = Same && Guid[Byte] == Wanted[Byte];
+    if (Same) return (const UINT8 *)(UINTN)LoadUnaligned64((const UINT8 *)Entry.VendorTable + 24);
+  }
+  return nullptr;
+}
+
+// Copies the firmware's XSDT to Xsdt, with room for Extra more entries; returns the entries copied.
+UINTN CopyFirmwareXsdt(UINT8 *Xsdt, UINTN Extra) {
+  const UINT8 *Firmware = FirmwareXsdt();
+  UINTN Count = Firmware == nullptr ? 0 : (LoadUnaligned32(Firmware + 4) - 36) / 8;
+  BuildHeader(Xsdt, "XSDT", (UINT32)(36 + 8 * (Count + Extra)));
+  for (UINTN Index = 0; Index < 8 * Count; Index++) Xsdt[36 + Index] = Firmware[36 + Index];
+  return Count;
+}
+
+// The first address past everything the memory map describes.
+UINT64 TopOfMemoryMap() {
+  alignas(8) static UINT8 Map[32768];
+  UINTN Size = sizeof Map;
+  UINTN MapKey = 0;
+  UINTN DescriptorSize = 0;
+  UINT32 Version = 0;
+  if (EFI_ERROR(gBootServices->GetMemoryMap(&Size, (EFI_MEMORY_DESCRIPTOR *)Map, &MapKey, &DescriptorSize, &Version))) {
+    return 0;
+  }
+  UINT64 Top = 0;
+  for (UINTN Offset = 0; Offset + DescriptorSize <= Size; Offset += DescriptorSize) {
+    const EFI_MEMORY_DESCRIPTOR *Descriptor = (const EFI_MEMORY_DESCRIPTOR *)(Map + Offset);
+    UINT64 End = Descriptor->PhysicalStart + Descriptor->NumberOfPages * kPageBytes;
+    if (End > Top) Top = End;
+  }
+  return Top;
+}
+
+EFI_STATUS CraftThree() {
   UINT8 *Low = AllocatePages(4 * kPageBytes, false);
   UINT8 *High = AllocatePages(2 * kPageBytes, true);
   if (Low == nullptr || High == nullptr) {
@@ -112,17 +193,74 @@ extern "C" EFI_STATUS EFIAPI CraftEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   Store(Xsdt + 44, (UINT64)(UINTN)SecondBgrt, 8);
   Store(Xsdt + 52, (UINT64)(UINTN)ThirdBgrt, 8);
 
-  for (UINTN Index = 0; Index < 36; Index++) Rsdp[Index] = 0;
-  CopyBytes(Rsdp, "RSD PTR ", 8);
-  CopyBytes(Rsdp + 9, "QUILON", 6);
-  Rsdp[15] = 2;
-  Store(Rsdp + 20, 36, 4);
-  Store(Rsdp + 24, (UINT64)(UINTN)Xsdt, 8);
-
-  EFI_STATUS Status = gBootServices->InstallConfigurationTable(&EFI_ACPI_20_TABLE_GUID, Rsdp);
-  ConsolePrint(u"CraftTables: RSDP [%lX] XSDT [%lX] installed [%r]\n", Rsdp, Xsdt, Status);
+  EFI_STATUS Status = InstallRsdp(Rsdp, Xsdt);
   ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%d]\n", FirstBgrt, FirstLogo, (int)BitmapBytes(64, 32));
   ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%d]\n", SecondBgrt, SecondLogo, (int)BitmapBytes(16, 8));
   ConsolePrint(u"CraftTables: BGRT [%lX] image [0] bytes [0]\n", ThirdBgrt);
   return Status;
+}
+
+EFI_STATUS CraftBroken() {
+  UINT8 *Pages = AllocatePages(4 * kPageBytes, false);
+  if (Pages == nullptr) return EFI_OUT_OF_RESOURCES;
+  UINT8 *Rsdp = Pages;
+  UINT8 *Bgrts = Pages + 256;                  // 56 bytes each, 64 apart
+  UINT8 *Logo = Pages + kPageBytes;            // a real bitmap whose size field lies
+  UINT8 *Xsdt = Pages + 3 * kPageBytes;
+
+  const UINT64 kNotCanonical = 0x0000800000000000ull;
+  const UINT64 kUnmapped = 0xFFFF800000000000ull;
+  const UINT64 kIoApic = 0xFEC00000ull;
+  const UINT64 kHugeSize = 0x7FFFFFF0;
+  const UINT64 Images[] = {kNotCanonical, kUnmapped, TopOfMemoryMap(), kIoApic, (UINT64)(UINTN)Logo};
+  constexpr UINTN kBgrtCount = sizeof Images / sizeof Images[0];
+  BuildBitmap(Logo, 16, 8, 3);
+  Store(Logo + 2, kHugeSize, 4);
+
+  UINTN Count = CopyFirmwareXsdt(Xsdt, kBgrtCount + 1);
+  UINT8 *Entry = Xsdt + 36 + 8 * Count;
+  for (UINTN Index = 0; Index < kBgrtCount; Index++) {
+    UINT8 *Bgrt = Bgrts + 64 * Index;
+    BuildBgrt(Bgrt, Images[Index]);
+    Store(Entry, (UINT64)(UINTN)Bgrt, 8);
+    Entry += 8;
+    if (Index == 1) {
+      // An entry that itself points where nothing can be read, among the BGRTs.
+      Store(Entry, 0x8000000000000000ull, 8);
+      Entry += 8;
+    }
+  }
+
+  EFI_STATUS Status = InstallRsdp(Rsdp, Xsdt);
+  for (UINTN Index = 0; Index < kBgrtCount; Index++) {
+    ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%lu]\n", Bgrts + 64 * Index, Images[Index],
+                 Images[Index] == (UINT64)(UINTN)Logo ? kHugeSize : 0);
+    if (Index == 1) ConsolePrint(u"CraftTables: entry [8000000000000000]\n");
+  }
+  return Status;
+}
+
+EFI_STATUS CraftLongXsdt() {
+  UINT8 *Pages = AllocatePages(2 * kPageBytes, false);
+  if (Pages == nullptr) return EFI_OUT_OF_RESOURCES;
+  UINT8 *Rsdp = Pages;
+  UINT8 *Xsdt = Pages + kPageBytes;
+  CopyFirmwareXsdt(Xsdt, 0);
+  Store(Xsdt + 4, 0xFFFFFFF0, 4);
+  EFI_STATUS Status = InstallRsdp(Rsdp, Xsdt);
+  ConsolePrint(u"CraftTables: XSDT Length [FFFFFFF0]\n");
+  return Status;
+}
+
+}  // namespace
+
+extern "C" EFI_STATUS EFIAPI CraftEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gSystemTable = SystemTable;
+  gBootServices = SystemTable->BootServices;
+  const CHAR16 *Wanted = Mode(ImageHandle);
+  if (SameText(Wanted, u"three")) return CraftThree();
+  if (SameText(Wanted, u"broken")) return CraftBroken();
+  if (SameText(Wanted, u"long-xsdt")) return CraftLongXsdt();
+  ConsolePrint(u"CraftTables: no such tables: %s\n", Wanted);
+  return EFI_INVALID_PARAMETER;
 }

@@ -20,6 +20,7 @@ OVMF_2M = "/usr/share/OVMF/OVMF_CODE.fd"
 ERROR_BIT = 1 << 63
 WRITE_PROTECTED = 8
 VOLUME_FULL = 11
+COMPROMISED_DATA = 33  # a table or bitmap outside readable memory
 BOOT_SECONDS = 150
 
 HEADER_LINES = [
@@ -42,6 +43,8 @@ LOGO_LINES = [
     r"           BPP   \[0x(?P<bpp>[0-9A-F]+)\]",
 ]
 SAVED_LINE = "BIOS logo has been saved to 'BIOSLogo.bmp'"
+# What is on the disk besides what a test puts there: Quillon and the script.
+DISK_FILES = {"quillon.efi", "startup.nsh"}
 
 
 class Failure(Exception):
@@ -116,6 +119,14 @@ def check_typical_report(arguments, result, name):
     return fields
 
 
+def check_files(result, expected):
+    """The disk's root holds exactly these files besides Quillon and the script: no scratch or
+    backup file of a save is left."""
+    names = {name.lower() for name in result.files}
+    wanted = DISK_FILES | {name.lower() for name in expected}
+    check(names == wanted, f"the disk holds {sorted(names)}, not {sorted(wanted)}")
+
+
 def check_error_status(result, code):
     # OVMF's shell keeps the error's code in %lasterror% but drops the error bit itself.
     check(result.exit_status is not None, "the script did not show the exit status")
@@ -132,6 +143,7 @@ def typical_file(arguments):
 def scenario_typical(arguments):
     result = boot(arguments, "typical", machine="q35", code=OVMF_4M)
     check_typical_report(arguments, result, "typical")
+    check_files(result, [qemu_run.LOGO_NAME])
     os.makedirs(arguments.shared, exist_ok=True)
     with open(os.path.join(arguments.shared, "typical.bmp"), "wb") as handle:
         handle.write(result.logo)
@@ -142,6 +154,7 @@ def scenario_stale(arguments):
     result = boot(arguments, "stale", put=[(stale, qemu_run.LOGO_NAME)])
     check_typical_report(arguments, result, "stale")
     check(result.logo == typical_file(arguments), "the file differs from the one of a clean disk")
+    check_files(result, [qemu_run.LOGO_NAME])
 
 
 def scenario_read_only(arguments):
@@ -151,6 +164,7 @@ def scenario_read_only(arguments):
     check("Error Open NULL  [Write Protected]" in lines, "no write-protected message")
     check(SAVED_LINE not in lines, "a saved-logo line on a read-only disk")
     check_error_status(result, WRITE_PROTECTED)
+    check_files(result, [])
 
 
 def free_bytes(disk):
@@ -172,6 +186,28 @@ def scenario_volume_full(arguments):
     check("Error Write  [Volume Full]" in lines, f"no volume-full message in {lines}")
     check(SAVED_LINE not in lines, "a saved-logo line on a full volume")
     check_error_status(result, VOLUME_FULL)
+    check_files(result, ["filler.bin"])
+
+
+def scenario_full_with_older(arguments):
+    # An older logo and a filler leave about 8 KiB free: too little for the new logo beside it.
+    older = bitmap(40, 30, 5)
+    older_path = saved_file(arguments, "older.bmp", older)
+    options = qemu_run.Options(image=arguments.image, disk_kib=1024, put=[(older_path, qemu_run.LOGO_NAME)],
+                               work=os.path.join(arguments.work, "measure"))
+    os.makedirs(options.work, exist_ok=True)
+    free = free_bytes(qemu_run.make_disk(options, options.work))
+    filler = saved_file(arguments, "filler.bin", bytes(free - 8192))
+    result = boot(arguments, "full_with_older", disk_kib=1024,
+                  put=[(older_path, qemu_run.LOGO_NAME), (filler, "filler.bin")])
+    lines = report_lines(result)
+    fields = match_block(lines, HEADER_LINES + LOGO_LINES, 0)
+    check(fields["size"] > 8192, "the logo would fit; the test proves nothing")
+    check(lines[len(HEADER_LINES) + len(LOGO_LINES):] == ["Error Write  [Volume Full]"],
+          f"not one volume-full line after the bitmap lines: {lines}")
+    check_error_status(result, VOLUME_FULL)
+    check(result.logo == older, "the older logo did not survive the failed save byte for byte")
+    check_files(result, [qemu_run.LOGO_NAME, "filler.bin"])
 
 
 def scenario_i440fx(arguments):
@@ -224,6 +260,86 @@ def scenario_crafted(arguments):
     check((width, height) == (16, 8), f"ImageMagick sees {width} x {height}")
 
 
+def crafted_tables(result):
+    """What CraftTables made, in XSDT order: ("bgrt", address, image, size) or ("entry", address)."""
+    made = []
+    for line in result.lines():
+        found = re.fullmatch(r"CraftTables: BGRT \[([0-9A-F]+)\] image \[([0-9A-F]+)\] bytes \[(\d+)\]", line)
+        if found:
+            made.append(("bgrt", int(found.group(1), 16), int(found.group(2), 16), int(found.group(3))))
+        found = re.fullmatch(r"CraftTables: entry \[([0-9A-F]+)\]", line)
+        if found:
+            made.append(("entry", int(found.group(1), 16)))
+    return made
+
+
+def scenario_broken_bgrts(arguments):
+    result = boot(arguments, "broken_bgrts", before=[arguments.craft + " broken"])
+    made = crafted_tables(result)
+    check(len(made) == 6, f"CraftTables did not build its tables:\n{result.console}")
+    lines = report_lines(result)
+    match_block(lines, HEADER_LINES, 0)
+    at = len(HEADER_LINES)
+    match_block(lines, LOGO_LINES + [re.escape(SAVED_LINE)], at)
+    at += len(LOGO_LINES) + 1
+    for item in made:
+        if item[0] == "entry":
+            match_block(lines, [re.escape(f"  Can't read table @[0x{item[1]:X}]")], at)
+            at += 1
+            continue
+        _, bgrt, image, size = item
+        if size == 0:
+            fields = match_block(lines, LOGO_LINES[:3] + [re.escape(f"  Can't read logo image @[0x{image:X}]")], at)
+            at += 4
+        else:
+            refusal = re.escape(f"  Can't read logo image @[0x{image:X}] of [0x{size:X}] bytes")
+            fields = match_block(lines, LOGO_LINES + [refusal], at)
+            at += len(LOGO_LINES) + 1
+            check(fields["size"] == size, f"size {fields['size']:#x}, built {size:#x}")
+        check(fields["bgrt"] == bgrt and fields["image"] == image, f"BGRT at {bgrt:#x} reported as {fields}")
+    check(at == len(lines), f"lines after the last BGRT: {lines[at:]}")
+    check_error_status(result, COMPROMISED_DATA)
+    check(result.logo == typical_file(arguments), "the file is not the firmware's logo")
+    check_files(result, [qemu_run.LOGO_NAME, os.path.basename(arguments.craft)])
+
+
+def scenario_long_xsdt(arguments):
+    typical = saved_file(arguments, "typical.bmp", typical_file(arguments))
+    result = boot(arguments, "long_xsdt", before=[arguments.craft + " long-xsdt"],
+                  put=[(typical, qemu_run.LOGO_NAME)])
+    lines = report_lines(result)
+    fields = match_block(lines, HEADER_LINES, 0)
+    entries = re.fullmatch(r" Entry 0 @\[0x([0-9A-F]+)\]", lines[4]).group(1)
+    check(lines[len(HEADER_LINES):] == [f" Can't read XSDT entries @[0x{entries}] of Length [0xFFFFFFF0]"],
+          f"not one refusal after the XSDT lines: {lines}")
+    check_error_status(result, COMPROMISED_DATA)
+    check(result.logo == typical_file(arguments), "the saved logo changed")
+    check(result.seconds < 60, f"the run took {result.seconds:.0f} s")
+
+
+def scenario_fat_rename(arguments):
+    # What the save relies on from the FAT driver, answered by the firmware itself.
+    result = boot(arguments, "fat_rename", before=[arguments.fat_rename])
+    answers = [line for line in result.lines() if line.startswith("FatRename: ")]
+    expected = [
+        "FatRename: create Rename-A.bin [Success]",
+        "FatRename: create Rename-B.bin [Success]",
+        "FatRename: rename Rename-A.bin to Rename-C.bin [Success]",
+        "FatRename: Rename-A.bin holds '' [Not Found]",
+        "FatRename: Rename-C.bin holds 'first' [Success]",
+        "FatRename: rename Rename-C.bin to Rename-B.bin [Access Denied]",
+        "FatRename: Rename-B.bin holds 'second' [Success]",
+        "FatRename: Rename-C.bin holds 'first' [Success]",
+        "FatRename: rename Rename-C.bin back to Rename-A.bin [Success]",
+        "FatRename: Rename-A.bin holds 'first' [Success]",
+        "FatRename: delete Rename-A.bin [Success]",
+        "FatRename: delete Rename-B.bin [Success]",
+        "FatRename: Rename-A.bin holds '' [Not Found]",
+    ]
+    check(answers == expected, "the FAT driver answered otherwise:\n" + "\n".join(answers))
+    check_files(result, [qemu_run.LOGO_NAME, os.path.basename(arguments.fat_rename)])
+
+
 def scenario_boot_manager(arguments):
     result = boot(arguments, "boot_manager", boot_manager=True)
     check(re.search(r'BdsDxe: starting Boot\d+ "UEFI QEMU HARDDISK', result.console) is not None,
@@ -251,6 +367,7 @@ def main():
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     parser.add_argument("--image", required=True)
     parser.add_argument("--craft", required=True)
+    parser.add_argument("--fat-rename", required=True)
     parser.add_argument("--shared", required=True, help="folder where the typical run leaves its file")
     parser.add_argument("--work", required=True)
     arguments = parser.parse_args()
