@@ -4,7 +4,11 @@ BUILD       ?= build
 HOST_DIR    := $(BUILD)/host
 IMAGE_DIR   := $(BUILD)/image
 BENCH_DIR   := $(BUILD)/bench
-IMAGE       := $(IMAGE_DIR)/Quillon.efi
+ARCH        ?= x64
+IMAGE_x64   := Quillon.efi
+IMAGE_ia32  := QuillonIA32.efi
+IMAGE_aa64  := QuillonAA64.efi
+IMAGE       := $(IMAGE_DIR)/$(IMAGE_$(ARCH))
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ        ?= format
@@ -18,19 +22,21 @@ deps:
 	@tools/install-deps.sh
 
 image: deps
-	@cmake -S . -B $(IMAGE_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/UefiX64.cmake -DCMAKE_BUILD_TYPE=Release --no-warn-unused-cli >/dev/null
+	@cmake -S . -B $(IMAGE_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/UefiImage.cmake -DCMAKE_BUILD_TYPE=Release --no-warn-unused-cli >/dev/null
 	@cmake --build $(IMAGE_DIR) -j $(JOBS)
 
 host: deps
 	@cmake -S . -B $(HOST_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Debug \
-	    -DQUILLON_SANITIZE=ON -DQUILLON_EFI=$(abspath $(IMAGE)) >/dev/null
+	    -DQUILLON_SANITIZE=ON -DQUILLON_IMAGE_DIR=$(abspath $(IMAGE_DIR)) >/dev/null
 	@cmake --build $(HOST_DIR) -j $(JOBS)
 
 test: image host
 	@cd $(HOST_DIR) && ctest --output-on-failure --no-label-summary -j $(JOBS)
 
+# `make run ARCH=ia32` or `ARCH=aa64`: the same on that architecture's firmware.
 run: image
-	@python3 tools/qemu_run.py --image $(IMAGE) --out out
+	@[ -n "$(IMAGE_$(ARCH))" ] || { echo "ARCH is x64, ia32 or aa64"; exit 2; }
+	@python3 tools/qemu_run.py --arch $(ARCH) --image $(IMAGE) --out out
 
 # `make fuzz FUZZ=report FUZZ_SECONDS=600`: either target, as long as asked.
 fuzz: host
@@ -45,7 +51,7 @@ bench: image
 	@cmake -S . -B $(BENCH_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Release \
 	    -DQUILLON_SANITIZE=OFF >/dev/null
 	@cmake --build $(BENCH_DIR) -j $(JOBS) --target format_bench report_driver
-	@python3 tools/bench.py $(BENCH_DIR) $(IMAGE)
+	@python3 tools/bench.py $(BENCH_DIR) $(IMAGE_DIR)/$(IMAGE_x64)
 
 clean:
 	rm -rf $(BUILD) out

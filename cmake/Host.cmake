@@ -1,7 +1,7 @@
 # The host tree: the same sources as the image, built with sanitizers and tested against the
 # simulated firmware; the fuzz target, the benchmark and the tests that boot the image in QEMU.
 option(QUILLON_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
-set(QUILLON_EFI "" CACHE FILEPATH "The built Quillon.efi, for the image checks and the QEMU tests")
+set(QUILLON_IMAGE_DIR "" CACHE PATH "The image tree with every architecture's image, for the image checks and the QEMU tests")
 
 enable_testing()
 find_package(GTest REQUIRED)

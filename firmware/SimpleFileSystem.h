@@ -41,10 +41,12 @@ struct EFI_FILE_PROTOCOL {
   EFI_FILE_FLUSH Flush;
 };
 static_assert(offsetof(EFI_FILE_PROTOCOL, Open) == 8);
-static_assert(offsetof(EFI_FILE_PROTOCOL, Write) == 40);
-static_assert(offsetof(EFI_FILE_PROTOCOL, GetInfo) == 64);
-static_assert(offsetof(EFI_FILE_PROTOCOL, SetInfo) == 72);
-static_assert(sizeof(EFI_FILE_PROTOCOL) == 88);
+static_assert(offsetof(EFI_FILE_PROTOCOL, Delete) == EfiLayout(24, 16));
+static_assert(offsetof(EFI_FILE_PROTOCOL, Write) == EfiLayout(40, 24));
+static_assert(offsetof(EFI_FILE_PROTOCOL, GetInfo) == EfiLayout(64, 36));
+static_assert(offsetof(EFI_FILE_PROTOCOL, SetInfo) == EfiLayout(72, 40));
+static_assert(offsetof(EFI_FILE_PROTOCOL, Flush) == EfiLayout(80, 44));
+static_assert(sizeof(EFI_FILE_PROTOCOL) == EfiLayout(88, 48));
 
 typedef EFI_STATUS(EFIAPI *EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_OPEN_VOLUME)(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *This,
                                                                         EFI_FILE_PROTOCOL **Root);
@@ -53,6 +55,7 @@ struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
   UINT64 Revision;
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_OPEN_VOLUME OpenVolume;
 };
+static_assert(offsetof(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL, OpenVolume) == 8);
 static_assert(sizeof(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL) == 16);
 
 // The file name follows the fixed part; Size counts both.

@@ -20,5 +20,5 @@ struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL {
   void *EnableCursor;
   void *Mode;
 };
-static_assert(offsetof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, OutputString) == 8);
-static_assert(sizeof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL) == 80);
+static_assert(offsetof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, OutputString) == EfiLayout(8, 4));
+static_assert(sizeof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL) == EfiLayout(80, 40));

@@ -128,20 +128,21 @@ struct EFI_BOOT_SERVICES {
   void *SetMem;
   void *CreateEventEx;
 };
-static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePages) == 40);
-static_assert(offsetof(EFI_BOOT_SERVICES, GetMemoryMap) == 56);
-static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == 64);
-static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == 72);
-static_assert(offsetof(EFI_BOOT_SERVICES, InstallConfigurationTable) == 192);
-static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocol) == 280);
-static_assert(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == 320);
-static_assert(sizeof(EFI_BOOT_SERVICES) == 376);
+static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePages) == EfiLayout(40, 32));
+static_assert(offsetof(EFI_BOOT_SERVICES, GetMemoryMap) == EfiLayout(56, 40));
+static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == EfiLayout(64, 44));
+static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == EfiLayout(72, 48));
+static_assert(offsetof(EFI_BOOT_SERVICES, InstallConfigurationTable) == EfiLayout(192, 108));
+static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocol) == EfiLayout(280, 152));
+static_assert(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == EfiLayout(320, 172));
+static_assert(sizeof(EFI_BOOT_SERVICES) == EfiLayout(376, 200));
 
 struct EFI_CONFIGURATION_TABLE {
   EFI_GUID VendorGuid;
   VOID *VendorTable;
 };
-static_assert(sizeof(EFI_CONFIGURATION_TABLE) == 24);
+static_assert(offsetof(EFI_CONFIGURATION_TABLE, VendorTable) == 16);
+static_assert(sizeof(EFI_CONFIGURATION_TABLE) == EfiLayout(24, 20));
 
 struct EFI_SYSTEM_TABLE {
   EFI_TABLE_HEADER Hdr;
@@ -158,11 +159,11 @@ struct EFI_SYSTEM_TABLE {
   UINTN NumberOfTableEntries;
   EFI_CONFIGURATION_TABLE *ConfigurationTable;
 };
-static_assert(offsetof(EFI_SYSTEM_TABLE, ConOut) == 64);
-static_assert(offsetof(EFI_SYSTEM_TABLE, BootServices) == 96);
-static_assert(offsetof(EFI_SYSTEM_TABLE, NumberOfTableEntries) == 104);
-static_assert(offsetof(EFI_SYSTEM_TABLE, ConfigurationTable) == 112);
-static_assert(sizeof(EFI_SYSTEM_TABLE) == 120);
+static_assert(offsetof(EFI_SYSTEM_TABLE, ConOut) == EfiLayout(64, 44));
+static_assert(offsetof(EFI_SYSTEM_TABLE, BootServices) == EfiLayout(96, 60));
+static_assert(offsetof(EFI_SYSTEM_TABLE, NumberOfTableEntries) == EfiLayout(104, 64));
+static_assert(offsetof(EFI_SYSTEM_TABLE, ConfigurationTable) == EfiLayout(112, 68));
+static_assert(sizeof(EFI_SYSTEM_TABLE) == EfiLayout(120, 72));
 
 // Set once by AppEntry before anything else runs, read afterwards.
 extern EFI_SYSTEM_TABLE *gSystemTable;

@@ -1,16 +1,23 @@
-// Basic UEFI data types, the status word and the calling convention, as the firmware lays them out.
+// Basic UEFI data types, the status word and the calling convention, as the firmware lays them out
+// on x64, IA32 and AArch64.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
-// Firmware entry points use the Microsoft x64 convention; on the image target it is the default,
-// on the host the attribute makes simulated firmware and real callers agree.
+// x64 firmware uses the Microsoft x64 convention: the image target's default, and on the host the
+// attribute makes simulated firmware and real callers agree. IA32 and AArch64 firmware use the
+// platform's own C convention, which is the default there.
+#if defined(__x86_64__)
 #define EFIAPI __attribute__((ms_abi))
+#else
+#define EFIAPI
+#endif
 
+// Pointer-sized: 64 bits on x64 and AArch64, 32 on IA32.
 typedef uint8_t BOOLEAN;
-typedef int64_t INTN;
-typedef uint64_t UINTN;
+typedef intptr_t INTN;
+typedef uintptr_t UINTN;
 typedef uint8_t UINT8;
 typedef uint16_t UINT16;
 typedef uint32_t UINT32;
@@ -24,10 +31,15 @@ typedef void *EFI_HANDLE;
 typedef void *EFI_EVENT;
 typedef UINT64 EFI_PHYSICAL_ADDRESS;
 
-// An open 64-bit value: firmware may return codes this program has no name for.
+// Layouts are pinned below each record for both widths of firmware: the first offset or size for
+// 64-bit firmware (x64, AArch64), the second for 32-bit firmware (IA32).
+constexpr size_t EfiLayout(size_t For64Bit, size_t For32Bit) { return sizeof(UINTN) == 8 ? For64Bit : For32Bit; }
+
+// An open value of UINTN's width: firmware may return codes this program has no name for. The top
+// bit marks an error.
 typedef UINTN EFI_STATUS;
 
-constexpr EFI_STATUS EFI_ERROR_BIT = 0x8000000000000000ull;
+constexpr EFI_STATUS EFI_ERROR_BIT = (EFI_STATUS)1 << (sizeof(EFI_STATUS) * 8 - 1);
 
 constexpr bool EFI_ERROR(EFI_STATUS Status) { return (Status & EFI_ERROR_BIT) != 0; }
 constexpr EFI_STATUS EfiErrorCode(UINTN Code) { return EFI_ERROR_BIT | Code; }

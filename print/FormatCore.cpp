@@ -265,7 +265,8 @@ void NumberText(Field &F, UINT64 Slot, CHAR8 *ValueBuffer) {
   // Constant radixes let the division become a multiply or a shift.
   CHAR8 *MostSignificant =
       Radix == 16 ? DigitsReversed(ValueBuffer, Value, 16) : DigitsReversed(ValueBuffer, Value, 10);
-  UINT64 Count = (UINT64)(MostSignificant - ValueBuffer);
+  // At most 20 digits: a count that divides natively on every target.
+  UINTN Count = (UINTN)(MostSignificant - ValueBuffer);
   if (Value == 0 && F.Precision == 0) Count = 0;
 
   if (F.Grouping) {
@@ -333,7 +334,7 @@ const UINT8 *Conversion(Field &F, UINT16 Character, const UINT8 *Format, UINTN I
       StringText(F, TakeSlot(Arguments), false);
       return Format;
     case 'r':
-      F.Text = StatusText(TakeSlot(Arguments), ValueBuffer);
+      F.Text = StatusText((EFI_STATUS)TakeSlot(Arguments), ValueBuffer);  // a status is UINTN wide
       return Format;
     case 'g':
       F.Text = GuidText((const VOID *)(UINTN)TakeSlot(Arguments), ValueBuffer);

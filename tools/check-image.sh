@@ -1,34 +1,46 @@
 #!/usr/bin/env bash
-# Checks a linked Quillon.efi: PE32+, x86-64, EFI application subsystem, entry point set, base
-# relocations present (firmware loads it anywhere), and nothing imported (there is no loader to
-# resolve imports). With a linker map and a symbol name, also that the entry point is that symbol.
-#   usage: check-image.sh LLVM_READOBJ IMAGE [MAP ENTRY_SYMBOL]
+# Checks a linked EFI image: PE32+ for x64 and AArch64 or PE32 for IA32, the architecture's machine
+# type, EFI application subsystem, entry point set, base relocations present (firmware loads it
+# anywhere), and nothing imported (there is no loader to resolve imports). With a linker map and a
+# symbol name, also that the entry point is that symbol.
+#   usage: check-image.sh LLVM_READOBJ IMAGE x64|ia32|aa64 [MAP ENTRY_SYMBOL]
 set -euo pipefail
 readobj=$1
 image=$2
-map=${3:-}
-symbol=${4:-}
+arch=$3
+map=${4:-}
+symbol=${5:-}
 headers=$("$readobj" --file-headers "$image")
 imports=$("$readobj" --coff-imports "$image")
 
 fail() { echo "check-image: $image: $1" >&2; exit 1; }
 field() { awk -v name="$1" '$1 == name":" { print $2; exit }' <<<"$headers"; }
 
-[ "$(field Magic)" = "0x20B" ] || fail "not PE32+ (Magic $(field Magic))"
-grep -q "Machine: IMAGE_FILE_MACHINE_AMD64" <<<"$headers" || fail "not x86-64"
+case "$arch" in
+  x64) magic=0x20B; format=PE32+; machine=IMAGE_FILE_MACHINE_AMD64; named=x86-64; mangled=$symbol ;;
+  aa64) magic=0x20B; format=PE32+; machine=IMAGE_FILE_MACHINE_ARM64; named=AArch64; mangled=$symbol ;;
+  # 32-bit x86 C symbols carry a leading underscore.
+  ia32) magic=0x10B; format=PE32; machine=IMAGE_FILE_MACHINE_I386; named=IA32; mangled=_$symbol ;;
+  *) fail "no such architecture: $arch" ;;
+esac
+
+[ "$(field Magic)" = "$magic" ] || fail "not $format (Magic $(field Magic))"
+grep -q "Machine: $machine\b" <<<"$headers" || fail "not $named"
 grep -q "Subsystem: IMAGE_SUBSYSTEM_EFI_APPLICATION" <<<"$headers" || fail "not an EFI application"
 entry=$(field AddressOfEntryPoint)
 [ -n "$entry" ] && [ "$((entry))" -ne 0 ] || fail "no entry point"
 if [ -n "$map" ]; then
   # Map lines: "section:offset  name  Rva+Base  object"; the image base is the preferred load address.
   base=$(awk '/Preferred load address is/ { print $NF; exit }' "$map")
-  address=$(awk -v name="$symbol" '$2 == name { print $3; exit }' "$map")
-  [ -n "$address" ] || fail "$symbol is not in $map"
+  address=$(awk -v name="$mangled" '$2 == name { print $3; exit }' "$map")
+  [ -n "$address" ] || fail "$mangled is not in $map"
   [ "$((16#$address - 16#$base))" -eq "$((entry))" ] || fail "the entry point is not $symbol"
   entry="$entry ($symbol)"
+  # Nothing runs constructors before the entry point: no dynamic initializer may exist.
+  if grep -q '??__E' "$map"; then fail "dynamic initializers: $(grep -o '??__E[^ ]*' "$map" | head -3 | tr '\n' ' ')"; fi
 fi
 grep -q "IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE" <<<"$headers" || fail "not relocatable"
 relocations=$("$readobj" --coff-basereloc "$image" | grep -c "Address:" || true)
 [ "$relocations" -gt 0 ] || fail "no base relocations"
 if grep -q "Import {" <<<"$imports"; then fail "imports: $(grep Name: <<<"$imports" | tr -s ' ' | head -5)"; fi
-echo "check-image: $image: PE32+ EFI application, x86-64, entry $entry, $relocations relocations, no imports, $(stat -c %s "$image") bytes"
+echo "check-image: $image: $format EFI application, $named, entry $entry, $relocations relocations, no imports, $(stat -c %s "$image") bytes"

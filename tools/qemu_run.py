@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Boots Quillon.efi on OVMF under QEMU and brings back what it printed and saved.
+"""Boots Quillon on UEFI firmware under QEMU and brings back what it printed and saved.
 
 Makes a FAT disk image (mtools, no root, no loop devices) holding the image and a startup.nsh,
-boots qemu-system-x86_64 with OVMF (code read-only, a fresh copy of the variable store, serial
-console captured, no network, a hard time bound, power-off when the script is done) and copies
-the results out of the disk image. Used by `make run` and by the end-to-end tests, which import
-`boot` from this file.
+boots QEMU with the architecture's firmware (OVMF for x64 and IA32, AAVMF for AArch64; code
+read-only, a fresh copy of the variable store, serial console captured, no network, a hard time
+bound, power-off when the script is done) and copies the results out of the disk image. Used by
+`make run` and by the end-to-end tests, which import `boot` from this file.
 """
 
 import argparse
@@ -21,23 +21,47 @@ import tempfile
 import time
 
 OVMF_DIR = "/usr/share/OVMF"
+AAVMF_DIR = "/usr/share/AAVMF"
 LOGO_NAME = "BIOSLogo.bmp"
 EXIT_MARKER = "QUILLON-EXIT"
 DONE_MARKER = "QUILLON-SCRIPT-DONE"
-EXCEPTION_MARKER = "!!!! X64 Exception"
+# What each firmware prints when the processor faults: x64 and IA32 OVMF, and AAVMF.
+EXCEPTION_MARKERS = (b"!!!! X64 Exception", b"!!!! IA32 Exception", b"Synchronous Exception at")
 ESCAPE_SEQUENCE = re.compile(rb"\x1b\[[0-9;=?]*[A-Za-z]")
+
+
+@dataclasses.dataclass(frozen=True)
+class Arch:
+    qemu: str
+    machine: str  # the default machine type
+    code: str  # the firmware's code, Debian's build
+    vars_template: str  # its variable store
+    image: str  # the image's name in build/image
+    boot_name: str  # what the boot manager starts from \EFI\BOOT
+
+
+ARCHES = {
+    "x64": Arch("qemu-system-x86_64", "q35", os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd"), "",
+                "Quillon.efi", "BOOTX64.EFI"),
+    # Debian's only IA32 build has Secure Boot, which needs SMM; no keys are enrolled, so nothing is enforced.
+    "ia32": Arch("qemu-system-i386", "q35", os.path.join(OVMF_DIR, "OVMF32_CODE_4M.secboot.fd"),
+                 os.path.join(OVMF_DIR, "OVMF32_VARS_4M.fd"), "QuillonIA32.efi", "BOOTIA32.EFI"),
+    "aa64": Arch("qemu-system-aarch64", "virt", os.path.join(AAVMF_DIR, "AAVMF_CODE.fd"),
+                 os.path.join(AAVMF_DIR, "AAVMF_VARS.fd"), "QuillonAA64.efi", "BOOTAA64.EFI"),
+}
 
 
 @dataclasses.dataclass
 class Options:
     image: str
-    machine: str = "q35"
-    code: str = os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd")
+    arch: str = "x64"
+    machine: str = ""  # empty: the architecture's default
+    code: str = ""  # empty: the architecture's firmware
     vars_template: str = ""  # empty: the template that goes with the code file
     memory: str = "256M"
     read_only: bool = False
     no_display: bool = False
-    boot_manager: bool = False  # started as \EFI\BOOT\BOOTX64.EFI by the boot manager
+    boot_manager: bool = False  # started as \EFI\BOOT\BOOT<arch>.EFI by the boot manager
     put: list = dataclasses.field(default_factory=list)  # (host path, name on the disk)
     before: list = dataclasses.field(default_factory=list)  # "program [arguments]" run before Quillon
     disk_kib: int = 32768
@@ -71,11 +95,18 @@ def run(command, **kwargs):
     return subprocess.run(command, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
 
 
-def default_vars(code):
-    # The 4 MiB code file pairs with the 4 MiB variable store, the 2 MiB one with the 2 MiB store.
+def firmware_files(options):
+    """The firmware's code and variable-store template for these options."""
+    arch = ARCHES[options.arch]
+    code = options.code or arch.code
+    if options.vars_template:
+        return code, options.vars_template
+    if code == arch.code and arch.vars_template:
+        return code, arch.vars_template
+    # An x64 OVMF: the 4 MiB code file pairs with the 4 MiB variable store, the 2 MiB one with the 2 MiB store.
     folder = os.path.dirname(code)
     name = "OVMF_VARS_4M.fd" if "_4M" in os.path.basename(code) else "OVMF_VARS.fd"
-    return os.path.join(folder, name)
+    return code, os.path.join(folder, name)
 
 
 def program_and_arguments(command):
@@ -90,7 +121,7 @@ def startup_script(options):
         program, arguments = program_and_arguments(command)
         lines.append(f"{os.path.basename(program)} {arguments}".rstrip())
     if not options.boot_manager:
-        lines.append("Quillon.efi")
+        lines.append(os.path.basename(options.image))
         lines.append(f"echo {EXIT_MARKER} %lasterror%")
     lines.append(f"echo {DONE_MARKER}")
     lines.append("reset -s")
@@ -114,9 +145,9 @@ def make_disk(options, work):
         copy(source, name)
     if options.boot_manager:
         run(["mmd", "-i", disk, "::/EFI", "::/EFI/BOOT"])
-        copy(options.image, "EFI/BOOT/BOOTX64.EFI")
+        copy(options.image, "EFI/BOOT/" + ARCHES[options.arch].boot_name)
     else:
-        copy(options.image, "Quillon.efi")
+        copy(options.image, os.path.basename(options.image))
     for command in options.before:
         program, _ = program_and_arguments(command)
         copy(program, os.path.basename(program))
@@ -125,24 +156,38 @@ def make_disk(options, work):
 
 
 def qemu_command(options, disk, vars_copy):
-    machine = "pc" if options.machine in ("pc", "i440fx") else options.machine
+    arch = ARCHES[options.arch]
+    code, _ = firmware_files(options)
+    machine = options.machine or arch.machine
+    if machine == "i440fx":
+        machine = "pc"
     command = [
-        "qemu-system-x86_64",
-        "-machine", f"{machine},accel=tcg",
+        arch.qemu,
         "-m", options.memory,
         "-display", "none",
-        "-vga", "none" if options.no_display else "std",
         "-chardev", "stdio,id=console,signal=off",
         "-serial", "chardev:console",
         "-monitor", "none",
         "-nic", "none",
         "-no-reboot",
-        "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={options.code}",
+        "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={code}",
         "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}",
     ]
-    if options.read_only:
-        # QEMU's default AHCI and IDE disks refuse readonly=on; virtio-blk takes it.
-        command += ["-drive", f"file={disk},format=raw,if=virtio,readonly=on"]
+    if options.arch == "aa64":
+        # The virt machine has no display of its own: without one the firmware publishes no BGRT.
+        command += ["-machine", f"{machine},accel=tcg", "-cpu", "cortex-a57"]
+        if not options.no_display:
+            command += ["-device", "virtio-gpu-pci"]
+    else:
+        smm = ",smm=on" if options.arch == "ia32" else ""
+        command += ["-machine", f"{machine}{smm},accel=tcg", "-vga", "none" if options.no_display else "std"]
+        if options.arch == "ia32":
+            command += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
+    if options.read_only or options.arch == "aa64":
+        # QEMU's default AHCI and IDE disks refuse readonly=on, and virt has neither; virtio-blk serves both.
+        read_only = ",readonly=on" if options.read_only else ""
+        command += ["-drive", f"if=none,id=disk,file={disk},format=raw{read_only}",
+                    "-device", "virtio-blk-pci,drive=disk"]
     else:
         command += ["-drive", f"file={disk},format=raw"]
     return command
@@ -175,14 +220,14 @@ class ConsoleEcho:
 
 def boot(options):
     """Runs one boot and returns what it showed and saved. Never raises for a failed boot."""
-    for tool in ("qemu-system-x86_64", "mkfs.fat", "mcopy"):
+    for tool in (ARCHES[options.arch].qemu, "mkfs.fat", "mcopy"):
         if shutil.which(tool) is None:
             raise SystemExit(f"quillon-run: {tool} is missing; run tools/install-deps.sh")
     work = options.work or tempfile.mkdtemp(prefix="quillon-qemu-")
     os.makedirs(work, exist_ok=True)
     disk = make_disk(options, work)
     vars_copy = os.path.join(work, "vars.fd")
-    shutil.copyfile(options.vars_template or default_vars(options.code), vars_copy)
+    shutil.copyfile(firmware_files(options)[1], vars_copy)
 
     command = qemu_command(options, disk, vars_copy)
     started = time.monotonic()
@@ -220,7 +265,7 @@ def boot(options):
             process.stdin.write(b"\r")
             process.stdin.flush()
             key_sent = True
-        if EXCEPTION_MARKER.encode() in raw:
+        if any(marker in raw for marker in EXCEPTION_MARKERS):
             exception = True
             time.sleep(0.5)  # let the register dump arrive
             break
@@ -281,11 +326,14 @@ def bitmap_header(data):
 
 def parse_arguments(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--image", default="build/image/Quillon.efi", help="the Quillon.efi to boot")
+    parser.add_argument("--arch", default="x64", choices=sorted(ARCHES),
+                        help="the firmware's architecture: x64 (OVMF), ia32 (32-bit OVMF) or aa64 (AAVMF)")
+    parser.add_argument("--image", default="", help="the image to boot (default: the architecture's in build/image)")
     parser.add_argument("--out", default="out", help="folder for console.log, BIOSLogo.bmp and BIOSLogo.png")
-    parser.add_argument("--machine", default="q35", choices=["q35", "pc", "i440fx"], help="QEMU machine type")
-    parser.add_argument("--firmware", default=os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd"),
-                        help="OVMF code file (any build; default Debian's 4 MiB build)")
+    parser.add_argument("--machine", default="", choices=["", "q35", "pc", "i440fx", "virt"],
+                        help="QEMU machine type (default q35, or virt on aa64)")
+    parser.add_argument("--firmware", default="",
+                        help="firmware code file (any build; default Debian's build for the architecture)")
     parser.add_argument("--vars", default="", help="variable-store template (default: the one beside the code)")
     parser.add_argument("--memory", default="256M", help="guest memory, as QEMU's -m takes it")
     parser.add_argument("--read-only", action="store_true", help="attach the disk read-only (virtio-blk)")
@@ -305,6 +353,8 @@ def parse_arguments(argv):
 
 def main(argv):
     arguments = parse_arguments(argv)
+    if not arguments.image:
+        arguments.image = os.path.join("build", "image", ARCHES[arguments.arch].image)
     if not os.path.isfile(arguments.image):
         say(f"{arguments.image} does not exist; build it with `make image`")
         return 1
@@ -312,14 +362,16 @@ def main(argv):
     for item in arguments.put:
         source, _, name = item.partition("=")
         put.append((source, name or os.path.basename(source)))
-    options = Options(image=arguments.image, machine=arguments.machine, code=arguments.firmware,
+    options = Options(image=arguments.image, arch=arguments.arch, machine=arguments.machine, code=arguments.firmware,
                       vars_template=arguments.vars, memory=arguments.memory, read_only=arguments.read_only,
                       no_display=arguments.no_display, boot_manager=arguments.boot_manager, put=put,
                       before=arguments.before, disk_kib=arguments.disk_kib, timeout=arguments.timeout,
                       work=arguments.work, echo=not arguments.quiet)
 
     say(f"making a {options.disk_kib} KiB FAT disk with {os.path.basename(options.image)} and startup.nsh")
-    say(f"booting OVMF ({os.path.basename(options.code)}) on QEMU {arguments.machine} under software "
+    code, _ = firmware_files(options)
+    machine = options.machine or ARCHES[options.arch].machine
+    say(f"booting {os.path.basename(code)} on QEMU's {options.arch} {machine} machine under software "
         f"emulation; the firmware takes a few seconds before the shell starts (bound {options.timeout:.0f} s)")
     result = boot(options)
 

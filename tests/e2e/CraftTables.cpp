@@ -2,7 +2,9 @@
 // configuration-table entry with tables of its own, so that Quillon meets on real firmware what
 // OVMF never publishes. Its one argument says what:
 //   three     (the default) three BGRTs: the first logo longer than the second, the second logo
-//             above 4 GiB and its BGRT and the XSDT at odd addresses, the third without an image;
+//             above 4 GiB and its BGRT and the XSDT at odd addresses, the third without an image.
+//             A 32-bit build cannot place memory above 4 GiB: there the second BGRT's image address
+//             is 4 GiB past a real bitmap, so that a cut pointer would find one;
 //   broken    the firmware's own entries, then BGRTs whose images lie where nothing may be read
 //             (not canonical, unmapped, past the top of the memory map, on the I/O APIC), an entry
 //             that is not canonical itself, and a real bitmap whose size field is far too large;
@@ -167,8 +169,9 @@ UINT64 TopOfMemoryMap() {
 }
 
 EFI_STATUS CraftThree() {
+  constexpr bool k32Bit = sizeof(UINTN) == 4;
   UINT8 *Low = AllocatePages(4 * kPageBytes, false);
-  UINT8 *High = AllocatePages(2 * kPageBytes, true);
+  UINT8 *High = AllocatePages(2 * kPageBytes, !k32Bit);
   if (Low == nullptr || High == nullptr) {
     ConsolePrint(u"CraftTables: no memory for the tables (above 4 GiB: %a)\n", High == nullptr ? "none" : "ok");
     return EFI_OUT_OF_RESOURCES;
@@ -181,11 +184,12 @@ EFI_STATUS CraftThree() {
   UINT8 *ThirdBgrt = FirstBgrt + 64;
   UINT8 *SecondLogo = High;                    // 16 x 8, shorter, above 4 GiB
   UINT8 *SecondBgrt = High + kPageBytes + 1;   // odd address, above 4 GiB
+  UINT64 SecondImage = (UINT64)(UINTN)SecondLogo + (k32Bit ? 0x100000000ull : 0);
 
   BuildBitmap(FirstLogo, 64, 32, 1);
   BuildBitmap(SecondLogo, 16, 8, 2);
   BuildBgrt(FirstBgrt, (UINT64)(UINTN)FirstLogo);
-  BuildBgrt(SecondBgrt, (UINT64)(UINTN)SecondLogo);
+  BuildBgrt(SecondBgrt, SecondImage);
   BuildBgrt(ThirdBgrt, 0);
 
   BuildHeader(Xsdt, "XSDT", 36 + 3 * 8);
@@ -195,7 +199,7 @@ EFI_STATUS CraftThree() {
 
   EFI_STATUS Status = InstallRsdp(Rsdp, Xsdt);
   ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%d]\n", FirstBgrt, FirstLogo, (int)BitmapBytes(64, 32));
-  ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%d]\n", SecondBgrt, SecondLogo, (int)BitmapBytes(16, 8));
+  ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%d]\n", SecondBgrt, SecondImage, (int)BitmapBytes(16, 8));
   ConsolePrint(u"CraftTables: BGRT [%lX] image [0] bytes [0]\n", ThirdBgrt);
   return Status;
 }

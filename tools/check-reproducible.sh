@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the images again from a copy of the sources in another folder, into another build folder,
+# and checks that every image comes out byte for byte as in IMAGE_DIR: no time stamp and no path
+# of the sources or the build may reach an image.
+#   usage: check-reproducible.sh SOURCE_DIR IMAGE_DIR
+set -euo pipefail
+source_dir=$(cd "$1" && pwd)
+image_dir=$(cd "$2" && pwd)
+elsewhere=$(mktemp -d /tmp/quillon-reproduce.XXXXXX)
+trap 'rm -rf "$elsewhere"' EXIT
+
+mkdir -p "$elsewhere/another/source"
+for item in CMakeLists.txt app base cmake firmware print tests/e2e tools; do
+  mkdir -p "$elsewhere/another/source/$(dirname "$item")"
+  cp -r "$source_dir/$item" "$elsewhere/another/source/$item"
+done
+cmake -S "$elsewhere/another/source" -B "$elsewhere/build-elsewhere" \
+  -DCMAKE_TOOLCHAIN_FILE="$elsewhere/another/source/cmake/UefiImage.cmake" -DCMAKE_BUILD_TYPE=Release \
+  --no-warn-unused-cli >/dev/null
+cmake --build "$elsewhere/build-elsewhere" -j "$(nproc)" --target image_checksums >/dev/null
+
+if ! diff "$image_dir/SHA256SUMS" "$elsewhere/build-elsewhere/SHA256SUMS"; then
+  echo "check-reproducible: the images differ when built in $elsewhere" >&2
+  exit 1
+fi
+echo "check-reproducible: the same bytes from $elsewhere:"
+cat "$elsewhere/build-elsewhere/SHA256SUMS"
