@@ -51,7 +51,7 @@ bench: image
 	@cmake -S . -B $(BENCH_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Release \
 	    -DQUILLON_SANITIZE=OFF >/dev/null
 	@cmake --build $(BENCH_DIR) -j $(JOBS) --target format_bench report_driver
-	@python3 tools/bench.py $(BENCH_DIR) $(IMAGE_DIR)/$(IMAGE_x64)
+	@python3 tools/bench.py $(BENCH_DIR) $(IMAGE_DIR)
 
 clean:
 	rm -rf $(BUILD) out

@@ -1,7 +1,8 @@
-// The same text produced five ways, side by side in one run: Quillon's engine with 8-bit and with
-// UCS-2 format and output, glibc's snprintf, {fmt}'s format_to_n with runtime format strings, and
-// a memcpy of the finished text as the floor. Before timing, every way is checked to produce the
-// same characters.
+// The same text produced every way, side by side in one run: Quillon's engine with runtime formats
+// (8-bit and UCS-2) and with the console's formats parsed while compiling, glibc's snprintf,
+// {fmt}'s format_to_n with runtime format strings, and a memcpy of the finished text as the floor;
+// then the report and one character through ConsolePrint itself, on a firmware that costs nothing.
+// Before timing, every way is checked to produce the same characters.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -16,114 +17,96 @@ namespace {
 
 const ReportValues kValues;
 
-std::string Narrow(const char16_t *Text, size_t Count) {
-  std::string Result;
-  for (size_t Index = 0; Index < Count; Index++) Result.push_back(Text[Index] > 0x7F ? '?' : (char)Text[Index]);
-  return Result;
-}
+// Room for any line in either width.
+struct LineBuffer {
+  alignas(8) char16_t Units[kLineCharacters];
+};
 
-// The report's lines as each way writes them, read from line buffers laid side by side.
-std::vector<std::string> ReportText(int Way) {
-  std::vector<char> Lines(kReportLines * kLineCharacters, 0);
-  std::vector<char16_t> WideLines(kReportLines * kLineCharacters, 0);
-  switch (Way) {
-    case 0: ReportOurs8(Lines.data(), kLineCharacters, kValues); break;
-    case 1: ReportOurs16(WideLines.data(), kLineCharacters, kValues); break;
-    case 2: ReportSnprintf(Lines.data(), kLineCharacters, kValues); break;
-    default: ReportFmt(Lines.data(), kLineCharacters, kValues); break;
-  }
-  std::vector<std::string> Text;
-  for (int Line = 0; Line < kReportLines; Line++) {
-    if (Way == 1) {
-      const char16_t *Start = WideLines.data() + Line * kLineCharacters;
-      size_t Count = 0;
-      while (Start[Count] != 0) Count++;
-      Text.push_back(Narrow(Start, Count));
-    } else {
-      Text.emplace_back(Lines.data() + Line * kLineCharacters);
-    }
+std::string Read(Way W, const LineBuffer &Line, size_t Count) {
+  std::string Text;
+  for (size_t Index = 0; Index < Count; Index++) {
+    char16_t Unit = WritesWide(W) ? Line.Units[Index] : (unsigned char)((const char *)Line.Units)[Index];
+    Text.push_back(Unit > 0x7F ? '?' : (char)Unit);
   }
   return Text;
 }
 
-std::string SingleText(int Way, Single Case) {
-  char Buffer[kLineCharacters] = {};
-  char16_t WideBuffer[kLineCharacters] = {};
-  switch (Way) {
-    case 0: return std::string(Buffer, SingleOurs8(Case, Buffer));
-    case 1: return Narrow(WideBuffer, SingleOurs16(Case, WideBuffer));
-    case 2: return std::string(Buffer, SingleSnprintf(Case, Buffer));
-    default: {
-      size_t Count = SingleFmt(Case, Buffer);
-      return std::string(Buffer, Count);
-    }
+// The report's lines as a way writes them, read from line buffers laid side by side.
+std::vector<std::string> ReportText(Way W) {
+  std::vector<LineBuffer> Lines(kReportLines);
+  Report(W, Lines.data(), WritesWide(W) ? sizeof(LineBuffer) / sizeof(char16_t) : sizeof(LineBuffer), kValues);
+  std::vector<std::string> Text;
+  for (const LineBuffer &Line : Lines) {
+    size_t Count = 0;
+    while (WritesWide(W) ? Line.Units[Count] != 0 : ((const char *)Line.Units)[Count] != 0) Count++;
+    Text.push_back(Read(W, Line, Count));
+  }
+  return Text;
+}
+
+std::string SingleText(Way W, Single Case) {
+  LineBuffer Line = {};
+  return Read(W, Line, SingleCase(W, Case, Line.Units));
+}
+
+std::string Joined(const std::vector<std::string> &Lines) {
+  std::string Text;
+  for (const std::string &Line : Lines) Text += Line;
+  return Text;
+}
+
+void Require(bool Same, const char *What, Way W, const std::string &Got, const std::string &Wanted) {
+  if (!Same) {
+    std::fprintf(stderr, "bench: %s writes \"%s\" for %s, the runtime engine \"%s\"\n", WayName(W), Got.c_str(), What,
+                 Wanted.c_str());
+    std::exit(1);
   }
 }
 
 void RequireSameText() {
-  const char *Ways[] = {"ours 8-bit", "ours UCS-2", "snprintf", "{fmt}"};
-  std::vector<std::string> Report = ReportText(0);
-  for (int Way = 1; Way < 4; Way++) {
-    if (ReportText(Way) != Report) {
-      std::fprintf(stderr, "bench: %s writes another report than ours\n", Ways[Way]);
-      std::exit(1);
-    }
+  const std::vector<std::string> Report = ReportText(Way::Runtime8);
+  for (int W = 1; W < (int)Way::Count; W++) {
+    Require(ReportText((Way)W) == Report, "the report", (Way)W, Joined(ReportText((Way)W)), Joined(Report));
   }
   for (int Case = 0; Case < (int)Single::Count; Case++) {
-    std::string Text = SingleText(0, (Single)Case);
-    for (int Way = 1; Way < 4; Way++) {
-      if (SingleText(Way, (Single)Case) != Text) {
-        std::fprintf(stderr, "bench: %s writes \"%s\" for %s, ours \"%s\"\n", Ways[Way],
-                     SingleText(Way, (Single)Case).c_str(), SingleName((Single)Case), Text.c_str());
-        std::exit(1);
-      }
+    std::string Text = SingleText(Way::Runtime8, (Single)Case);
+    for (int W = 1; W < (int)Way::Count; W++) {
+      std::string Other = SingleText((Way)W, (Single)Case);
+      Require(Other == Text, SingleName((Single)Case), (Way)W, Other, Text);
     }
+  }
+  std::u16string Console;
+  InstallCostlessFirmware(&Console);
+  ReportThroughConsole(kValues);
+  OneCharacterThroughConsole();
+  InstallCostlessFirmware(nullptr);
+  std::string Shown(Console.begin(), Console.end());
+  Require(Shown == Joined(Report) + "x", "the report through the console", Way::Compiled, Shown, Joined(Report) + "x");
+}
+
+void ReportBench(benchmark::State &State, Way W) {
+  LineBuffer Line;
+  for (auto _ : State) {
+    size_t Written = Report(W, Line.Units, 0, kValues);
+    benchmark::DoNotOptimize(Written);
+    benchmark::ClobberMemory();
   }
 }
 
-void ReportBench(benchmark::State &State, int Way) {
-  char Line[kLineCharacters];
-  char16_t WideLine[kLineCharacters];
-  std::vector<std::string> Finished = ReportText(0);
+void SingleBench(benchmark::State &State, Way W, Single Case) {
+  LineBuffer Line;
   for (auto _ : State) {
-    size_t Written = 0;
-    switch (Way) {
-      case 0: Written = ReportOurs8(Line, 0, kValues); break;
-      case 1: Written = ReportOurs16(WideLine, 0, kValues); break;
-      case 2: Written = ReportSnprintf(Line, 0, kValues); break;
-      case 3: Written = ReportFmt(Line, 0, kValues); break;
-      default:
-        for (const std::string &Text : Finished) {
-          std::memcpy(Line, Text.data(), Text.size() + 1);
-          benchmark::ClobberMemory();
-          Written += Text.size();
-        }
-    }
+    size_t Written = SingleCase(W, Case, Line.Units);
     benchmark::DoNotOptimize(Written);
-    benchmark::DoNotOptimize(Line);
-    benchmark::DoNotOptimize(WideLine);
+    benchmark::ClobberMemory();
   }
 }
 
-void SingleBench(benchmark::State &State, int Way, Single Case) {
-  char Buffer[kLineCharacters];
-  char16_t WideBuffer[kLineCharacters];
-  std::string Finished = SingleText(0, Case);
+void ConsoleBench(benchmark::State &State, bool WholeReport) {
+  InstallCostlessFirmware(nullptr);
   for (auto _ : State) {
-    size_t Written = 0;
-    switch (Way) {
-      case 0: Written = SingleOurs8(Case, Buffer); break;
-      case 1: Written = SingleOurs16(Case, WideBuffer); break;
-      case 2: Written = SingleSnprintf(Case, Buffer); break;
-      case 3: Written = SingleFmt(Case, Buffer); break;
-      default:
-        std::memcpy(Buffer, Finished.data(), Finished.size() + 1);
-        benchmark::ClobberMemory();
-        Written = Finished.size();
-    }
-    benchmark::DoNotOptimize(Written);
-    benchmark::DoNotOptimize(Buffer);
-    benchmark::DoNotOptimize(WideBuffer);
+    size_t Shown = WholeReport ? ReportThroughConsole(kValues) : OneCharacterThroughConsole();
+    benchmark::DoNotOptimize(Shown);
   }
 }
 
@@ -131,16 +114,17 @@ void SingleBench(benchmark::State &State, int Way, Single Case) {
 
 int main(int argc, char **argv) {
   RequireSameText();
-  const char *Ways[] = {"ours-8bit", "ours-ucs2", "snprintf", "fmt", "memcpy"};
-  for (int Way = 0; Way < 5; Way++) {
-    benchmark::RegisterBenchmark((std::string("report/") + Ways[Way]).c_str(), ReportBench, Way);
+  for (int W = 0; W < (int)Way::Count; W++) {
+    benchmark::RegisterBenchmark((std::string("report/") + WayName((Way)W)).c_str(), ReportBench, (Way)W);
   }
   for (int Case = 0; Case < (int)Single::Count; Case++) {
-    for (int Way = 0; Way < 5; Way++) {
-      benchmark::RegisterBenchmark((std::string(SingleName((Single)Case)) + "/" + Ways[Way]).c_str(), SingleBench,
-                                   Way, (Single)Case);
+    for (int W = 0; W < (int)Way::Count; W++) {
+      benchmark::RegisterBenchmark((std::string(SingleName((Single)Case)) + "/" + WayName((Way)W)).c_str(),
+                                   SingleBench, (Way)W, (Single)Case);
     }
   }
+  benchmark::RegisterBenchmark("report/console", ConsoleBench, true);
+  benchmark::RegisterBenchmark("one character/console", ConsoleBench, false);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

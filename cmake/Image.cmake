@@ -2,9 +2,9 @@
 # RTTI, no red zone, stack protector or stack probes, and no floating point. Each image is checked
 # as it is made. Images are reproducible: no time stamp, and no path of the build or the sources.
 set(QUILLON_IMAGE_FLAGS
-  -ffreestanding -nostdlibinc -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -ffreestanding -nostdlibinc -fno-exceptions -fno-rtti -fno-threadsafe-statics -ffunction-sections -fdata-sections
   -fno-stack-protector -fno-asynchronous-unwind-tables -fno-unwind-tables
-  -Os -fno-vectorize -fno-slp-vectorize -fno-unroll-loops -Wall -Wextra -Werror -Wframe-larger-than=1024
+  -Oz -fno-vectorize -fno-slp-vectorize -fno-unroll-loops -Wall -Wextra -Werror -Wframe-larger-than=1024
   -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
 )
 set(QUILLON_LINK_FLAGS /subsystem:efi_application /nodefaultlib /debug:none /Brepro /opt:ref /opt:icf

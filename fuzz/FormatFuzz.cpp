@@ -1,5 +1,7 @@
 // Drives FormatCore with arbitrary formats of both widths, flags, sizes and argument slots, into a
-// buffer guarded on both sides, and checks the bounds, the terminator and the returned count.
+// buffer guarded on both sides, and checks the bounds, the terminator and the returned count. The
+// same format, parsed into a program as literal formats are while compiling, must then write the
+// same bytes and return the same count.
 //
 // Input: byte 0 selects the widths, bytes 1-2 the size, byte 3 the number of slots, then three
 // bytes per slot, then the format. Any slot may be read as a string, GUID or time, so every slot
@@ -69,6 +71,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   UINTN Flags = (WideFormat ? FMT_IN_WIDE : 0) | (WideOutput ? FMT_OUT_WIDE : 0);
   UINTN Count = FormatCore(Buffer, Size, Flags, WideFormat ? (const void *)Wide.data() : (const void *)Narrow.data(),
                            FormatArguments{Slots.data(), Slots.size()});
+
+  // The other path: the format parsed into a program, run into a buffer of its own.
+  FormatShape Shape = WideFormat ? CompileFormatInto(FormatUnits<char16_t>{Wide.data()}, true, nullptr, nullptr)
+                                 : CompileFormatInto(FormatUnits<char>{Narrow.data()}, false, nullptr, nullptr);
+  if (Shape.Compiles) {
+    std::vector<FormatStep> Steps(Shape.Steps);
+    std::vector<CHAR8> Text(Shape.TextUnits + 1);
+    if (WideFormat) {
+      CompileFormatInto(FormatUnits<char16_t>{Wide.data()}, true, Steps.data(), Text.data());
+    } else {
+      CompileFormatInto(FormatUnits<char>{Narrow.data()}, false, Steps.data(), Text.data());
+    }
+    std::vector<uint8_t> Other(Memory.size(), kGuard);
+    UINTN OtherCount = FormatProgram(Other.data() + kGuardBytes, Size, Flags, Steps.data(), Text.data(),
+                                     FormatArguments{Slots.data(), Slots.size()});
+    Check(OtherCount == Count, "the two paths return other counts");
+    Check(Other == Memory, "the two paths write other bytes");
+  }
 
   if (Size == 0 || Size > 1000000) {
     Check(Count == 0, "a refused call returned a count");

@@ -1,15 +1,14 @@
-// The format engine. Per format character: scan the directive into a Field, fetch its argument
-// and build its text, then emit the text with its padding. Every write goes through one bound, the
-// end of the buffer less room for the terminator, so no width or precision can run past it.
+// The format engine, with two ways in: FormatCore reads a format at run time, copying literal runs
+// and scanning each directive with the grammar's scanner; FormatProgram runs a format parsed while
+// compiling. Either way a directive is then the same: fetch its arguments, build its text, emit the
+// text with its padding. Every write goes through one bound, the end of the buffer less room for
+// the terminator, so no width or precision can run past it.
 #include "base/BoundedLength.h"
 #include "base/Unaligned.h"
 #include "print/FormatInternal.h"
 #include "print/Print.h"
 
 namespace {
-
-constexpr UINT64 kMaximumLength = 1000000;
-constexpr UINTN kCallerFlags = FMT_IN_WIDE | FMT_OUT_WIDE;
 
 struct Output {
   UINT8 *Position;
@@ -23,11 +22,8 @@ struct ArgumentCursor {
   UINTN Next;
 };
 
-// A directive's settings and its text, as scanned and fetched.
-struct Field {
-  UINTN Flags;
-  UINT64 Width;
-  UINT64 Precision;
+// A directive as the grammar read it, its arguments fetched, and its text.
+struct Field : DirectiveSpec {
   CHAR8 Prefix;  // 0, ' ', '+' or '-'
   bool Grouping;
   UINTN GroupCounter;
@@ -149,23 +145,6 @@ const UINT8 *CopyLiteralRun(Output &Out, const UINT8 *Format, const UINT8 *Forma
   }
 }
 
-// '\n' or '\r' at Format: a following partner is consumed too, and the pair becomes "\r\n"; a lone
-// '\r' stays alone. Returns the last format character used.
-const UINT8 *LineEndText(const UINT8 *Format, UINTN InUnit, const CHAR8 **Text) {
-  UINT16 Character = ReadUnit(Format, InUnit);
-  UINT16 Next = ReadUnit(Format + InUnit, InUnit);
-  if (Character == '\n') {
-    *Text = "\r\n";
-    return Next == '\r' ? Format + InUnit : Format;
-  }
-  if (Next == '\n') {
-    *Text = "\r\n";
-    return Format + InUnit;
-  }
-  *Text = "\r";
-  return Format;
-}
-
 UINT64 CountUnits(const VOID *Text, UINTN TextUnit, UINT64 Limit) {
   const UINT8 *Units = (const UINT8 *)Text;
   UINT64 Count = 0;
@@ -199,7 +178,11 @@ void EmitNumber(Output &Out, Field &F) {
     UINTN Room = RoomLeft(Out);
     if (Units > Room) Units = Room;
     UINT8 *To = Out.Position;
-    for (UINT64 Index = 0; Index < Units; Index++, To += Out.Unit) StoreUnit(To, (UINT8)*Digit--, Out.Unit);
+    if (Out.Unit == 2) {
+      for (UINT64 Index = 0; Index < Units; Index++, To += 2) StoreUnit(To, (UINT8)*Digit--, 2);
+    } else {
+      for (UINT64 Index = 0; Index < Units; Index++, To++) *To = (UINT8)*Digit--;
+    }
     Out.Position = To;
   } else {
     for (; Place < Count && Out.Position < Out.End; Place++) {
@@ -304,10 +287,8 @@ void StringText(Field &F, UINT64 Slot, bool Wide) {
   if ((F.Flags & FMT_PRECISION) == 0) F.Precision = 0;
 }
 
-// Fetches the argument of the conversion Character, which stands at Format, and builds its text in F.
-// Returns the last format character used.
-const UINT8 *Conversion(Field &F, UINT16 Character, const UINT8 *Format, UINTN InUnit, ArgumentCursor &Arguments,
-                        CHAR8 *ValueBuffer) {
+// Fetches the argument of the conversion Character and builds its text in F.
+void Conversion(Field &F, UINT16 Character, ArgumentCursor &Arguments, CHAR8 *ValueBuffer) {
   switch (Character) {
     case 'u':
       F.Flags = (F.Flags & ~FMT_PLUS) | FMT_UNSIGNED;
@@ -325,113 +306,161 @@ const UINT8 *Conversion(Field &F, UINT16 Character, const UINT8 *Format, UINTN I
       break;
     case 'c':
       CharacterText(F, (UINT16)TakeSlot(Arguments));
-      return Format;
+      return;
     case 's':
     case 'S':
       StringText(F, TakeSlot(Arguments), true);
-      return Format;
+      return;
     case 'a':
       StringText(F, TakeSlot(Arguments), false);
-      return Format;
+      return;
     case 'r':
       F.Text = StatusText((EFI_STATUS)TakeSlot(Arguments), ValueBuffer);  // a status is UINTN wide
-      return Format;
+      return;
     case 'g':
       F.Text = GuidText((const VOID *)(UINTN)TakeSlot(Arguments), ValueBuffer);
-      return Format;
+      return;
     case 't':
       F.Text = TimeText((const VOID *)(UINTN)TakeSlot(Arguments), ValueBuffer);
-      return Format;
+      return;
     case '\n':
-    case '\r': {
-      const CHAR8 *LineEnd;
-      Format = LineEndText(Format, InUnit, &LineEnd);
-      F.Text = LineEnd;
-      return Format;
-    }
+      F.Text = "\r\n";
+      return;
+    case '\r':
+      F.Text = "\r";
+      return;
     default:
       CharacterText(F, Character);
-      return Format;
+      return;
   }
   NumberText(F, TakeSlot(Arguments), ValueBuffer);
-  return Format;
 }
 
-// Reads decimal digits at Format into a wrapping 64-bit number; returns the first non-digit.
-const UINT8 *ReadNumber(const UINT8 *Format, UINTN InUnit, UINT64 *Number) {
-  UINT64 Value = 0;
-  for (;;) {
-    UINT16 Character = ReadUnit(Format, InUnit);
-    if (Character < '0' || Character > '9') break;
-    Value = Value * 10 + (UINT64)(Character - '0');
-    Format += InUnit;
-  }
-  *Number = Value;
-  return Format;
-}
-
-// Scans the directive after a '%', fetches its argument into F and returns the last format
-// character used (the terminator itself when the format ends inside the directive).
-const UINT8 *ScanDirective(Field &F, const UINT8 *Format, UINTN InUnit, ArgumentCursor &Arguments,
-                           CHAR8 *ValueBuffer) {
-  for (;;) {
-    UINT16 Character = ReadUnit(Format, InUnit);
-    switch (Character) {
-      case '-': F.Flags |= FMT_LEFT; break;
-      case '+': F.Flags |= FMT_PLUS; break;
-      case ' ': F.Flags |= FMT_SPACE; break;
-      case ',': F.Flags |= FMT_GROUP; break;
-      case 'l':
-      case 'L': F.Flags |= FMT_LONG; break;
-      case '.': F.Flags |= FMT_PRECISION; break;
-      case '*':
-        if ((F.Flags & FMT_PRECISION) != 0) {
-          F.Precision = TakeSlot(Arguments);
-        } else {
-          F.Width = TakeSlot(Arguments);
-          F.Flags |= FMT_WIDTH;
-        }
-        break;
-      case '0':
-      case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9': {
-        if (Character == '0' && (F.Flags & FMT_PRECISION) == 0) F.Flags |= FMT_ZERO;
-        UINT64 Number;
-        Format = ReadNumber(Format, InUnit, &Number);
-        if ((F.Flags & FMT_PRECISION) != 0) {
-          F.Precision = Number;
-        } else {
-          F.Width = Number;
-          F.Flags |= FMT_WIDTH;
-        }
-        continue;  // ReadNumber already stands on the next character
-      }
-      case 0:
-        // The format ends inside the directive: only a width already given comes out, as blanks.
-        F.Precision = 0;
-        F.Text = "";
-        return Format;
-      default:
-        return Conversion(F, Character, Format, InUnit, Arguments, ValueBuffer);
+// Hexadecimal digits of Value, most significant first, as far as room allows.
+void WriteHex(Output &Out, UINT64 Value) {
+  static constexpr CHAR8 Digits[] = "0123456789ABCDEF";
+  UINTN Count = (UINTN)(64 - __builtin_clzll(Value | 1) + 3) / 4;
+  UINTN Written = Count < RoomLeft(Out) ? Count : RoomLeft(Out);
+  UINTN Shift = 4 * Count;
+  UINT8 *To = Out.Position;
+  if (Out.Unit == 2) {
+    for (UINTN Place = 0; Place < Written; Place++, To += 2) {
+      StoreUnit(To, (UINT8)Digits[Value >> (Shift -= 4) & 0xF], 2);
     }
-    Format += InUnit;
+  } else {
+    for (UINTN Place = 0; Place < Written; Place++, To++) *To = (UINT8)Digits[Value >> (Shift -= 4) & 0xF];
+  }
+  Out.Position = To;
+}
+
+// The commonest directives when they carry no flag but 'l', no width and no precision:
+// hexadecimal numbers and characters, written straight out, as the general path would write
+// them. False for any other directive, which has taken nothing then.
+inline bool WritePlainDirective(Output &Out, UINT16 Conversion, UINTN Flags, UINTN Stars,
+                                ArgumentCursor &Arguments) {
+  if ((Flags & ~FMT_LONG) != 0 || Stars != 0) return false;
+  switch (Conversion) {
+    case 'x':
+    case 'X':
+    case 'p': {
+      UINT64 Value = TakeSlot(Arguments);
+      if ((Flags & FMT_LONG) == 0 && Conversion != 'p') Value = (UINT32)Value;
+      WriteHex(Out, Value);
+      return true;
+    }
+    case 'c': {
+      UINT16 Character = (UINT16)TakeSlot(Arguments);
+      PutChar(Out, Character != 0 ? Character : ' ');  // a zero character shows as a blank
+      return true;
+    }
+    default:
+      return false;
   }
 }
 
-// One directive, from the character after its '%': scan, fetch, emit. Returns the last format
-// character used (the terminator when the format ends inside the directive).
-const UINT8 *FormatDirective(Output &Out, const UINT8 *Format, UINTN InUnit,
-                             ArgumentCursor &Arguments, UINTN CallerFlags) {
+// One directive, its spec as the grammar read it already in F: take its '*' slots, fetch its
+// argument, emit its text.
+void WriteDirective(Output &Out, Field &F, ArgumentCursor &Arguments) {
   CHAR8 ValueBuffer[FORMAT_VALUE_CHARACTERS];
-  Field F = {};
-  F.Flags = CallerFlags;
-  F.Precision = 1;
-  Format = ScanDirective(F, Format, InUnit, Arguments, ValueBuffer);
+  F.Prefix = 0;
+  F.Grouping = false;
+  F.GroupCounter = 0;
+  for (UINTN Star = 1; Star <= F.Stars; Star++) {
+    UINT64 Slot = TakeSlot(Arguments);
+    if (Star == F.WidthStar) F.Width = Slot;
+    if (Star == F.PrecisionStar) F.Precision = Slot;
+  }
+  if (F.Conversion == 0) {
+    // The format ends inside the directive: only a width already given comes out, as blanks.
+    F.Precision = 0;
+    F.Text = "";
+  } else {
+    Conversion(F, F.Conversion, Arguments, ValueBuffer);
+  }
   if ((F.Flags & FMT_REVERSED) != 0) {
     EmitNumber(Out, F);
   } else {
     EmitText(Out, F);
   }
-  return Format;
+}
+
+// The units of a UCS-2 format at any byte address.
+struct UnalignedWideUnits {
+  const UINT8 *Bytes;
+  UINT16 operator[](UINTN Index) const { return LoadUnaligned16(Bytes + 2 * Index); }
+};
+
+// Scans the directive whose '%' is at Format and writes it; returns the format unit after it.
+inline const UINT8 *ScanAndWriteDirective(Output &Out, const UINT8 *Format, UINTN InUnit,
+                                          ArgumentCursor &Arguments) {
+  Field F;
+  if (InUnit == 2) {
+    ScanDirective(UnalignedWideUnits{Format}, 1, F);
+  } else {
+    ScanDirective(FormatUnits<UINT8>{Format}, 1, F);
+  }
+  if (!WritePlainDirective(Out, F.Conversion, F.Flags, F.Stars, Arguments)) WriteDirective(Out, F, Arguments);
+  return Format + (1 + F.Units) * InUnit;
+}
+
+// Four units of 8-bit text as four UCS-2 units, spread within one 64-bit word.
+inline void WidenFour(UINT8 *To, const CHAR8 *From) {
+  UINT32 Narrow;
+  __builtin_memcpy(&Narrow, From, 4);
+  UINT64 Wide = Narrow;
+  Wide = (Wide | Wide << 16) & 0x0000FFFF0000FFFFull;
+  Wide = (Wide | Wide << 8) & 0x00FF00FF00FF00FFull;
+  __builtin_memcpy(To, &Wide, 8);
+}
+
+// Eight units of 8-bit text as eight UCS-2 units.
+inline void WidenEight(UINT8 *To, const CHAR8 *From) {
+  typedef UINT8 Bytes __attribute__((vector_size(8)));
+  typedef UINT16 Units __attribute__((vector_size(16)));
+  Bytes Narrow;
+  __builtin_memcpy(&Narrow, From, 8);
+  Units Wide = __builtin_convertvector(Narrow, Units);
+  __builtin_memcpy(To, &Wide, 16);
+}
+
+// Copies Units units of 8-bit program text, widened to the output's units, as far as room allows.
+// Eight or four at a time; a last block that would run past the end overlaps the one before.
+void CopyProgramText(Output &Out, const CHAR8 *Text, UINTN Units) {
+  UINTN Room = RoomLeft(Out);
+  if (Units > Room) Units = Room;
+  UINT8 *To = Out.Position;
+  if (Out.Unit == 1) {
+    __builtin_memcpy(To, Text, Units);
+  } else if (Units >= 8) {
+    for (UINTN Done = 0; Done < Units - 8; Done += 8) WidenEight(To + 2 * Done, Text + Done);
+    WidenEight(To + 2 * (Units - 8), Text + Units - 8);
+  } else if (Units >= 4) {
+    WidenFour(To, Text);
+    WidenFour(To + 2 * (Units - 4), Text + Units - 4);
+  } else {
+    for (UINTN Index = 0; Index < Units; Index++) StoreUnit(To + 2 * Index, (UINT8)Text[Index], 2);
+  }
+  Out.Position = To + Units * Out.Unit;
 }
 
 }  // namespace
@@ -453,10 +482,11 @@ UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UIN
 UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, FormatArguments Arguments) {
   if (Size > 0 && Buffer == nullptr) return 0;
   if (Size > 0 && Format == nullptr) return 0;
-  if (Size > kMaximumLength) return 0;
-  UINT64 FormatLength = (Flags & FMT_IN_WIDE) != 0 ? BoundedLength((const CHAR16 *)Format, kMaximumLength + 1)
-                                                   : BoundedLength((const CHAR8 *)Format, kMaximumLength + 1);
-  if (FormatLength > kMaximumLength) return 0;
+  if (Size > FORMAT_MAXIMUM_LENGTH) return 0;
+  UINT64 FormatLength = (Flags & FMT_IN_WIDE) != 0
+                            ? BoundedLength((const CHAR16 *)Format, FORMAT_MAXIMUM_LENGTH + 1)
+                            : BoundedLength((const CHAR8 *)Format, FORMAT_MAXIMUM_LENGTH + 1);
+  if (FormatLength > FORMAT_MAXIMUM_LENGTH) return 0;
   if (Size == 0) return 0;
 
   UINTN InUnit = (Flags & FMT_IN_WIDE) != 0 ? 2 : 1;
@@ -475,16 +505,39 @@ UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, Form
       continue;
     }
     if (Character != '%') {
-      const CHAR8 *LineEnd;
-      At = LineEndText(At, InUnit, &LineEnd) + InUnit;
+      bool Pair = false;
+      At += InUnit * (InUnit == 2 ? LineEndUnits(UnalignedWideUnits{At}, 0, &Pair)
+                                  : LineEndUnits(FormatUnits<UINT8>{At}, 0, &Pair));
       PutChar(Out, '\r');
-      if (LineEnd[1] != 0) PutChar(Out, '\n');
+      if (Pair) PutChar(Out, '\n');
       continue;
     }
-    At = FormatDirective(Out, At + InUnit, InUnit, Cursor, Flags & kCallerFlags);
-    if (ReadUnit(At, InUnit) != 0) At += InUnit;
+    At = ScanAndWriteDirective(Out, At, InUnit, Cursor);
   }
 
+  StoreUnit(Out.Position, 0, Out.Unit);
+  return InUnits(Out.Position - (UINT8 *)Buffer, Out.Unit);
+}
+
+UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const FormatStep *Steps, const CHAR8 *Text,
+                    const FormatArguments &Arguments) {
+  if (Buffer == nullptr || Size == 0 || Size > FORMAT_MAXIMUM_LENGTH) return 0;
+  Output Out;
+  Out.Unit = (Flags & FMT_OUT_WIDE) != 0 ? 2 : 1;
+  Out.Position = (UINT8 *)Buffer;
+  Out.End = Out.Position + (Size - 1) * Out.Unit;
+  ArgumentCursor Cursor = {Arguments.Slots, Arguments.Slots != nullptr ? Arguments.Count : 0, 0};
+  for (const FormatStep *Step = Steps;; Step++) {
+    CopyProgramText(Out, Text, Step->LiteralUnits);
+    Text += Step->LiteralUnits;
+    if (Step->Conversion == kStepEnd) break;
+    // A full buffer takes no more directives, as when the engine scans the format.
+    if (Step->Conversion == kStepLiteral || Out.Position >= Out.End) continue;
+    if (WritePlainDirective(Out, Step->Conversion, Step->Flags, Step->Stars, Cursor)) continue;
+    Field F;
+    StepDirective(*Step, F);
+    WriteDirective(Out, F, Cursor);
+  }
   StoreUnit(Out.Position, 0, Out.Unit);
   return InUnits(Out.Position - (UINT8 *)Buffer, Out.Unit);
 }

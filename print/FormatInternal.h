@@ -20,6 +20,15 @@ inline CHAR8 *DigitsReversed(CHAR8 *Buffer, UINT64 Value, UINT32 Radix) {
   static constexpr CHAR8 Digits[] = "0123456789ABCDEF";
   CHAR8 *Digit = Buffer;
   *Digit = 0;
+  if (Radix == 10) {
+    // Two decimal digits a division: half the chain of dependent divisions of a long number.
+    while (Value >= 100) {
+      UINT32 Pair;
+      Value = DivU64x32Remainder(Value, 100, &Pair);
+      *++Digit = Digits[Pair % 10];
+      *++Digit = Digits[Pair / 10];
+    }
+  }
   do {
     UINT32 Remainder;
     Value = DivU64x32Remainder(Value, Radix, &Remainder);

@@ -7,22 +7,8 @@
 
 #include "firmware/SimpleTextOutput.h"
 #include "firmware/Uefi.h"
-
-// Directive flags. FMT_IN_WIDE and FMT_OUT_WIDE come from the caller; the rest are set per directive.
-constexpr UINTN FMT_LEFT = 0x1;
-constexpr UINTN FMT_PLUS = 0x2;
-constexpr UINTN FMT_SPACE = 0x4;
-constexpr UINTN FMT_GROUP = 0x8;
-constexpr UINTN FMT_LONG = 0x10;
-constexpr UINTN FMT_ZERO = 0x20;
-constexpr UINTN FMT_OUT_WIDE = 0x40;
-constexpr UINTN FMT_HEX = 0x80;
-constexpr UINTN FMT_IN_WIDE = 0x100;
-constexpr UINTN FMT_WIDTH = 0x200;
-constexpr UINTN FMT_ARG_WIDE = 0x400;
-constexpr UINTN FMT_PRECISION = 0x800;
-constexpr UINTN FMT_REVERSED = 0x1000;
-constexpr UINTN FMT_UNSIGNED = 0x4000;
+#include "print/FormatGrammar.h"
+#include "print/FormatProgram.h"
 
 // Characters in the console buffer, terminator included.
 constexpr UINTN CONSOLE_PRINT_CHARACTERS = 321;
@@ -76,56 +62,55 @@ UINTN ConsoleVPrint(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Conso
 // Prints to the system table's ConOut, read at each call.
 UINTN ConsolePrintSlots(const CHAR16 *Format, FormatArguments Arguments);
 
+// Runs a format parsed while compiling (print/FormatProgram.h) into Buffer, with the bounds and
+// the result of FormatCore. Only FMT_OUT_WIDE of Flags counts: the format is already parsed. The
+// arguments come by reference: a sixth argument by value goes through memory in one wide copy on
+// some calling conventions, which costs more than reading the two fields where they lie.
+UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const FormatStep *Steps, const CHAR8 *Text,
+                    const FormatArguments &Arguments);
+
+// Prints a format parsed while compiling to the system table's ConOut.
+UINTN ConsolePrintProgram(const FormatStep *Steps, const CHAR8 *Text, FormatArguments Arguments);
+
 // The argument slots a format takes: one for each '*' and each conversion that has an argument.
-// It follows the directive scan of the engine, for checking literal formats while compiling.
-constexpr UINTN FormatSlotCount(const CHAR16 *Format) {
-  UINTN Count = 0;
-  while (*Format != 0) {
-    if (*Format++ != u'%') continue;
-    for (;; Format++) {
-      CHAR16 Character = *Format;
-      if (Character == u'*') {
-        Count++;
-      } else if (Character == 0 || !(Character == u'-' || Character == u'+' || Character == u' ' ||
-                                     Character == u',' || Character == u'l' || Character == u'L' ||
-                                     Character == u'.' || (Character >= u'0' && Character <= u'9'))) {
-        break;
-      }
-    }
-    switch (*Format) {
-      case u'd': case u'u': case u'x': case u'X': case u'p': case u'c': case u's': case u'S':
-      case u'a': case u'r': case u'g': case u't':
-        Count++;
-        break;
-      case 0:
-        return Count;
-    }
-    Format++;
-  }
-  return Count;
+template <typename Unit, UINTN Length>
+consteval UINTN FormatSlotCount(const Unit (&Literal)[Length]) {
+  return ShapeOfFormat(Literal).Slots;
 }
 
-// Never defined: a literal format whose directives take another number of arguments than the call
-// passes reaches it while compiling, and the build stops there.
-void FormatTakesOtherArgumentsThanPassed();
+template <FormatShape Shape, typename... Types>
+constexpr void CheckArgumentCount() {
+  static_assert(Shape.Slots == sizeof...(Types),
+                "the format's directives take another number of arguments than the call passes");
+}
 
-template <typename... Types>
-struct CheckedFormat {
-  const CHAR16 *Text;
-  template <UINTN Length>
-  consteval CheckedFormat(const CHAR16 (&Literal)[Length]) : Text(Literal) {
-    if (FormatSlotCount(Literal) != sizeof...(Types)) FormatTakesOtherArgumentsThanPassed();
-  }
-};
-
-template <typename Type>
-struct NotDeduced {
-  using Is = Type;
-};
-
-// The format is a literal, checked against the arguments while compiling.
-template <typename... Types>
-UINTN ConsolePrint(typename NotDeduced<CheckedFormat<Types...>>::Is Format, Types... Arguments) {
+// Formats a compiled format into Buffer, as FormatCore would format the literal itself.
+template <FormatShape Shape, typename... Types>
+UINTN FormatCompiled(VOID *Buffer, UINTN Size, UINTN Flags, const CompiledFormat<Shape> &Format,
+                     Types... Arguments) {
+  CheckArgumentCount<Shape, Types...>();
   const UINT64 Slots[sizeof...(Types) + 1] = {FormatSlot(Arguments)..., 0};
-  return ConsolePrintSlots(Format.Text, FormatArguments{Slots, sizeof...(Types)});
+  if constexpr (Shape.Compiles) {
+    return FormatProgram(Buffer, Size, Flags, Format.Steps, Format.Text, FormatArguments{Slots, sizeof...(Types)});
+  } else {
+    return FormatCore(Buffer, Size, Flags | (Shape.WideFormat ? FMT_IN_WIDE : 0), Format.Runtime,
+                      FormatArguments{Slots, sizeof...(Types)});
+  }
 }
+
+template <FormatShape Shape, typename... Types>
+UINTN ConsolePrintCompiled(const CompiledFormat<Shape> &Format, Types... Arguments) {
+  static_assert(Shape.WideFormat, "console formats are UCS-2");
+  CheckArgumentCount<Shape, Types...>();
+  const UINT64 Slots[sizeof...(Types) + 1] = {FormatSlot(Arguments)..., 0};
+  if constexpr (Shape.Compiles) {
+    return ConsolePrintProgram(Format.Steps, Format.Text, FormatArguments{Slots, sizeof...(Types)});
+  } else {
+    return ConsolePrintSlots((const CHAR16 *)Format.Runtime, FormatArguments{Slots, sizeof...(Types)});
+  }
+}
+
+// ConsolePrint(u"literal format", arguments...): prints to the system table's ConOut, read at
+// each call, and returns the characters shown, or 0 when nothing could be shown. The format is
+// parsed while compiling, and a call whose arguments do not match its directives does not build.
+#define ConsolePrint(Format, ...) ConsolePrintCompiled(COMPILED_FORMAT(Format) __VA_OPT__(, ) __VA_ARGS__)

@@ -55,6 +55,6 @@ const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer) {
   } else if (Status <= WarningCount) {
     return StatusNames[Status];
   }
-  FormatAscii(ValueBuffer, FORMAT_VALUE_CHARACTERS, 0, "%08X", Status);
+  FormatCompiled(ValueBuffer, FORMAT_VALUE_CHARACTERS, 0, COMPILED_FORMAT("%08X"), Status);
   return ValueBuffer;
 }

@@ -8,6 +8,18 @@
 
 #include "print/Print.h"
 
+// A format of the directive grammar, its argument slots and what it must print.
+struct GrammarCase {
+  const char *Format;
+  std::vector<uint64_t> Slots;
+  std::string Expected;
+};
+
+constexpr uint64_t kError = 0x8000000000000000ull;
+
+// The grammar, case by case: every flag, conversion and corner the engine knows.
+std::vector<GrammarCase> GrammarCases();
+
 struct Widths {
   bool WideFormat;
   bool WideOutput;
