@@ -147,8 +147,11 @@ int main(int argc, char **argv) {
   Full.Head.CapacityUnits = 4;
   Write(Folder, "full-volume", Full);
 
+  // Every kind of call failing, early; pool allocations at every line of the report, since one
+  // failing there keeps that line off the console.
   for (uint8_t Failing = 1; Failing < std::size(kFailingCalls); Failing++) {
-    for (uint8_t Skip = 0; Skip < 2; Skip++) {
+    uint8_t Skips = kFailingCalls[Failing] == SimCall::AllocatePool ? 20 : 2;
+    for (uint8_t Skip = 0; Skip < Skips; Skip++) {
       Machine Fails = Typical();
       Fails.Head.Options = (uint8_t)(kOlderLogo | Failing << 4);
       Fails.Head.FailSkip = Skip;

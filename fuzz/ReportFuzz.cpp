@@ -49,24 +49,67 @@ uint8_t *Region() {
   return Mapped;
 }
 
+// What the run showed and left, printed before a failed check ends it.
+const SimFirmware *gShownFirmware = nullptr;
+const SimFileSystem *gShownVolume = nullptr;
+
 void Check(bool Condition, const char *What) {
-  if (!Condition) {
-    std::fprintf(stderr, "report fuzz: %s\n", What);
-    std::abort();
+  if (Condition) return;
+  std::fprintf(stderr, "report fuzz: %s\n", What);
+  if (gShownFirmware != nullptr) {
+    for (const std::u16string &Line : gShownFirmware->ConsoleWrites()) {
+      std::fprintf(stderr, "  console: %s", std::string(Line.begin(), Line.end()).c_str());
+    }
   }
+  if (gShownVolume != nullptr) {
+    for (const auto &[Name, Bytes] : gShownVolume->Files) {
+      std::fprintf(stderr, "  file: %s, %zu bytes\n", std::string(Name.begin(), Name.end()).c_str(), Bytes.size());
+    }
+  }
+  std::abort();
 }
 
 bool StartsWith(const std::u16string &Text, const char16_t *Prefix) { return Text.rfind(Prefix, 0) == 0; }
 
-// The bitmap the report last said it saved: its address from the image-address line before the
-// saved line. False when it saved none. Each console write is one line of the report.
+// The bitmap the report last said it saved: its address from the lines of that BGRT's block, the
+// image address or the same address again. False when it saved none, or when a pool allocation
+// that failed on purpose kept both of those lines off the console. Each write is one line.
 bool LastSavedImage(const std::vector<std::u16string> &Shown, uint64_t *Image) {
   auto Line = Shown.rbegin();
   while (Line != Shown.rend() && *Line != u"BIOS logo has been saved to 'BIOSLogo.bmp'\r\n") ++Line;
-  while (Line != Shown.rend() && !StartsWith(*Line, u"  Image address @[0x")) ++Line;
-  if (Line == Shown.rend()) return false;
-  *Image = std::stoull(std::string(Line->begin() + 20, Line->end() - 3), nullptr, 16);
-  return true;
+  for (; Line != Shown.rend() && !StartsWith(*Line, u"  Found BGRT @["); ++Line) {
+    for (const char16_t *Prefix : {u"  Image address @[0x", u"     [0x"}) {
+      if (StartsWith(*Line, Prefix)) {
+        size_t Start = std::char_traits<char16_t>::length(Prefix);
+        *Image = std::stoull(std::string(Line->begin() + (long)Start, Line->end() - 3), nullptr, 16);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Whether Bytes are a whole bitmap somewhere in readable memory: the bytes at some address whose
+// size field says as many. An empty file is one: the BIOS area reads as zeros.
+bool IsWholeBitmapInMemory(const std::vector<uint8_t> &Bytes, const Header &Head) {
+  if (Bytes.empty()) return true;
+  auto PageIsMemory = [&](size_t Page) {
+    uint32_t Type;
+    return PageType((Head.PageKinds[Page / 2] >> (4 * (Page % 2))) & 0xF, &Type) && IsMemoryType(Type);
+  };
+  const uint8_t *Memory = Region();
+  const size_t Span = Bytes.size() > 6 ? Bytes.size() : 6;  // the bitmap, or at least its size field
+  for (size_t Start = 0; Start + Span <= kRegionBytes; Start++) {
+    bool Readable = true;
+    for (size_t Page = Start / EFI_PAGE_SIZE; Readable && Page <= (Start + Span - 1) / EFI_PAGE_SIZE; Page++) {
+      Readable = PageIsMemory(Page);
+    }
+    if (!Readable) continue;
+    uint32_t Size;
+    std::memcpy(&Size, Memory + Start + 2, 4);
+    if (Size == Bytes.size() && std::memcmp(Memory + Start, Bytes.data(), Bytes.size()) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -106,6 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   }
 
   AppEntry(Firmware.ImageHandle(), Firmware.SystemTable());
+  gShownFirmware = &Firmware;
+  gShownVolume = &Volume;
 
   Check(Firmware.OutstandingPool() == 0, "a pool buffer was left allocated");
   Check(Firmware.BadFrees() == 0, "a pool buffer was freed that was not allocated");
@@ -113,18 +158,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
 
   const std::vector<std::u16string> &Shown = Firmware.ConsoleWrites();
   std::map<std::u16string, std::vector<uint8_t>> After = Volume.Files;
+  // The logo: as it was, or a whole bitmap from memory, and exactly the last one the report says
+  // it saved when its lines say which.
+  const std::vector<uint8_t> *Saved = Volume.Find(kLogoName);
+  auto Older = Before.find(kLogoName);
+  bool Unchanged = Saved == nullptr ? Older == Before.end() : Older != Before.end() && Older->second == *Saved;
+  if (!Unchanged) {
+    Check(Saved != nullptr, "the older logo was lost");
+    Check(IsWholeBitmapInMemory(*Saved, Head), "the file is not a whole bitmap from memory");
+  }
   uint64_t Image;
   if (LastSavedImage(Shown, &Image)) {
     // The report says so only after checking the whole bitmap, so it may be read here too.
-    const std::vector<uint8_t> *Saved = Volume.Find(kLogoName);
     Check(Saved != nullptr, "a saved logo is not on the volume");
     uint32_t Size;
     std::memcpy(&Size, (const void *)(uintptr_t)(Image + 2), 4);
     Check(Saved->size() == Size && (Size == 0 || std::memcmp(Saved->data(), (const void *)(uintptr_t)Image, Size) == 0),
           "the file is not exactly the last logo saved");
-    After.erase(kLogoName);
-    Before.erase(kLogoName);
   }
+  After.erase(kLogoName);
+  Before.erase(kLogoName);
   // A logo replaced by a later one that could not be deleted keeps its backup name, and the
   // report says so.
   bool KeptBackup = false;
@@ -135,6 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   }
   Check(After == Before, "files other than the logo were left, changed or lost");
 
+  gShownFirmware = nullptr;
+  gShownVolume = nullptr;
   ASAN_UNPOISON_MEMORY_REGION(Memory, kRegionBytes);
   return 0;
 }
