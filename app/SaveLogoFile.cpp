@@ -80,6 +80,29 @@ EFI_STATUS WriteWhole(EFI_FILE_PROTOCOL *File, UINT64 ImageAddress, UINT64 Size)
   return File->Flush(File);
 }
 
+// Opens an older BIOSLogo.bmp, when there is one, and renames it to a backup name; *Old is left
+// null when there is none. Keeps the name it had, as stored, in OldName. Prints its failures.
+EFI_STATUS StepAsideOlderLogo(EFI_FILE_PROTOCOL *Root, EFI_FILE_PROTOCOL **Old, CHAR16 (&OldName)[kNameCharacters]) {
+  *Old = nullptr;
+  EFI_STATUS Status = Root->Open(Root, Old, kLogoFileName, kReadWrite, 0);
+  if (Status == EFI_NOT_FOUND) {
+    *Old = nullptr;
+    return EFI_SUCCESS;
+  }
+  if (EFI_ERROR(Status)) {
+    ConsolePrint(u"Error Open NULL  [%r]\n", Status);
+    return Status;
+  }
+  CHAR16 BackupName[kNameCharacters];
+  Status = FindUnusedName(Root, kBackupStem, BackupName);
+  if (!EFI_ERROR(Status)) Status = RenameFile(*Old, BackupName, &OldName);
+  if (EFI_ERROR(Status)) {
+    ConsolePrint(u"Error Rename  [%r]\n", Status);
+    (*Old)->Close(*Old);
+  }
+  return Status;
+}
+
 EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size) {
   CHAR16 ScratchName[kNameCharacters];
   EFI_FILE_PROTOCOL *Scratch = nullptr;
@@ -99,23 +122,10 @@ EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size
 
   EFI_FILE_PROTOCOL *Old = nullptr;
   CHAR16 OldName[kNameCharacters];
-  Status = Root->Open(Root, &Old, kLogoFileName, kReadWrite, 0);
-  if (Status == EFI_NOT_FOUND) {
-    Old = nullptr;
-  } else if (EFI_ERROR(Status)) {
-    ConsolePrint(u"Error Open NULL  [%r]\n", Status);
+  Status = StepAsideOlderLogo(Root, &Old, OldName);
+  if (EFI_ERROR(Status)) {
     Scratch->Delete(Scratch);
     return Status;
-  } else {
-    CHAR16 BackupName[kNameCharacters];
-    Status = FindUnusedName(Root, kBackupStem, BackupName);
-    if (!EFI_ERROR(Status)) Status = RenameFile(Old, BackupName, &OldName);
-    if (EFI_ERROR(Status)) {
-      ConsolePrint(u"Error Rename  [%r]\n", Status);
-      Old->Close(Old);
-      Scratch->Delete(Scratch);
-      return Status;
-    }
   }
 
   Status = RenameFile(Scratch, kLogoFileName);
