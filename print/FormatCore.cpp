@@ -479,6 +479,30 @@ UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UIN
   return Position + Units * Unit;
 }
 
+namespace {
+
+// The output of both ways in: Size units (FMT_OUT_WIDE: two bytes each), the last kept for the
+// terminator; Size is at least 1.
+Output StartOutput(VOID *Buffer, UINTN Size, UINTN Flags) {
+  Output Out;
+  Out.Unit = (Flags & FMT_OUT_WIDE) != 0 ? 2 : 1;
+  Out.Position = (UINT8 *)Buffer;
+  Out.End = Out.Position + (Size - 1) * Out.Unit;
+  return Out;
+}
+
+ArgumentCursor StartArguments(const FormatArguments &Arguments) {
+  return ArgumentCursor{Arguments.Slots, Arguments.Slots != nullptr ? Arguments.Count : 0, 0};
+}
+
+// Terminates the text and returns the units written before the terminator.
+UINTN FinishOutput(Output &Out, VOID *Buffer) {
+  StoreUnit(Out.Position, 0, Out.Unit);
+  return InUnits(Out.Position - (UINT8 *)Buffer, Out.Unit);
+}
+
+}  // namespace
+
 UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, FormatArguments Arguments) {
   if (Size > 0 && Buffer == nullptr) return 0;
   if (Size > 0 && Format == nullptr) return 0;
@@ -490,11 +514,8 @@ UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, Form
   if (Size == 0) return 0;
 
   UINTN InUnit = (Flags & FMT_IN_WIDE) != 0 ? 2 : 1;
-  Output Out;
-  Out.Unit = (Flags & FMT_OUT_WIDE) != 0 ? 2 : 1;
-  Out.Position = (UINT8 *)Buffer;
-  Out.End = Out.Position + (Size - 1) * Out.Unit;
-  ArgumentCursor Cursor = {Arguments.Slots, Arguments.Slots != nullptr ? Arguments.Count : 0, 0};
+  Output Out = StartOutput(Buffer, Size, Flags);
+  ArgumentCursor Cursor = StartArguments(Arguments);
   const UINT8 *At = (const UINT8 *)Format;
   const UINT8 *FormatEnd = At + FormatLength * InUnit;  // the terminator
   for (;;) {
@@ -515,18 +536,14 @@ UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, Form
     At = ScanAndWriteDirective(Out, At, InUnit, Cursor);
   }
 
-  StoreUnit(Out.Position, 0, Out.Unit);
-  return InUnits(Out.Position - (UINT8 *)Buffer, Out.Unit);
+  return FinishOutput(Out, Buffer);
 }
 
 UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const FormatStep *Steps, const CHAR8 *Text,
                     const FormatArguments &Arguments) {
   if (Buffer == nullptr || Size == 0 || Size > FORMAT_MAXIMUM_LENGTH) return 0;
-  Output Out;
-  Out.Unit = (Flags & FMT_OUT_WIDE) != 0 ? 2 : 1;
-  Out.Position = (UINT8 *)Buffer;
-  Out.End = Out.Position + (Size - 1) * Out.Unit;
-  ArgumentCursor Cursor = {Arguments.Slots, Arguments.Slots != nullptr ? Arguments.Count : 0, 0};
+  Output Out = StartOutput(Buffer, Size, Flags);
+  ArgumentCursor Cursor = StartArguments(Arguments);
   for (const FormatStep *Step = Steps;; Step++) {
     CopyProgramText(Out, Text, Step->LiteralUnits);
     Text += Step->LiteralUnits;
@@ -538,6 +555,5 @@ UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const FormatStep *Ste
     StepDirective(*Step, F);
     WriteDirective(Out, F, Cursor);
   }
-  StoreUnit(Out.Position, 0, Out.Unit);
-  return InUnits(Out.Position - (UINT8 *)Buffer, Out.Unit);
+  return FinishOutput(Out, Buffer);
 }
