@@ -17,9 +17,9 @@ function(add_uefi_image Name Arch Entry)
   if(Arch STREQUAL "x64")
     set(triple x86_64-unknown-windows)
     set(machine x64)
-    # x64 firmware runs applications with SSE enabled; the format engine moves bytes sixteen at a
-    # time in its registers. Elsewhere no floating-point or vector register is used at all.
-    set(flags -mno-red-zone -mno-stack-arg-probe)
+    # Some x64 firmware starts applications with SSE switched off (U-Boot does), so no image uses a
+    # floating-point or vector register at all; the check after linking holds the x86 images to it.
+    set(flags -mno-red-zone -mno-stack-arg-probe -mgeneral-regs-only)
   elseif(Arch STREQUAL "ia32")
     set(triple i686-unknown-windows)
     set(machine x86)

@@ -2,7 +2,9 @@
 # Checks a linked EFI image: PE32+ for x64 and AArch64 or PE32 for IA32, the architecture's machine
 # type, EFI application subsystem, entry point set, base relocations present (firmware loads it
 # anywhere), and nothing imported (there is no loader to resolve imports). With a linker map and a
-# symbol name, also that the entry point is that symbol.
+# symbol name, also that the entry point is that symbol, and, on x64 and IA32, that the code uses
+# no SSE, AVX, MMX or x87 instruction: firmware may start an application with them switched off,
+# and the first one would fault.
 #   usage: check-image.sh LLVM_READOBJ IMAGE x64|ia32|aa64 [MAP ENTRY_SYMBOL]
 set -euo pipefail
 readobj=$1
@@ -38,6 +40,21 @@ if [ -n "$map" ]; then
   entry="$entry ($symbol)"
   # Nothing runs constructors before the entry point: no dynamic initializer may exist.
   if grep -q '??__E' "$map"; then fail "dynamic initializers: $(grep -o '??__E[^ ]*' "$map" | head -3 | tr '\n' ' ')"; fi
+  if [ "$arch" != aa64 ]; then
+    # Read-only data shares the image's one section with the code; the map says where the code
+    # contributions lie, and only they are disassembled.
+    read -r code_start code_length < <(awk '$3 == ".text" && $4 == "CODE" { split($1, at, ":");
+      print at[2], $2; exit }' "$map")
+    [ -n "$code_start" ] || fail "no code contribution in $map"
+    # Where section 1 lies: any of its symbols' address less its offset.
+    section=$(awk '$1 ~ /^0001:/ && $3 ~ /^[0-9a-f]+$/ { split($1, at, ":"); print $3, at[2]; exit }' "$map")
+    start=$((16#${section% *} - 16#${section#* } + 16#$code_start))
+    stop=$((start + 16#${code_length%H}))
+    objdump=$(dirname "$(command -v "$readobj")")/$(basename "$readobj" | sed 's/readobj/objdump/')
+    vector=$("$objdump" -d --no-show-raw-insn --start-address=$start --stop-address=$stop "$image" |
+      grep -E '%[xyz]mm[0-9]|%mm[0-9]|%st\b|%st\(|mxcsr|^ *[0-9a-f]+:[[:space:]]+f[a-z]+' | head -3 || true)
+    [ -z "$vector" ] || fail "floating-point or vector instructions: $(tr -s ' \t' ' ' <<<"$vector" | tr '\n' ';')"
+  fi
 fi
 grep -q "IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE" <<<"$headers" || fail "not relocatable"
 relocations=$("$readobj" --coff-basereloc "$image" | grep -c "Address:" || true)
