@@ -3,6 +3,7 @@
 // after the memory map has said that every byte of what is about to be read is memory: a broken
 // table must not make the processor fault on a device page or an address it cannot reach.
 #include "app/App.h"
+#include "app/BitmapLayout.h"
 #include "app/ReadableMemory.h"
 #include "base/Guid.h"
 #include "base/Unaligned.h"
@@ -29,6 +30,8 @@ constexpr UINT64 kBmpHeaderBytes = 30;
 
 // What a table or bitmap outside readable memory makes the report return.
 constexpr EFI_STATUS kNotReadable = EFI_COMPROMISED_DATA;
+// And what an image that is no bitmap, or a size field that claims more than the bitmap, does.
+constexpr EFI_STATUS kNotABitmap = EFI_COMPROMISED_DATA;
 
 // Room for the map of a typical machine at the first try; when it is not enough, room for what the
 // firmware asked plus a few descriptors more, as allocating the buffer may itself add some.
@@ -100,7 +103,7 @@ void PrintBitmapHeader(const UINT8 *Image) {
 }
 
 // Reports one BGRT and saves its logo. Returns the save's status, success when there was nothing
-// to save, or kNotReadable when the BGRT or its bitmap lies outside readable memory.
+// to save, kNotReadable when the BGRT or its bitmap lies outside readable memory, or kNotABitmap.
 EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress) {
   ConsolePrint(u"  Found BGRT @[0x%lX]\n", BgrtAddress);
   const UINT8 *Bgrt = Readable(Map, BgrtAddress, kBgrtImageAddress + 8);
@@ -126,6 +129,12 @@ EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress) {
   if (Readable(Map, ImageAddress, ImageSize) == nullptr) {
     ConsolePrint(u"  Can't read logo image @[0x%lX] of [0x%X] bytes\n", ImageAddress, ImageSize);
     return kNotReadable;
+  }
+  // Only a bitmap is written out, and no more of memory than its own headers account for.
+  BitmapFault Fault = JudgeBitmap(Image, ImageSize > kBmpHeaderBytes ? ImageSize : kBmpHeaderBytes).Fault;
+  if (Fault != kBitmapSound) {
+    ConsolePrint(u"  Won't save logo image @[0x%lX]: %a\n", ImageAddress, BitmapFaultText(Fault));
+    return kNotABitmap;
   }
   EFI_STATUS Status = SaveLogoFile(ImageAddress, ImageSize);
   if (!EFI_ERROR(Status)) {

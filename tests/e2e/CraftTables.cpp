@@ -8,7 +8,11 @@
 //   broken    the firmware's own entries, then BGRTs whose images lie where nothing may be read
 //             (not canonical, unmapped, past the top of the memory map, on the I/O APIC), an entry
 //             that is not canonical itself, and a real bitmap whose size field is far too large;
-//   long-xsdt the firmware's own entries in an XSDT whose Length is 0xFFFFFFF0.
+//   long-xsdt the firmware's own entries in an XSDT whose Length is 0xFFFFFFF0;
+//   not-bitmaps  the firmware's own entries, then a 2 x 2 bitmap in RAM whose size field claims
+//             16 MiB (and 16 MiB of RAM behind it), and an image that is no bitmap ("PN...");
+//   odd-bitmap   the firmware's own entries, then a sound but uncommon bitmap: 32 bits per pixel,
+//             a 124-byte header with bit fields, two bytes of padding after the pixels.
 // It prints one line per table it made, so the test can hold Quillon's report against them.
 #include "base/Unaligned.h"
 #include "firmware/Acpi.h"
@@ -256,6 +260,70 @@ EFI_STATUS CraftLongXsdt() {
   return Status;
 }
 
+// Appends BGRTs for these images to a copy of the firmware's XSDT and installs it.
+EFI_STATUS InstallAfterFirmware(const UINT64 *Images, UINTN Count) {
+  UINT8 *Pages = AllocatePages(2 * kPageBytes, false);
+  if (Pages == nullptr) return EFI_OUT_OF_RESOURCES;
+  UINT8 *Rsdp = Pages;
+  UINT8 *Bgrts = Pages + 256;
+  UINT8 *Xsdt = Pages + kPageBytes;
+  UINT8 *Entry = Xsdt + 36 + 8 * CopyFirmwareXsdt(Xsdt, Count);
+  for (UINTN Index = 0; Index < Count; Index++) {
+    BuildBgrt(Bgrts + 64 * Index, Images[Index]);
+    Store(Entry + 8 * Index, (UINT64)(UINTN)(Bgrts + 64 * Index), 8);
+  }
+  EFI_STATUS Status = InstallRsdp(Rsdp, Xsdt);
+  for (UINTN Index = 0; Index < Count; Index++) {
+    ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%u]\n", Bgrts + 64 * Index, Images[Index],
+                 LoadUnaligned32((const UINT8 *)(UINTN)Images[Index] + 2));
+  }
+  return Status;
+}
+
+EFI_STATUS CraftNotBitmaps() {
+  constexpr UINT32 kClaimed = 0x1000000;
+  UINT8 *Small = AllocatePages(kClaimed + kPageBytes, false);  // RAM behind it, all of it readable
+  UINT8 *NoBitmap = AllocatePages(3 * kPageBytes, false);
+  if (Small == nullptr || NoBitmap == nullptr) return EFI_OUT_OF_RESOURCES;
+  BuildBitmap(Small, 2, 2, 4);
+  Store(Small + 2, kClaimed, 4);
+  for (UINTN Index = 0; Index < 3 * kPageBytes; Index++) NoBitmap[Index] = (UINT8)(0x50 + Index % 8);
+  NoBitmap[1] = 'N';
+  Store(NoBitmap + 2, 0x2000, 4);
+  const UINT64 Images[] = {(UINT64)(UINTN)Small, (UINT64)(UINTN)NoBitmap};
+  return InstallAfterFirmware(Images, 2);
+}
+
+// 5 x 3 pixels of 32 bits under a 124-byte header with bit-field masks, then two bytes of padding
+// that the size field counts. The pixels are (index * 31 + 5).
+EFI_STATUS CraftOddBitmap() {
+  constexpr UINT32 kHeaderEnd = 14 + 124;
+  constexpr UINT32 kSize = kHeaderEnd + 5 * 3 * 4 + 2;
+  UINT8 *Logo = AllocatePages(kPageBytes, false);
+  if (Logo == nullptr) return EFI_OUT_OF_RESOURCES;
+  for (UINTN Index = 0; Index < kHeaderEnd; Index++) Logo[Index] = 0;
+  Logo[0] = 'B';
+  Logo[1] = 'M';
+  Store(Logo + 2, kSize, 4);
+  Store(Logo + 10, kHeaderEnd, 4);
+  Store(Logo + 14, 124, 4);
+  Store(Logo + 18, 5, 4);
+  Store(Logo + 22, 3, 4);
+  Store(Logo + 26, 1, 2);
+  Store(Logo + 28, 32, 2);
+  Store(Logo + 30, 3, 4);  // bit fields
+  Store(Logo + 34, 5 * 3 * 4, 4);
+  Store(Logo + 54, 0x00FF0000, 4);
+  Store(Logo + 58, 0x0000FF00, 4);
+  Store(Logo + 62, 0x000000FF, 4);
+  Store(Logo + 66, 0xFF000000, 4);
+  Store(Logo + 70, 0x73524742, 4);  // 'sRGB'
+  Store(Logo + 122, 4, 4);           // intent: perceptual
+  for (UINTN Index = kHeaderEnd; Index < kSize; Index++) Logo[Index] = (UINT8)(Index * 31 + 5);
+  const UINT64 Images[] = {(UINT64)(UINTN)Logo};
+  return InstallAfterFirmware(Images, 1);
+}
+
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI CraftEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
@@ -265,6 +333,8 @@ extern "C" EFI_STATUS EFIAPI CraftEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   if (SameText(Wanted, u"three")) return CraftThree();
   if (SameText(Wanted, u"broken")) return CraftBroken();
   if (SameText(Wanted, u"long-xsdt")) return CraftLongXsdt();
+  if (SameText(Wanted, u"not-bitmaps")) return CraftNotBitmaps();
+  if (SameText(Wanted, u"odd-bitmap")) return CraftOddBitmap();
   ConsolePrint(u"CraftTables: no such tables: %s\n", Wanted);
   return EFI_INVALID_PARAMETER;
 }

@@ -336,6 +336,58 @@ def scenario_long_xsdt(arguments):
     check(result.seconds < 60, f"the run took {result.seconds:.0f} s")
 
 
+def scenario_not_bitmaps(arguments):
+    # After the firmware's own logo: a small bitmap whose size field claims 16 MiB of the RAM behind
+    # it, and an image that is no bitmap. Neither is written out.
+    result = boot(arguments, "not_bitmaps", before=[arguments.craft + " not-bitmaps"])
+    made = crafted_tables(result)
+    check(len(made) == 2, f"CraftTables did not build its tables:\n{result.console}")
+    lines = report_lines(result)
+    match_block(lines, HEADER_LINES + LOGO_LINES + [re.escape(SAVED_LINE)], 0)
+    at = len(HEADER_LINES) + len(LOGO_LINES) + 1
+    reasons = ["size field past the bitmap's own bytes", "no BM signature"]
+    for (_, bgrt, image, size), reason in zip(made, reasons):
+        refusal = re.escape(f"  Won't save logo image @[0x{image:X}]: {reason}")
+        fields = match_block(lines, LOGO_LINES + [refusal], at)
+        at += len(LOGO_LINES) + 1
+        check((fields["bgrt"], fields["image"], fields["size"]) == (bgrt, image, size),
+              f"BGRT at {bgrt:#x} reported as {fields}")
+    check(at == len(lines), f"lines after the last BGRT: {lines[at:]}")
+    check_error_status(result, COMPROMISED_DATA)
+    check(result.logo == typical_file(arguments), "the file is not the firmware's logo")
+    check_files(arguments, result, [qemu_run.LOGO_NAME, os.path.basename(arguments.craft)])
+
+
+def odd_bitmap():
+    """The bitmap CraftTables' odd-bitmap mode builds: 5 x 3 at 32 bits, a 124-byte header with bit
+    fields, two bytes of padding counted in the size field."""
+    header_end = 14 + 124
+    size = header_end + 5 * 3 * 4 + 2
+    header = bytearray(header_end)
+    header[0:2] = b"BM"
+    for offset, value, width in [(2, size, 4), (10, header_end, 4), (14, 124, 4), (18, 5, 4), (22, 3, 4), (26, 1, 2),
+                                 (28, 32, 2), (30, 3, 4), (34, 60, 4), (54, 0x00FF0000, 4), (58, 0x0000FF00, 4),
+                                 (62, 0x000000FF, 4), (66, 0xFF000000, 4), (70, 0x73524742, 4), (122, 4, 4)]:
+        header[offset:offset + width] = value.to_bytes(width, "little")
+    return bytes(header) + bytes((index * 31 + 5) & 0xFF for index in range(header_end, size))
+
+
+def scenario_odd_bitmap(arguments):
+    result = boot(arguments, "odd_bitmap", before=[arguments.craft + " odd-bitmap"])
+    made = crafted_tables(result)
+    check(len(made) == 1, f"CraftTables did not build its table:\n{result.console}")
+    lines = report_lines(result)
+    match_block(lines, HEADER_LINES + LOGO_LINES + [re.escape(SAVED_LINE)], 0)
+    at = len(HEADER_LINES) + len(LOGO_LINES) + 1
+    fields = match_block(lines, LOGO_LINES + [re.escape(SAVED_LINE)], at)
+    check(at + len(LOGO_LINES) + 1 == len(lines), f"lines after the last BGRT: {lines[at + len(LOGO_LINES) + 1:]}")
+    check((fields["header"], fields["bpp"], fields["size"]) == (124, 32, len(odd_bitmap())), f"reported as {fields}")
+    check(result.exit_status == 0, f"exit status {result.exit_status}")
+    check(result.logo == odd_bitmap(), "the file is not the bitmap byte for byte")
+    width, height, _, _ = identify(saved_file(arguments, "odd.bmp", result.logo))
+    check((width, height) == (5, 3), f"ImageMagick sees {width} x {height}")
+
+
 def scenario_fat_rename(arguments):
     # What the save relies on from the FAT driver, answered by the firmware itself.
     result = boot(arguments, "fat_rename", before=[arguments.fat_rename])

@@ -1,0 +1,261 @@
+// The bitmap rule. A BMP file is a 14-byte file header ("BM", the file's size, the offset of the
+// pixel data), an information header whose first field is its own size, then bit-field masks or a
+// colour table, the pixel array and, in the largest header form, perhaps a colour profile. Every
+// size here is counted in 64 bits, saturated well above any 32-bit size field, so no field of a
+// lying header can wrap a sum.
+#include "app/BitmapLayout.h"
+
+#include "base/Unaligned.h"
+
+namespace {
+
+constexpr UINT64 kFileHeaderBytes = 14;
+constexpr UINT64 kFileSize = 2;
+constexpr UINT64 kDataOffset = 10;
+constexpr UINT64 kHeaderSize = 14;
+
+// The 12-byte core header has 16-bit dimensions and no compression.
+constexpr UINT64 kCoreHeaderBytes = 12;
+constexpr UINT64 kCoreWidth = 18;
+constexpr UINT64 kCoreHeight = 20;
+constexpr UINT64 kCorePlanes = 22;
+constexpr UINT64 kCoreBitsPerPixel = 24;
+
+// The information headers of 40 bytes and more.
+constexpr UINT64 kWidth = 18;
+constexpr UINT64 kHeight = 22;
+constexpr UINT64 kPlanes = 26;
+constexpr UINT64 kBitsPerPixel = 28;
+constexpr UINT64 kCompression = 30;
+constexpr UINT64 kImageSize = 34;
+constexpr UINT64 kColoursUsed = 46;
+constexpr UINT64 kColourSpace = 70;   // 108 and 124 bytes
+constexpr UINT64 kProfileData = 126;  // 124 bytes: from the start of the information header
+constexpr UINT64 kProfileSize = 130;
+
+constexpr UINT32 kRgb = 0;
+constexpr UINT32 kRle8 = 1;
+constexpr UINT32 kRle4 = 2;
+constexpr UINT32 kBitFields = 3;
+constexpr UINT32 kJpeg = 4;
+constexpr UINT32 kPng = 5;
+constexpr UINT32 kAlphaBitFields = 6;
+
+constexpr UINT32 kProfileEmbedded = 0x4D424544;  // 'MBED'
+constexpr UINT32 kProfileLinked = 0x4C494E4B;    // 'LINK'
+// A linked profile is a file name; an embedded one an ICC profile, which begins with its own size
+// (big-endian) and carries "acsp" at byte 36 of its 128-byte header.
+constexpr UINT64 kLinkedProfileMost = 260;
+constexpr UINT64 kIccHeaderBytes = 128;
+constexpr UINT64 kIccSignature = 36;
+
+constexpr UINT64 kMostColours = 256;
+constexpr UINT64 kHuge = 1ull << 40;
+
+UINT64 Larger(UINT64 First, UINT64 Second) { return First > Second ? First : Second; }
+UINT64 Smaller(UINT64 First, UINT64 Second) { return First < Second ? First : Second; }
+
+// First * Second, or kHuge when that is more. Two 32-bit factors make at most a 64-bit product, and
+// a 32-bit build multiplies them without a runtime call.
+UINT64 Times(UINT64 First, UINT64 Second) {
+  if (First == 0 || Second == 0) return 0;
+  if ((First >> 32) != 0 || (Second >> 32) != 0) return kHuge;
+  return Smaller((UINT64)(UINT32)First * (UINT32)Second, kHuge);
+}
+
+// Bit n set: a header of 4n bytes exists (12, 40, 52, 56, 64, 108, 124).
+constexpr UINT32 kHeaderSizes = 1u << 3 | 1u << 10 | 1u << 13 | 1u << 14 | 1u << 16 | 1u << 27 | 1u << 31;
+
+bool IsHeaderSize(UINT32 Bytes) { return Bytes % 4 == 0 && Bytes <= 124 && (kHeaderSizes >> (Bytes / 4) & 1) != 0; }
+
+// Bit n set: n bits per pixel go with that compression.
+constexpr UINT64 kUncompressedDepths = 1ull << 1 | 1ull << 4 | 1ull << 8 | 1ull << 16 | 1ull << 24 | 1ull << 32;
+constexpr UINT64 kBitFieldDepths = 1ull << 16 | 1ull << 32;
+constexpr UINT64 kDepthsOf[] = {
+    kUncompressedDepths,       // none
+    1ull << 8,                 // RLE8
+    1ull << 4,                 // RLE4
+    kBitFieldDepths,           // bit fields
+    kUncompressedDepths | 1,   // JPEG, usually 0
+    kUncompressedDepths | 1,   // PNG, usually 0
+    kBitFieldDepths,           // alpha bit fields
+};
+constexpr UINT64 kCoreDepths = 1ull << 1 | 1ull << 4 | 1ull << 8 | 1ull << 24;
+
+UINT32 LoadBigEndian32(const UINT8 *At) {
+  return (UINT32)At[0] << 24 | (UINT32)At[1] << 16 | (UINT32)At[2] << 8 | At[3];
+}
+
+bool SameBytes(const UINT8 *At, const char *Expected, UINTN Count) {
+  for (UINTN Index = 0; Index < Count; Index++) {
+    if (At[Index] != (UINT8)Expected[Index]) return false;
+  }
+  return true;
+}
+
+// What the headers say of the image, the same for either header form.
+struct Shape {
+  UINT64 HeaderBytes;
+  UINT64 Width;
+  UINT64 Height;  // rows, whichever way they run
+  UINT32 Planes;
+  UINT32 BitsPerPixel;
+  UINT32 Compression;
+  UINT64 ImageSize;
+  UINT64 ColoursUsed;
+  UINT64 ColourEntryBytes;
+  bool NegativeWidth;
+};
+
+Shape ReadShape(const UINT8 *Image, UINT32 HeaderBytes) {
+  Shape S{};
+  S.HeaderBytes = HeaderBytes;
+  if (HeaderBytes == kCoreHeaderBytes) {
+    S.Width = LoadUnaligned16(Image + kCoreWidth);
+    S.Height = LoadUnaligned16(Image + kCoreHeight);
+    S.Planes = LoadUnaligned16(Image + kCorePlanes);
+    S.BitsPerPixel = LoadUnaligned16(Image + kCoreBitsPerPixel);
+    S.Compression = kRgb;
+    S.ColourEntryBytes = 3;
+    return S;
+  }
+  INT32 Width = (INT32)LoadUnaligned32(Image + kWidth);
+  INT32 Height = (INT32)LoadUnaligned32(Image + kHeight);
+  S.NegativeWidth = Width < 0;
+  S.Width = Width < 0 ? 0 : (UINT64)Width;
+  // A negative height is a top-down bitmap; -INT32_MIN does not fit in 32 bits, so in 64.
+  S.Height = Height < 0 ? (UINT64)(-(INT64)Height) : (UINT64)Height;
+  S.Planes = LoadUnaligned16(Image + kPlanes);
+  S.BitsPerPixel = LoadUnaligned16(Image + kBitsPerPixel);
+  S.Compression = LoadUnaligned32(Image + kCompression);
+  S.ImageSize = LoadUnaligned32(Image + kImageSize);
+  S.ColoursUsed = LoadUnaligned32(Image + kColoursUsed);
+  S.ColourEntryBytes = 4;
+  return S;
+}
+
+BitmapFault CheckDepthAndCompression(const Shape &S) {
+  bool Core = S.HeaderBytes == kCoreHeaderBytes;
+  if (S.Compression > kAlphaBitFields) return kBitmapUnknownCompression;
+  UINT64 Known = Core ? kCoreDepths : kUncompressedDepths | 1;
+  if (S.BitsPerPixel > 32 || (Known >> S.BitsPerPixel & 1) == 0) return kBitmapUnknownDepth;
+  if ((kDepthsOf[S.Compression] >> S.BitsPerPixel & 1) == 0) {
+    return S.Compression == kRgb ? kBitmapUnknownDepth : kBitmapUnknownCompression;
+  }
+  return kBitmapSound;
+}
+
+// Masks that follow a 40-byte header; larger headers hold them.
+UINT64 MaskBytes(const Shape &S) {
+  if (S.HeaderBytes != 40) return 0;
+  if (S.Compression == kBitFields) return 12;
+  if (S.Compression == kAlphaBitFields) return 16;
+  return 0;
+}
+
+// The most room a colour table may take: every colour of the depth, or as many as the header says
+// are used, never more than 256.
+UINT64 MostColourTableBytes(const Shape &S) {
+  UINT64 Colours = S.BitsPerPixel <= 8 ? 1ull << S.BitsPerPixel : 0;
+  Colours = Larger(Colours, Smaller(S.ColoursUsed, kMostColours));
+  return Colours * S.ColourEntryBytes;
+}
+
+// The pixel array's bytes. Uncompressed rows are padded to four bytes. Run-length rows take at
+// worst two bytes a pixel (each a run of its own) and an end-of-line pair, and the bitmap ends with
+// one more pair. JPEG and PNG state their size.
+UINT64 PixelBytes(const Shape &S) {
+  switch (S.Compression) {
+    case kRle8:
+    case kRle4:
+      return Times(2 * S.Width + 2, S.Height) + 2;
+    case kJpeg:
+    case kPng:
+      return S.ImageSize;
+    default:
+      return Times(((S.Width * S.BitsPerPixel + 31) >> 5) << 2, S.Height);
+  }
+}
+
+// The end of an embedded or linked colour profile that lies whole within the first Within bytes and
+// past the headers, and looks like one; 0 when there is none.
+UINT64 ProfileEnd(const UINT8 *Image, const Shape &S, UINT64 HeadersEnd, UINT64 Within) {
+  if (S.HeaderBytes != 124) return 0;
+  UINT32 Space = LoadUnaligned32(Image + kColourSpace);
+  if (Space != kProfileEmbedded && Space != kProfileLinked) return 0;
+  UINT64 Start = kFileHeaderBytes + LoadUnaligned32(Image + kProfileData);
+  UINT64 Bytes = LoadUnaligned32(Image + kProfileSize);
+  if (Start < HeadersEnd || Bytes == 0 || Start + Bytes > Within) return 0;
+  if (Space == kProfileLinked) return Bytes <= kLinkedProfileMost ? Start + Bytes : 0;
+  const UINT8 *Profile = Image + Start;
+  if (Bytes < kIccHeaderBytes || LoadBigEndian32(Profile) != Bytes) return 0;
+  return SameBytes(Profile + kIccSignature, "acsp", 4) ? Start + Bytes : 0;
+}
+
+// JPEG's start-of-image marker or PNG's signature at the data offset.
+bool HoldsEmbeddedImage(const UINT8 *Image, const Shape &S, UINT64 DataOffset, UINT64 Within) {
+  if (DataOffset + 8 > Within) return false;
+  const UINT8 *Data = Image + DataOffset;
+  if (S.Compression == kJpeg) return SameBytes(Data, "\xFF\xD8\xFF", 3);
+  return SameBytes(Data, "\x89PNG\r\n\x1A\n", 8);
+}
+
+BitmapVerdict Refuse(BitmapFault Fault) { return BitmapVerdict{Fault, 0}; }
+
+}  // namespace
+
+BitmapVerdict JudgeBitmap(const UINT8 *Image, UINT64 Readable) {
+  if (Readable < kBitmapFixedBytes) return Refuse(kBitmapHeadersPastSize);
+  if (Image[0] != 'B' || Image[1] != 'M') return Refuse(kBitmapNoSignature);
+  UINT64 Size = LoadUnaligned32(Image + kFileSize);
+  UINT64 DataOffset = LoadUnaligned32(Image + kDataOffset);
+  UINT32 HeaderBytes = LoadUnaligned32(Image + kHeaderSize);
+  if (!IsHeaderSize(HeaderBytes)) return Refuse(kBitmapUnknownHeader);
+
+  // Only what lies within the file, and within what may be read, is looked at.
+  UINT64 Within = Smaller(Size, Readable);
+  UINT64 HeadersEnd = kFileHeaderBytes + HeaderBytes;
+  if (HeadersEnd > Within) return Refuse(kBitmapHeadersPastSize);
+  Shape S = ReadShape(Image, HeaderBytes);
+  if (S.Planes != 1) return Refuse(kBitmapPlanesNotOne);
+  BitmapFault Fault = CheckDepthAndCompression(S);
+  if (Fault != kBitmapSound) return Refuse(Fault);
+  if (S.Width == 0 || S.Height == 0 || S.NegativeWidth) return Refuse(kBitmapNoPixels);
+
+  HeadersEnd += MaskBytes(S);
+  if (HeadersEnd > Within) return Refuse(kBitmapHeadersPastSize);
+  if (DataOffset < HeadersEnd) return Refuse(kBitmapDataInHeaders);
+  if (DataOffset > Size) return Refuse(kBitmapDataPastSize);
+  // Between the headers and the pixels lie the colour table, perhaps the profile, and a little
+  // padding; a data offset further on would take memory that is no part of the bitmap.
+  UINT64 Profile = ProfileEnd(Image, S, HeadersEnd, Within);
+  if (DataOffset > Larger(HeadersEnd + MostColourTableBytes(S), Profile) + kBitmapPaddingBytes) {
+    return Refuse(kBitmapDataFarFromHeaders);
+  }
+  if ((S.Compression == kJpeg || S.Compression == kPng) &&
+      (S.ImageSize == 0 || !HoldsEmbeddedImage(Image, S, DataOffset, Within))) {
+    return Refuse(kBitmapNoEmbeddedImage);
+  }
+
+  UINT64 Accounted = Larger(DataOffset + PixelBytes(S), Profile);
+  return BitmapVerdict{Size > Accounted + kBitmapPaddingBytes ? kBitmapSizePastBitmap : kBitmapSound, Accounted};
+}
+
+const char *BitmapFaultText(BitmapFault Fault) {
+  switch (Fault) {
+    case kBitmapSound: return "a sound bitmap";
+    case kBitmapNoSignature: return "no BM signature";
+    case kBitmapUnknownHeader: return "unknown header size";
+    case kBitmapPlanesNotOne: return "planes other than 1";
+    case kBitmapUnknownDepth: return "unknown bits per pixel";
+    case kBitmapUnknownCompression: return "unknown compression";
+    case kBitmapNoPixels: return "no width or height";
+    case kBitmapHeadersPastSize: return "headers past the size field";
+    case kBitmapDataInHeaders: return "data offset inside the headers";
+    case kBitmapDataPastSize: return "data offset past the size field";
+    case kBitmapDataFarFromHeaders: return "data offset far past the headers";
+    case kBitmapNoEmbeddedImage: return "no JPEG or PNG at the data offset";
+    case kBitmapSizePastBitmap: return "size field past the bitmap's own bytes";
+  }
+  return "not a bitmap";
+}
