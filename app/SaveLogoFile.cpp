@@ -2,6 +2,12 @@
 // scratch file first; only when all of it is written does the old file step aside under a backup
 // name and the scratch file take the logo's name, and only then is the old file deleted. A step
 // that fails undoes the ones before it, so a failed save leaves the volume as it found it.
+//
+// Some file systems refuse to rename at all (U-Boot's answers Access Denied to any change of name).
+// There the save falls back on what needs no rename: with the new logo whole under the scratch
+// name, the old file is deleted and the logo written afresh under its own name. Should that write
+// fail, the scratch file is kept, so the volume still holds the new logo whole, and the report
+// says where.
 #include "app/App.h"
 #include "base/BoundedLength.h"
 #include "firmware/Guids.h"
@@ -50,9 +56,11 @@ EFI_STATUS FindUnusedName(EFI_FILE_PROTOCOL *Root, const CHAR16 *Stem, CHAR16 (&
 
 // Renames an open file within its directory by setting its file information with the new name,
 // and keeps the name it had, as stored, in FormerName when one is given. Only files are renamed,
-// never a directory that happens to have the logo's name.
-EFI_STATUS RenameFile(EFI_FILE_PROTOCOL *File, const CHAR16 *NewName,
+// never a directory that happens to have the logo's name. *Refused is set when the file system
+// itself would not rename.
+EFI_STATUS RenameFile(EFI_FILE_PROTOCOL *File, const CHAR16 *NewName, bool *Refused,
                       CHAR16 (*FormerName)[kNameCharacters] = nullptr) {
+  *Refused = false;
   alignas(8) UINT8 InfoBytes[kFileInfoBytes];
   UINTN InfoSize = sizeof InfoBytes;
   EFI_STATUS Status = File->GetInfo(File, &EFI_FILE_INFO_ID, &InfoSize, InfoBytes);
@@ -67,7 +75,15 @@ EFI_STATUS RenameFile(EFI_FILE_PROTOCOL *File, const CHAR16 *NewName,
   UINTN Length = (UINTN)WideBoundedLength(NewName, kNameCharacters);
   CopyName(Info->FileName, NewName, Length);
   Info->Size = offsetof(EFI_FILE_INFO, FileName) + (Length + 1) * sizeof(CHAR16);
-  return File->SetInfo(File, &EFI_FILE_INFO_ID, (UINTN)Info->Size, Info);
+  Status = File->SetInfo(File, &EFI_FILE_INFO_ID, (UINTN)Info->Size, Info);
+  *Refused = Status == EFI_ACCESS_DENIED || Status == EFI_UNSUPPORTED;
+  return Status;
+}
+
+// Deletes a scratch file the save no longer needs; one that will not go is named.
+void DiscardScratch(EFI_FILE_PROTOCOL *Scratch, const CHAR16 *Name) {
+  EFI_STATUS Status = Scratch->Delete(Scratch);
+  if (Status != EFI_SUCCESS) ConsolePrint(u"Error Delete  [%r] '%s' is left\n", Status, Name);
 }
 
 // Writes all Size bytes and flushes them. A write that reports success for fewer bytes has
@@ -80,73 +96,116 @@ EFI_STATUS WriteWhole(EFI_FILE_PROTOCOL *File, UINT64 ImageAddress, UINT64 Size)
   return File->Flush(File);
 }
 
-// Opens an older BIOSLogo.bmp, when there is one, and renames it to a backup name; *Old is left
-// null when there is none. Keeps the name it had, as stored, in OldName. Prints its failures.
-EFI_STATUS StepAsideOlderLogo(EFI_FILE_PROTOCOL *Root, EFI_FILE_PROTOCOL **Old, CHAR16 (&OldName)[kNameCharacters]) {
-  *Old = nullptr;
-  EFI_STATUS Status = Root->Open(Root, Old, kLogoFileName, kReadWrite, 0);
-  if (Status == EFI_NOT_FOUND) {
-    *Old = nullptr;
-    return EFI_SUCCESS;
+// The save's open files: the scratch file holding the new logo whole, and the older logo, if any.
+struct Save {
+  EFI_FILE_PROTOCOL *Root;
+  EFI_FILE_PROTOCOL *Scratch;
+  CHAR16 ScratchName[kNameCharacters];
+  EFI_FILE_PROTOCOL *Old;  // null when there is none
+  CHAR16 OldName[kNameCharacters];
+};
+
+// The rename path: the old logo steps aside, the scratch file takes the logo's name, the old one is
+// deleted. Closes or deletes every file. *Refused is set, with nothing changed and both files still
+// open, when the file system will not rename.
+EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
+  EFI_STATUS Status = EFI_SUCCESS;
+  if (S.Old != nullptr) {
+    CHAR16 BackupName[kNameCharacters];
+    Status = FindUnusedName(S.Root, kBackupStem, BackupName);
+    if (!EFI_ERROR(Status)) Status = RenameFile(S.Old, BackupName, Refused, &S.OldName);
+    if (*Refused) return Status;
+    if (EFI_ERROR(Status)) {
+      ConsolePrint(u"Error Rename  [%r]\n", Status);
+      S.Old->Close(S.Old);
+      DiscardScratch(S.Scratch, S.ScratchName);
+      return Status;
+    }
   }
+
+  Status = RenameFile(S.Scratch, kLogoFileName, Refused);
   if (EFI_ERROR(Status)) {
-    ConsolePrint(u"Error Open NULL  [%r]\n", Status);
+    bool RefusedBack = false;
+    if (S.Old != nullptr) RenameFile(S.Old, S.OldName, &RefusedBack);
+    if (*Refused) return Status;
+    ConsolePrint(u"Error Rename  [%r]\n", Status);
+    if (S.Old != nullptr) S.Old->Close(S.Old);
+    DiscardScratch(S.Scratch, S.ScratchName);
     return Status;
   }
-  CHAR16 BackupName[kNameCharacters];
-  Status = FindUnusedName(Root, kBackupStem, BackupName);
-  if (!EFI_ERROR(Status)) Status = RenameFile(*Old, BackupName, &OldName);
+  S.Scratch->Close(S.Scratch);
+
+  // The new logo is in place. Should the old one refuse to go, it stays under its backup name and
+  // the save still counts: BIOSLogo.bmp holds what it should.
+  if (S.Old != nullptr) {
+    EFI_STATUS Deleted = S.Old->Delete(S.Old);
+    if (Deleted != EFI_SUCCESS) ConsolePrint(u"Error Delete  [%r]\n", Deleted);
+  }
+  return EFI_SUCCESS;
+}
+
+// The path that needs no rename: the old logo is deleted and the new one written afresh under its
+// own name. A write that fails deletes what it wrote; the scratch file then stays when the old
+// logo is already gone, so a whole logo remains, and is deleted otherwise. Closes every file.
+EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
+  if (S.Old != nullptr) {
+    EFI_STATUS Deleted = S.Old->Delete(S.Old);
+    if (Deleted != EFI_SUCCESS) {
+      ConsolePrint(u"Error Delete  [%r]\n", Deleted);
+      DiscardScratch(S.Scratch, S.ScratchName);
+      return EFI_ERROR(Deleted) ? Deleted : EFI_ACCESS_DENIED;
+    }
+  }
+  EFI_FILE_PROTOCOL *Logo = nullptr;
+  EFI_STATUS Status = S.Root->Open(S.Root, &Logo, kLogoFileName, kCreateReadWrite, 0);
   if (EFI_ERROR(Status)) {
-    ConsolePrint(u"Error Rename  [%r]\n", Status);
-    (*Old)->Close(*Old);
+    ConsolePrint(u"Error Open NULL  [%r]\n", Status);
+  } else {
+    Status = WriteWhole(Logo, ImageAddress, Size);
+    if (EFI_ERROR(Status)) {
+      ConsolePrint(u"Error Write  [%r]\n", Status);
+      Logo->Delete(Logo);
+    } else {
+      Logo->Close(Logo);
+    }
+  }
+  if (EFI_ERROR(Status) && S.Old != nullptr) {
+    ConsolePrint(u"The new logo is kept as '%s'\n", S.ScratchName);
+    S.Scratch->Close(S.Scratch);
+  } else {
+    DiscardScratch(S.Scratch, S.ScratchName);
   }
   return Status;
 }
 
 EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size) {
-  CHAR16 ScratchName[kNameCharacters];
-  EFI_FILE_PROTOCOL *Scratch = nullptr;
-  EFI_STATUS Status = FindUnusedName(Root, kScratchStem, ScratchName);
-  if (!EFI_ERROR(Status)) Status = Root->Open(Root, &Scratch, ScratchName, kCreateReadWrite, 0);
+  Save S{Root, nullptr, {}, nullptr, {}};
+  EFI_STATUS Status = FindUnusedName(Root, kScratchStem, S.ScratchName);
+  if (!EFI_ERROR(Status)) Status = Root->Open(Root, &S.Scratch, S.ScratchName, kCreateReadWrite, 0);
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"Error Open NULL  [%r]\n", Status);
     return Status;
   }
 
-  Status = WriteWhole(Scratch, ImageAddress, Size);
+  Status = WriteWhole(S.Scratch, ImageAddress, Size);
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"Error Write  [%r]\n", Status);
-    Scratch->Delete(Scratch);
+    DiscardScratch(S.Scratch, S.ScratchName);
     return Status;
   }
 
-  EFI_FILE_PROTOCOL *Old = nullptr;
-  CHAR16 OldName[kNameCharacters];
-  Status = StepAsideOlderLogo(Root, &Old, OldName);
-  if (EFI_ERROR(Status)) {
-    Scratch->Delete(Scratch);
+  Status = Root->Open(Root, &S.Old, kLogoFileName, kReadWrite, 0);
+  if (Status == EFI_NOT_FOUND) {
+    S.Old = nullptr;
+  } else if (EFI_ERROR(Status)) {
+    ConsolePrint(u"Error Open NULL  [%r]\n", Status);
+    DiscardScratch(S.Scratch, S.ScratchName);
     return Status;
   }
 
-  Status = RenameFile(Scratch, kLogoFileName);
-  if (EFI_ERROR(Status)) {
-    ConsolePrint(u"Error Rename  [%r]\n", Status);
-    if (Old != nullptr) {
-      RenameFile(Old, OldName);
-      Old->Close(Old);
-    }
-    Scratch->Delete(Scratch);
-    return Status;
-  }
-  Scratch->Close(Scratch);
-
-  // The new logo is in place. Should the old one refuse to go, it stays under its backup name and
-  // the save still counts: BIOSLogo.bmp holds what it should.
-  if (Old != nullptr) {
-    EFI_STATUS Deleted = Old->Delete(Old);
-    if (Deleted != EFI_SUCCESS) ConsolePrint(u"Error Delete  [%r]\n", Deleted);
-  }
-  return EFI_SUCCESS;
+  bool Refused = false;
+  Status = ReplaceByRenames(S, &Refused);
+  return Refused ? ReplaceInPlace(S, ImageAddress, Size) : Status;
 }
 
 }  // namespace

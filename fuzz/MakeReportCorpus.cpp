@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fuzz/ReportInput.h"
@@ -147,6 +148,44 @@ int main(int argc, char **argv) {
   Full.Head.CapacityUnits = 4;
   Write(Folder, "full-volume", Full);
 
+  // Images the bitmap rule refuses, and sound but less common bitmaps.
+  Machine NotBitmap = Typical();
+  NotBitmap.Store(0x1000, 'P' | 'N' << 8, 2);
+  Write(Folder, "image-not-a-bitmap", NotBitmap);
+
+  Machine SizePast = Typical();
+  SizePast.Store(0x1000 + 2, 0x9000, 4);
+  Write(Folder, "size-field-past-the-bitmap", SizePast);
+
+  Machine BitFields = Typical();
+  std::vector<uint8_t> Odd(14 + 124 + 5 * 3 * 4 + 2, 0x3C);
+  std::memset(Odd.data(), 0, 14 + 124);
+  Odd[0] = 'B';
+  Odd[1] = 'M';
+  for (auto [Offset, Value, Width] : {std::tuple<size_t, uint64_t, size_t>{2, Odd.size(), 4}, {10, 14 + 124, 4},
+                                      {14, 124, 4}, {18, 5, 4}, {22, (uint32_t)-3, 4}, {26, 1, 2}, {28, 32, 2},
+                                      {30, 3, 4}, {54, 0x00FF0000, 4}, {58, 0x0000FF00, 4}, {62, 0x000000FF, 4}}) {
+    StoreLittleEndian(Odd, Offset, Value, Width);
+  }
+  BitFields.Put(0x1000, Odd);
+  Write(Folder, "bit-fields-top-down-padded", BitFields);
+
+  Machine Rle = Typical();
+  Rle.Store(0x1000 + 28, 8, 2);
+  Rle.Store(0x1000 + 30, 1, 4);
+  Rle.Store(0x1000 + 2, 0x36 + 1024 + 200, 4);
+  Rle.Store(0x1000 + 10, 0x36 + 1024, 4);
+  Write(Folder, "rle8", Rle);
+
+  // A volume that will not rename, as U-Boot's: with and without an older logo, nearly full.
+  for (uint8_t Options : {kRenamesRefused, (uint8_t)(kRenamesRefused | kOlderLogo)}) {
+    Machine NoRename = Typical();
+    NoRename.Head.Options = Options;
+    Write(Folder, "renames-refused-" + std::to_string(Options), NoRename);
+    NoRename.Head.CapacityUnits = 30;
+    Write(Folder, "renames-refused-full-" + std::to_string(Options), NoRename);
+  }
+
   // Every kind of call failing, early; pool allocations at every line of the report, since one
   // failing there keeps that line off the console.
   for (uint8_t Failing = 1; Failing < std::size(kFailingCalls); Failing++) {
@@ -156,6 +195,10 @@ int main(int argc, char **argv) {
       Fails.Head.Options = (uint8_t)(kOlderLogo | Failing << 4);
       Fails.Head.FailSkip = Skip;
       Write(Folder, "failing-call-" + std::to_string(Failing) + "-" + std::to_string(Skip), Fails);
+      if (Skip < 3) {
+        Fails.Head.Options |= kRenamesRefused;
+        Write(Folder, "failing-call-" + std::to_string(Failing) + "-" + std::to_string(Skip) + "-no-rename", Fails);
+      }
     }
   }
   return 0;

@@ -3,7 +3,8 @@
 // region's bytes, where every table, entry and bitmap address comes from the input too. Pages the
 // map does not call memory are forbidden to the address sanitizer, so reading one ends the run;
 // afterwards no pool buffer or file handle may be left, and the volume must hold the older logo
-// unchanged or exactly the last logo the report said it saved, and no file of its own beside it.
+// unchanged or exactly the last logo the report said it saved, a sound bitmap from memory, and no
+// file of its own beside it.
 #include <sys/mman.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "app/App.h"
+#include "app/BitmapLayout.h"
 #include "app/ReadableMemory.h"
 #include "firmware/Guids.h"
 #include "fuzz/ReportInput.h"
@@ -57,7 +59,8 @@ void Check(bool Condition, const char *What) {
   if (Condition) return;
   std::fprintf(stderr, "report fuzz: %s\n", What);
   if (gShownFirmware != nullptr) {
-    for (const std::u16string &Line : gShownFirmware->ConsoleWrites()) {
+    for (size_t Index = 0; Index < gShownFirmware->ConsoleWriteCount(); Index++) {
+      std::u16string_view Line = gShownFirmware->ConsoleWrite(Index);
       std::fprintf(stderr, "  console: %s", std::string(Line.begin(), Line.end()).c_str());
     }
   }
@@ -69,19 +72,19 @@ void Check(bool Condition, const char *What) {
   std::abort();
 }
 
-bool StartsWith(const std::u16string &Text, const char16_t *Prefix) { return Text.rfind(Prefix, 0) == 0; }
+bool StartsWith(std::u16string_view Text, std::u16string_view Prefix) { return Text.substr(0, Prefix.size()) == Prefix; }
 
 // The bitmap the report last said it saved: its address from the lines of that BGRT's block, the
 // image address or the same address again. False when it saved none, or when a pool allocation
 // that failed on purpose kept both of those lines off the console. Each write is one line.
-bool LastSavedImage(const std::vector<std::u16string> &Shown, uint64_t *Image) {
-  auto Line = Shown.rbegin();
-  while (Line != Shown.rend() && *Line != u"BIOS logo has been saved to 'BIOSLogo.bmp'\r\n") ++Line;
-  for (; Line != Shown.rend() && !StartsWith(*Line, u"  Found BGRT @["); ++Line) {
-    for (const char16_t *Prefix : {u"  Image address @[0x", u"     [0x"}) {
-      if (StartsWith(*Line, Prefix)) {
-        size_t Start = std::char_traits<char16_t>::length(Prefix);
-        *Image = std::stoull(std::string(Line->begin() + (long)Start, Line->end() - 3), nullptr, 16);
+bool LastSavedImage(const SimFirmware &Firmware, uint64_t *Image) {
+  size_t Line = Firmware.ConsoleWriteCount();
+  while (Line > 0 && Firmware.ConsoleWrite(Line - 1) != u"BIOS logo has been saved to 'BIOSLogo.bmp'\r\n") Line--;
+  for (; Line > 0 && !StartsWith(Firmware.ConsoleWrite(Line - 1), u"  Found BGRT @["); Line--) {
+    std::u16string_view Shown = Firmware.ConsoleWrite(Line - 1);
+    for (std::u16string_view Prefix : {u"  Image address @[0x", u"     [0x"}) {
+      if (StartsWith(Shown, Prefix)) {
+        *Image = std::stoull(std::string(Shown.begin() + (long)Prefix.size(), Shown.end() - 3), nullptr, 16);
         return true;
       }
     }
@@ -90,24 +93,28 @@ bool LastSavedImage(const std::vector<std::u16string> &Shown, uint64_t *Image) {
 }
 
 // Whether Bytes are a whole bitmap somewhere in readable memory: the bytes at some address whose
-// size field says as many. An empty file is one: the BIOS area reads as zeros.
+// size field says as many, and which the bitmap rule, judging the bytes in memory, calls sound.
 bool IsWholeBitmapInMemory(const std::vector<uint8_t> &Bytes, const Header &Head) {
-  if (Bytes.empty()) return true;
-  auto PageIsMemory = [&](size_t Page) {
+  uint32_t Size;
+  if (Bytes.size() < kBitmapFixedBytes) return false;
+  std::memcpy(&Size, &Bytes[2], 4);
+  if (Size != Bytes.size()) return false;
+  bool PageIsMemory[kRegionPages];
+  for (size_t Page = 0; Page < kRegionPages; Page++) {
     uint32_t Type;
-    return PageType((Head.PageKinds[Page / 2] >> (4 * (Page % 2))) & 0xF, &Type) && IsMemoryType(Type);
-  };
+    PageIsMemory[Page] = PageType((Head.PageKinds[Page / 2] >> (4 * (Page % 2))) & 0xF, &Type) && IsMemoryType(Type);
+  }
   const uint8_t *Memory = Region();
-  const size_t Span = Bytes.size() > 6 ? Bytes.size() : 6;  // the bitmap, or at least its size field
-  for (size_t Start = 0; Start + Span <= kRegionBytes; Start++) {
+  for (size_t Start = 0; Start + Size <= kRegionBytes; Start++) {
+    if (!PageIsMemory[Start / EFI_PAGE_SIZE] || Memory[Start] != Bytes[0]) continue;
     bool Readable = true;
-    for (size_t Page = Start / EFI_PAGE_SIZE; Readable && Page <= (Start + Span - 1) / EFI_PAGE_SIZE; Page++) {
-      Readable = PageIsMemory(Page);
+    for (size_t Page = Start / EFI_PAGE_SIZE; Readable && Page <= (Start + Size - 1) / EFI_PAGE_SIZE; Page++) {
+      Readable = PageIsMemory[Page];
     }
-    if (!Readable) continue;
-    uint32_t Size;
-    std::memcpy(&Size, Memory + Start + 2, 4);
-    if (Size == Bytes.size() && std::memcmp(Memory + Start, Bytes.data(), Bytes.size()) == 0) return true;
+    if (Readable && std::memcmp(Memory + Start, Bytes.data(), Size) == 0 &&
+        JudgeBitmap(Memory + Start, Size).Fault == kBitmapSound) {
+      return true;
+    }
   }
   return false;
 }
@@ -122,9 +129,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   Length -= sizeof Head;
 
   uint8_t *Memory = Region();
-  ASAN_UNPOISON_MEMORY_REGION(Memory, kRegionBytes);
-  std::memset(Memory, 0, kRegionBytes);
-  std::memcpy(Memory, Data, Length < kRegionBytes ? Length : kRegionBytes);
+  // The region holds the input and zeros after it; only what the last input left there is zeroed.
+  static size_t LastFilled = kRegionBytes;
+  size_t Filled = Length < kRegionBytes ? Length : kRegionBytes;
+  std::memcpy(Memory, Data, Filled);
+  if (LastFilled > Filled) std::memset(Memory + Filled, 0, LastFilled - Filled);
+  LastFilled = Filled;
 
   SimFirmware Firmware;
   SimFileSystem Volume(Firmware);
@@ -143,6 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   }
   Volume.Files = Before;
   if (Head.CapacityUnits != 0) Volume.SetCapacity((uint64_t)Head.CapacityUnits * kCapacityUnit);
+  Volume.SetRenames((Head.Options & kRenamesRefused) == 0);
   uint8_t Failing = (uint8_t)(Head.Options >> 4);
   if (Failing != 0 && Failing < std::size(kFailingCalls)) {
     Firmware.FailCall(kFailingCalls[Failing], EFI_DEVICE_ERROR, Head.FailSkip, 1);
@@ -156,19 +167,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   Check(Firmware.BadFrees() == 0, "a pool buffer was freed that was not allocated");
   Check(Volume.OpenHandles() == 0, "a file handle was left open");
 
-  const std::vector<std::u16string> &Shown = Firmware.ConsoleWrites();
   std::map<std::u16string, std::vector<uint8_t>> After = Volume.Files;
+  // Files the report says it left: a scratch file that would not go, or one kept because it holds
+  // the only whole copy of the new logo.
+  std::u16string KeptNew;
+  std::vector<std::u16string> Left;
+  bool KeptBackup = false;
+  for (size_t Line = 0; Line < Firmware.ConsoleWriteCount(); Line++) {
+    std::u16string_view Shown = Firmware.ConsoleWrite(Line);
+    bool Kept = StartsWith(Shown, u"The new logo is kept as '");
+    if (!Kept && !StartsWith(Shown, u"Error Delete  [")) continue;
+    size_t Quote = Shown.find(u'\'');
+    if (Quote == Shown.npos) {
+      KeptBackup = true;
+      continue;
+    }
+    std::u16string Named(Shown.substr(Quote + 1, Shown.find(u'\'', Quote + 1) - Quote - 1));
+    if (Kept) KeptNew = Named;
+    else Left.push_back(Named);
+  }
+
   // The logo: as it was, or a whole bitmap from memory, and exactly the last one the report says
-  // it saved when its lines say which.
+  // it saved when its lines say which. Without a rename, a failed write after the old logo is gone
+  // keeps the new one whole under the scratch name.
   const std::vector<uint8_t> *Saved = Volume.Find(kLogoName);
   auto Older = Before.find(kLogoName);
   bool Unchanged = Saved == nullptr ? Older == Before.end() : Older != Before.end() && Older->second == *Saved;
-  if (!Unchanged) {
+  if (!KeptNew.empty()) {
+    Check(Volume.Find(KeptNew) != nullptr, "the new logo is not kept where the report says");
+    Check(IsWholeBitmapInMemory(*Volume.Find(KeptNew), Head), "the kept new logo is not a whole bitmap from memory");
+    Check(Saved == nullptr, "a new logo kept aside beside a logo file");
+    After.erase(KeptNew);
+  } else if (!Unchanged) {
     Check(Saved != nullptr, "the older logo was lost");
     Check(IsWholeBitmapInMemory(*Saved, Head), "the file is not a whole bitmap from memory");
   }
   uint64_t Image;
-  if (LastSavedImage(Shown, &Image)) {
+  if (LastSavedImage(Firmware, &Image)) {
     // The report says so only after checking the whole bitmap, so it may be read here too.
     Check(Saved != nullptr, "a saved logo is not on the volume");
     uint32_t Size;
@@ -178,10 +213,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   }
   After.erase(kLogoName);
   Before.erase(kLogoName);
+  for (const std::u16string &Name : Left) After.erase(Name);
   // A logo replaced by a later one that could not be deleted keeps its backup name, and the
   // report says so.
-  bool KeptBackup = false;
-  for (const std::u16string &Line : Shown) KeptBackup |= StartsWith(Line, u"Error Delete  [");
   for (auto Found = After.begin(); Found != After.end();) {
     bool Backup = KeptBackup && Before.count(Found->first) == 0 && Found->first.rfind(u"BIOSLogo.old", 0) == 0;
     Found = Backup ? After.erase(Found) : std::next(Found);

@@ -50,7 +50,8 @@ inline constexpr SimCall kFailingCalls[] = {
 
 #pragma pack(push, 1)
 struct Header {
-  uint8_t Options;         // bit 0: an older BIOSLogo.bmp is on the volume; bits 4-7: the failing call
+  uint8_t Options;         // bit 0: an older BIOSLogo.bmp is on the volume; bit 1: the volume refuses
+                           // renames; bits 4-7: the failing call
   uint8_t FailSkip;        // the failing call fails from this call of its kind on, once
   uint16_t CapacityUnits;  // the volume holds this many 256-byte units; 0 is no limit
   uint8_t PageKinds[kRegionPages / 2];  // low nibble first
@@ -59,6 +60,7 @@ struct Header {
 #pragma pack(pop)
 
 constexpr uint8_t kOlderLogo = 0x01;
+constexpr uint8_t kRenamesRefused = 0x02;
 constexpr size_t kCapacityUnit = 256;
 
 // The older logo an input may put on the volume first.

@@ -164,6 +164,8 @@ EFI_STATUS EFIAPI SimFileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Inform
   const std::vector<uint8_t> *Current = Volume.Lookup(File->Name, &Stored);
   if (Current == nullptr) return EFI_DEVICE_ERROR;  // deleted through another handle
   std::vector<uint8_t> Bytes = *Current;
+  // U-Boot's file system refuses any change of name, and takes the rest of the record.
+  if (!Volume.Renames_ && NewName != Stored) return EFI_ACCESS_DENIED;
   if (!SameName(NewName, File->Name) && Volume.Lookup(NewName) != nullptr) return EFI_ACCESS_DENIED;
   Volume.Files.erase(Stored);
   Bytes.resize(Info->FileSize, 0);

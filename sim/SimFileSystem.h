@@ -24,6 +24,8 @@ class SimFileSystem {
   void SetReadOnly(bool ReadOnly) { ReadOnly_ = ReadOnly; }
   // Bytes all files together may hold; a write past it fails as on a full volume.
   void SetCapacity(uint64_t Bytes) { Capacity_ = Bytes; }
+  // Whether SetInfo may change a file's name; U-Boot's file system refuses it with Access Denied.
+  void SetRenames(bool Renames) { Renames_ = Renames; }
 
   // Files by name as stored; names compare without regard to case, as on FAT.
   std::map<std::u16string, std::vector<uint8_t>> Files;
@@ -49,6 +51,7 @@ class SimFileSystem {
 
   SimFirmware &Firmware;
   bool ReadOnly_ = false;
+  bool Renames_ = true;
   uint64_t Capacity_ = UINT64_MAX;
 
   struct Volume {

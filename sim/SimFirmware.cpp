@@ -2,6 +2,19 @@
 
 #include <sys/mman.h>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(Start, Bytes) ((void)(Start), (void)(Bytes))
+#define ASAN_UNPOISON_MEMORY_REGION(Start, Bytes) ((void)(Start), (void)(Bytes))
+#endif
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +22,20 @@
 namespace {
 
 SimFirmware *gCurrent = nullptr;
+bool gBiosAreaWritten = true;
+
+UINT8 *MapBiosArea() {
+  static UINT8 *Area = [] {
+    void *Mapped = mmap((void *)SimFirmware::kBiosAreaStart, SimFirmware::kBiosAreaBytes, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (Mapped != (void *)SimFirmware::kBiosAreaStart) {
+      std::fprintf(stderr, "sim: cannot map the BIOS area at 0xE0000 in this process\n");
+      std::abort();
+    }
+    return (UINT8 *)Mapped;
+  }();
+  return Area;
+}
 
 EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
                                   EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle, UINT32 Attributes) {
@@ -46,6 +73,37 @@ EFI_STATUS EFIAPI SimLocateProtocol(const EFI_GUID *Protocol, VOID *Registration
   return EFI_NOT_FOUND;
 }
 
+// Freed pool buffers kept for the next request of the same size, so that a report of thousands of
+// lines does not cost an allocation each. A kept buffer is poisoned for the address sanitizer, so
+// a use after FreePool is still caught, and the allocator's red zones still surround it.
+struct KeptBuffer {
+  UINTN Size;
+  VOID *Memory;
+};
+constexpr size_t kMostKept = 8;
+KeptBuffer gKept[kMostKept];
+size_t gKeptCount = 0;
+
+VOID *TakeBuffer(UINTN Size) {
+  for (size_t Index = gKeptCount; Index-- > 0;) {
+    if (gKept[Index].Size != Size) continue;
+    VOID *Memory = gKept[Index].Memory;
+    gKept[Index] = gKept[--gKeptCount];
+    ASAN_UNPOISON_MEMORY_REGION(Memory, Size);
+    return Memory;
+  }
+  return std::malloc(Size == 0 ? 1 : Size);
+}
+
+void KeepBuffer(VOID *Memory, UINTN Size) {
+  if (gKeptCount == kMostKept) {
+    std::free(Memory);
+    return;
+  }
+  ASAN_POISON_MEMORY_REGION(Memory, Size);
+  gKept[gKeptCount++] = KeptBuffer{Size, Memory};
+}
+
 EFI_STATUS EFIAPI SimAllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer) {
   SimFirmware &Firmware = SimFirmware::Current();
   Firmware.PoolRequests_.push_back(Size);
@@ -53,10 +111,10 @@ EFI_STATUS EFIAPI SimAllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **B
   if (Firmware.ShouldFail(SimCall::AllocatePool, &Status)) return Status;
   if (Buffer == nullptr || PoolType != EfiBootServicesData) return EFI_INVALID_PARAMETER;
   // Fill with a pattern so that reading memory nobody wrote shows up in the text.
-  VOID *Memory = std::malloc(Size == 0 ? 1 : Size);
+  VOID *Memory = TakeBuffer(Size);
   if (Memory == nullptr) return EFI_OUT_OF_RESOURCES;
   std::memset(Memory, 0xA5, Size);
-  Firmware.Pool_.insert(Memory);
+  Firmware.Pool_.push_back(SimFirmware::PoolBuffer{Memory, Size});
   *Buffer = Memory;
   return EFI_SUCCESS;
 }
@@ -65,11 +123,15 @@ EFI_STATUS EFIAPI SimFreePool(VOID *Buffer) {
   SimFirmware &Firmware = SimFirmware::Current();
   EFI_STATUS Status;
   if (Firmware.ShouldFail(SimCall::FreePool, &Status)) return Status;
-  if (Firmware.Pool_.erase(Buffer) == 0) {
+  auto Found = std::find_if(Firmware.Pool_.rbegin(), Firmware.Pool_.rend(),
+                            [Buffer](const SimFirmware::PoolBuffer &Given) { return Given.Memory == Buffer; });
+  if (Found == Firmware.Pool_.rend()) {
     Firmware.BadFrees_++;
     return EFI_INVALID_PARAMETER;
   }
-  std::free(Buffer);
+  UINTN Size = Found->Size;
+  Firmware.Pool_.erase(std::next(Found).base());
+  KeepBuffer(Buffer, Size);
   return EFI_SUCCESS;
 }
 
@@ -105,7 +167,8 @@ EFI_STATUS EFIAPI SimOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const C
   EFI_STATUS Status;
   if (Firmware.ShouldFail(SimCall::OutputString, &Status)) return Status;
   if (This == nullptr || String == nullptr) return EFI_INVALID_PARAMETER;
-  Firmware.ConsoleWrites_.emplace_back(String);
+  Firmware.ConsoleText_ += String;
+  Firmware.ConsoleWriteEnds_.push_back(Firmware.ConsoleText_.size());
   return EFI_SUCCESS;
 }
 
@@ -129,11 +192,14 @@ SimFirmware::SimFirmware() {
   SystemTable_.Hdr.HeaderSize = sizeof SystemTable_;
   SystemTable_.ConOut = &Console_;
   SystemTable_.BootServices = &BootServices_;
-  std::memset(BiosArea(), 0, kBiosAreaBytes);
+  // Zeroing the area costs more than a whole fuzz run; only where someone may have written.
+  UINT8 *Area = MapBiosArea();
+  if (gBiosAreaWritten) std::memset(Area, 0, kBiosAreaBytes);
+  gBiosAreaWritten = false;
 }
 
 SimFirmware::~SimFirmware() {
-  for (VOID *Buffer : Pool_) std::free(Buffer);
+  for (const PoolBuffer &Given : Pool_) std::free(Given.Memory);
   if (gSystemTable == &SystemTable_) {
     gSystemTable = nullptr;
     gBootServices = nullptr;
@@ -174,33 +240,29 @@ void SimFirmware::DescribeMemory(UINT64 Start, UINT64 Pages, UINT32 Type) {
 }
 
 UINT8 *SimFirmware::BiosArea() {
-  static UINT8 *Area = [] {
-    void *Mapped = mmap((void *)kBiosAreaStart, kBiosAreaBytes, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-    if (Mapped != (void *)kBiosAreaStart) {
-      std::fprintf(stderr, "sim: cannot map the BIOS area at 0xE0000 in this process\n");
-      std::abort();
-    }
-    return (UINT8 *)Mapped;
-  }();
-  return Area;
+  gBiosAreaWritten = true;
+  return MapBiosArea();
 }
 
-std::u16string SimFirmware::ConsoleText() const {
-  std::u16string Text;
-  for (const std::u16string &Write : ConsoleWrites_) Text += Write;
-  return Text;
+std::u16string_view SimFirmware::ConsoleWrite(size_t Index) const {
+  size_t Start = Index == 0 ? 0 : ConsoleWriteEnds_[Index - 1];
+  return std::u16string_view(ConsoleText_).substr(Start, ConsoleWriteEnds_[Index] - Start);
+}
+
+std::vector<std::u16string> SimFirmware::ConsoleWrites() const {
+  std::vector<std::u16string> Writes;
+  for (size_t Index = 0; Index < ConsoleWriteCount(); Index++) Writes.emplace_back(ConsoleWrite(Index));
+  return Writes;
 }
 
 void SimFirmware::FailCall(SimCall Call, EFI_STATUS Status, int Skip, int Times) {
-  Failures_[(int)Call] = Failure{Status, Skip, Times};
+  Failures_[(int)Call] = Failure{true, Status, Skip, Times};
 }
 
 bool SimFirmware::ShouldFail(SimCall Call, EFI_STATUS *Status) {
   int Number = Calls_[(int)Call]++;
-  auto Found = Failures_.find((int)Call);
-  if (Found == Failures_.end()) return false;
-  const Failure &F = Found->second;
+  const Failure &F = Failures_[(int)Call];
+  if (!F.Armed) return false;
   if (Number < F.Skip) return false;
   if (F.Times >= 0 && Number >= F.Skip + F.Times) return false;
   *Status = F.Status;

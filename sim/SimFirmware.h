@@ -3,9 +3,8 @@
 // is current; the firmware-facing functions find it through SimFirmware::Current().
 #pragma once
 
-#include <map>
-#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -61,14 +60,18 @@ class SimFirmware {
   std::vector<EFI_MEMORY_DESCRIPTOR> MemoryMap_;
 
   // The legacy BIOS area, 0xE0000 to 0xFFFFF, mapped in this process so that the report may read
-  // there as firmware lets it on x64. Zeroed whenever a SimFirmware is made.
+  // there as firmware lets it on x64. Whoever asks for it may write there; it is zeroed again
+  // when the next SimFirmware is made.
   static UINT8 *BiosArea();
   static constexpr UINT64 kBiosAreaStart = 0xE0000;
   static constexpr UINT64 kBiosAreaBytes = 0x20000;
 
-  // Everything the console was given, in order, and each OutputString call on its own.
-  std::u16string ConsoleText() const;
-  const std::vector<std::u16string> &ConsoleWrites() const { return ConsoleWrites_; }
+  // Everything the console was given, in order, and each OutputString call on its own. The text is
+  // kept in one string, so a report of thousands of lines costs no allocation a line.
+  const std::u16string &ConsoleText() const { return ConsoleText_; }
+  size_t ConsoleWriteCount() const { return ConsoleWriteEnds_.size(); }
+  std::u16string_view ConsoleWrite(size_t Index) const;
+  std::vector<std::u16string> ConsoleWrites() const;
 
   size_t OutstandingPool() const { return Pool_.size(); }
   size_t BadFrees() const { return BadFrees_; }
@@ -82,8 +85,13 @@ class SimFirmware {
   bool ShouldFail(SimCall Call, EFI_STATUS *Status);
 
   // Firmware-side state the service functions work on.
-  std::vector<std::u16string> ConsoleWrites_;
-  std::set<VOID *> Pool_;
+  std::u16string ConsoleText_;
+  std::vector<size_t> ConsoleWriteEnds_;
+  struct PoolBuffer {
+    VOID *Memory;
+    UINTN Size;
+  };
+  std::vector<PoolBuffer> Pool_;  // buffers given out and not yet freed; few at a time
   std::vector<UINTN> PoolRequests_;
   size_t BadFrees_ = 0;
   std::vector<EFI_GUID> ImageProtocols_;
@@ -91,6 +99,7 @@ class SimFirmware {
 
  private:
   struct Failure {
+    bool Armed;
     EFI_STATUS Status;
     int Skip;
     int Times;
@@ -102,7 +111,7 @@ class SimFirmware {
   std::vector<EFI_CONFIGURATION_TABLE> Configuration_;
   int ImageHandleStorage_ = 0;
   int Calls_[(int)SimCall::Count] = {};
-  std::map<int, Failure> Failures_;
+  Failure Failures_[(int)SimCall::Count] = {};
 };
 
 bool SameGuid(const EFI_GUID &First, const EFI_GUID &Second);

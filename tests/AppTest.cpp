@@ -36,6 +36,8 @@ struct Expected {
   std::vector<std::string> Lines;
   EFI_STATUS Status = EFI_SUCCESS;
   std::optional<std::vector<uint8_t>> File;  // the logo file afterwards; none when absent
+  // Every file on the volume afterwards, where a scenario says.
+  std::optional<std::map<std::u16string, std::vector<uint8_t>>> Volume;
 };
 
 std::string Printed(const char *Format, unsigned long long Value) {
@@ -277,6 +279,77 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("  No logo image\r\n");
      }},
 
+    // A volume that will not rename, as U-Boot's: the logo is written under its own name.
+    {"a volume that will not rename gets the logo under its own name",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetRenames(false);
+       TypicalTables(M, E);
+       E.Volume = {{kLogoName, *E.File}};
+     }},
+    {"a volume that will not rename has an older logo replaced",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetRenames(false);
+       M.Volume.Files[u"bioslogo.BMP"] = std::vector<uint8_t>(100000, 0x55);
+       TypicalTables(M, E);
+       E.Volume = {{kLogoName, *E.File}};
+     }},
+    {"without renames, a failed write once the older logo is gone keeps the new one whole",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetRenames(false);
+       M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
+       M.Firmware.FailCall(SimCall::FileWrite, EFI_VOLUME_FULL, 1, 1);
+       Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
+       E.Lines.push_back("The new logo is kept as 'BIOSLogo.new'\r\n");
+       E.Volume = {{u"BIOSLogo.new", L.Bytes}};
+     }},
+    {"without renames, a failed write with no older logo leaves nothing",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetRenames(false);
+       M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR, 1, 1);
+       OneLogoSaveFails(M, E, "Error Write  [Device Error]\r\n", EFI_DEVICE_ERROR);
+       E.Volume.emplace();
+     }},
+    {"a scratch file that will not go is named",
+     [](Machine &M, Expected &E) {
+       M.Firmware.FailCall(SimCall::FileWrite, EFI_VOLUME_FULL);
+       M.Firmware.FailCall(SimCall::FileDelete, EFI_WARN_DELETE_FAILURE);
+       Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
+       E.Lines.push_back("Error Delete  [Warning Delete Failure] 'BIOSLogo.new' is left\r\n");
+     }},
+
+    // Images that are no bitmap, or claim more bytes than the bitmap has, are not saved.
+    {"an image without the BM signature is not saved and keeps the logo saved before it",
+     [](Machine &M, Expected &E) {
+       Logo First = AddLogo(M, 8, 8, 24, 0, 1);
+       Logo NoBitmap = AddLogo(M, 8, 8, 24, 0, 2);
+       std::memcpy((void *)NoBitmap.Image, "PN", 2);
+       std::memcpy(NoBitmap.Bytes.data(), "PN", 2);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {First.Bgrt, NoBitmap.Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectSavedLogo(E, First);
+       ExpectLogoLines(E, NoBitmap);
+       E.Lines.push_back(Printed("  Won't save logo image @[0x%llX]: no BM signature\r\n", NoBitmap.Image));
+       E.Status = EFI_COMPROMISED_DATA;
+     }},
+    {"a size field past the bitmap, in readable memory, is not saved",
+     [](Machine &M, Expected &E) {
+       std::vector<uint8_t> Page(3 * EFI_PAGE_SIZE, 0x66);
+       std::vector<uint8_t> Small = AcpiBuilder::Bitmap(2, 2, 24);
+       StoreLittleEndian(Small, 2, Page.size(), 4);
+       std::memcpy(Page.data(), Small.data(), Small.size());
+       Logo L{0, M.Acpi.Place(Page), Small};
+       L.Bgrt = M.Acpi.Bgrt(L.Image);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {L.Bgrt}, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectLogoLines(E, L);
+       E.Lines.push_back(
+           Printed("  Won't save logo image @[0x%llX]: size field past the bitmap's own bytes\r\n", L.Image));
+       E.Status = EFI_COMPROMISED_DATA;
+       E.Volume.emplace();
+     }},
+
     // Tables and bitmaps outside readable memory: one line names what was not read, nothing is
     // read there, and the report goes on.
     {"an RSDP in the BIOS area, where the map says nothing, is read",
@@ -286,7 +359,7 @@ const Scenario kScenarios[] = {
        std::vector<uint8_t> Rsdp(36, 0);
        StoreLittleEndian(Rsdp, 24, Xsdt, 8);
        uint64_t RsdpAddress = SimFirmware::kBiosAreaStart + 0x1F014;
-       std::memcpy((void *)RsdpAddress, Rsdp.data(), Rsdp.size());
+       std::memcpy(SimFirmware::BiosArea() + 0x1F014, Rsdp.data(), Rsdp.size());
        M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)RsdpAddress);
        ExpectTables(E, RsdpAddress, Xsdt);
        ExpectSavedLogo(E, L);
@@ -419,6 +492,7 @@ TEST_P(ReportRun, PrintsSavesAndReturnsAsExpected) {
   } else {
     EXPECT_EQ(File, nullptr);
   }
+  if (E.Volume.has_value()) EXPECT_EQ(M.Volume.Files, *E.Volume);
   EXPECT_EQ(M.Firmware.OutstandingPool(), 0u);
   EXPECT_EQ(M.Firmware.BadFrees(), 0u);
   EXPECT_EQ(M.Volume.OpenHandles(), 0u) << "a file handle was left open";
@@ -497,7 +571,19 @@ const SimCall kSaveCalls[] = {SimCall::LocateProtocol, SimCall::OpenVolume, SimC
                               SimCall::FileWrite,      SimCall::FileFlush,  SimCall::FileGetInfo,
                               SimCall::FileSetInfo,    SimCall::FileDelete, SimCall::FileClose};
 
-TEST(SaveLogoFile, AFailureAtAnyStepLeavesTheVolumeAsItWas) {
+// The kept copy a save without renames names when its write fails once the older logo is gone.
+std::u16string KeptName(const std::u16string &Text) {
+  std::u16string Prefix = u"The new logo is kept as '";
+  size_t At = Text.find(Prefix);
+  if (At == std::u16string::npos) return u"";
+  At += Prefix.size();
+  return Text.substr(At, Text.find(u'\'', At) - At);
+}
+
+// On a volume that renames, a failed save leaves every file as it was. On one that will not, a
+// failed save either does the same or, once the older logo is gone, keeps the new logo whole under
+// the name the report gives.
+void SaveAtEveryFailure(bool Renames) {
   const std::vector<uint8_t> Older = AcpiBuilder::Bitmap(40, 30, 24, 9);
   const VolumeStart Starts[] = {
       {"empty volume", {}},
@@ -514,6 +600,7 @@ TEST(SaveLogoFile, AFailureAtAnyStepLeavesTheVolumeAsItWas) {
         Machine M;
         M.Firmware.InstallOnImage(EFI_SHELL_PARAMETERS_PROTOCOL_GUID);
         M.Volume.Files = Start.Files;
+        M.Volume.SetRenames(Renames);
         Expected Unused;
         TypicalTables(M, Unused);
         const std::vector<uint8_t> &Logo = *Unused.File;
@@ -527,7 +614,18 @@ TEST(SaveLogoFile, AFailureAtAnyStepLeavesTheVolumeAsItWas) {
         std::map<std::u16string, std::vector<uint8_t>> Left = M.Volume.Files;
         std::map<std::u16string, std::vector<uint8_t>> Before = Start.Files;
         std::u16string Text = M.Firmware.ConsoleText();
-        if (EFI_ERROR(Status)) {
+        std::u16string Kept = KeptName(Text);
+        if (EFI_ERROR(Status) && !Kept.empty()) {
+          EXPECT_FALSE(Renames);
+          ASSERT_EQ(Left.count(Kept), 1u);
+          EXPECT_EQ(Left[Kept], Logo) << "the kept copy is not the new logo whole";
+          EXPECT_EQ(M.Volume.Find(kLogoName), nullptr);
+          Left.erase(Kept);
+          for (auto Found = Before.begin(); Found != Before.end();) {
+            Found = Found->second == Older ? Before.erase(Found) : std::next(Found);
+          }
+          EXPECT_EQ(Left, Before) << "a failed save changed other files";
+        } else if (EFI_ERROR(Status)) {
           EXPECT_EQ(Left, Before) << "a failed save changed the volume";
         } else {
           // The logo takes the name BIOSLogo.bmp; an older one is gone, unless it could not be
@@ -551,5 +649,9 @@ TEST(SaveLogoFile, AFailureAtAnyStepLeavesTheVolumeAsItWas) {
     EXPECT_GT(CleanCalls[(int)SimCall::FileSetInfo], 0) << "the save renames nothing; the test proves little";
   }
 }
+
+TEST(SaveLogoFile, AFailureAtAnyStepLeavesTheVolumeAsItWas) { SaveAtEveryFailure(true); }
+
+TEST(SaveLogoFile, WithoutRenamesAFailureAtAnyStepKeepsAWholeLogo) { SaveAtEveryFailure(false); }
 
 }  // namespace
