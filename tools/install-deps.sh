@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs, with apt-get and only where missing, every tool Quillon needs beyond a new machine:
 # the image toolchain, the fuzzer runtime, QEMU with each architecture's firmware (OVMF for x64
-# and IA32, AAVMF for AArch64), the FAT tools, ImageMagick and {fmt}.
+# and IA32, AAVMF for AArch64) and U-Boot for QEMU, UEFIExtract (which takes the UEFI Shell out of
+# the firmware packages), the FAT tools, xz, ImageMagick and {fmt}.
 # Safe to run again: a machine that has everything returns at once.
 set -euo pipefail
 
 packages=(
   clang-19 lld-19 llvm-19 libclang-rt-19-dev
-  qemu-system-x86 ovmf ovmf-ia32 qemu-system-arm qemu-efi-aarch64
-  mtools dosfstools
+  qemu-system-x86 ovmf ovmf-ia32 qemu-system-arm qemu-efi-aarch64 u-boot-qemu uefitool-cli
+  mtools dosfstools xz-utils
   imagemagick python3
   libfmt-dev
   cmake make g++ libgtest-dev libbenchmark-dev valgrind

@@ -4,8 +4,11 @@
 Makes a FAT disk image (mtools, no root, no loop devices) holding the image and a startup.nsh,
 boots QEMU with the architecture's firmware (OVMF for x64 and IA32, AAVMF for AArch64; code
 read-only, a fresh copy of the variable store, serial console captured, no network, a hard time
-bound, power-off when the script is done) and copies the results out of the disk image. Used by
-`make run` and by the end-to-end tests, which import `boot` from this file.
+bound, power-off when the script is done) and copies the results out of the disk image. With
+`--firmware u-boot` the firmware is Debian's U-Boot for QEMU instead, a second UEFI implementation
+with no shell of its own: the disk is then partitioned and carries the UEFI Shell taken from
+Debian's firmware packages as its removable-media boot file. Used by `make run` and by the
+end-to-end tests, which import `boot` from this file.
 """
 
 import argparse
@@ -20,13 +23,20 @@ import sys
 import tempfile
 import time
 
+import uefi_shell
+
 OVMF_DIR = "/usr/share/OVMF"
 AAVMF_DIR = "/usr/share/AAVMF"
 LOGO_NAME = "BIOSLogo.bmp"
 EXIT_MARKER = "QUILLON-EXIT"
 DONE_MARKER = "QUILLON-SCRIPT-DONE"
-# What each firmware prints when the processor faults: x64 and IA32 OVMF, and AAVMF.
-EXCEPTION_MARKERS = (b"!!!! X64 Exception", b"!!!! IA32 Exception", b"Synchronous Exception at")
+# What each firmware prints when the processor faults: x64 and IA32 OVMF, AAVMF, and U-Boot.
+EXCEPTION_MARKERS = (b"!!!! X64 Exception", b"!!!! IA32 Exception", b"Synchronous Exception at",
+                     b"Synchronous Abort", b"### ERROR ###")
+# Debian's U-Boot builds for QEMU, by architecture; "--firmware u-boot" chooses them.
+UBOOT = {"x64": "/usr/lib/u-boot/qemu-x86_64/u-boot.rom", "aa64": "/usr/lib/u-boot/qemu_arm64/u-boot.bin"}
+# Where the FAT file system starts on a partitioned disk, as mtools names it.
+PARTITION_OFFSET = 1024 * 1024
 ESCAPE_SEQUENCE = re.compile(rb"\x1b\[[0-9;=?]*[A-Za-z]")
 
 
@@ -69,6 +79,9 @@ class Options:
     work: str = ""  # empty: a fresh temporary folder
     echo: bool = False  # show the console as it comes
 
+    def uboot(self):
+        return self.code == "u-boot"
+
 
 @dataclasses.dataclass
 class Result:
@@ -78,7 +91,7 @@ class Result:
     powered_off: bool
     exception: bool
     seconds: float
-    disk: str
+    disk: str  # the disk as mtools names it: the image, and the partition's offset where it has one
     logo: bytes | None  # BIOSLogo.bmp from the disk afterwards
     files: list  # the names in the disk's root afterwards
     problem: str  # empty when the boot went as planned
@@ -116,6 +129,7 @@ def program_and_arguments(command):
 
 
 def startup_script(options):
+    # On U-Boot the disk is FS0: as well, as the firmware has no other file system.
     lines = ["@echo -off", "fs0:"]
     for command in options.before:
         program, arguments = program_and_arguments(command)
@@ -124,15 +138,42 @@ def startup_script(options):
         lines.append(os.path.basename(options.image))
         lines.append(f"echo {EXIT_MARKER} %lasterror%")
     lines.append(f"echo {DONE_MARKER}")
-    lines.append("reset -s")
+    # U-Boot's x64 reset hangs when asked to power off; a plain reset ends QEMU all the same.
+    lines.append("reset" if options.uboot() else "reset -s")
     return "\r\n".join(lines) + "\r\n"
+
+
+def write_mbr(path, total_bytes, partition_offset, signature=0x51554C4E):
+    """An MBR with one FAT partition (type 0x0C, addressed by LBA) from partition_offset to the end of the disk."""
+    mbr = bytearray(512)
+    struct.pack_into("<I", mbr, 440, signature)
+    first, count = partition_offset // 512, (total_bytes - partition_offset) // 512
+    # Boot flag, CHS start (unused: LBA), type 0x0C, CHS end (unused), first sector, sector count.
+    mbr[446:462] = struct.pack("<B3sB3sII", 0, b"\xfe\xff\xff", 0x0C, b"\xfe\xff\xff", first, count)
+    mbr[510:512] = b"\x55\xaa"
+    with open(path, "r+b") as handle:
+        handle.write(mbr)
+
+
+def disk_file(disk):
+    """The image file of a disk as mtools names it."""
+    return disk.split("@@")[0]
 
 
 def make_disk(options, work):
     disk = os.path.join(work, "disk.img")
     if os.path.exists(disk):
         os.remove(disk)
-    run(["mkfs.fat", "-C", "-n", "QUILLON", disk, str(options.disk_kib)])
+    if options.uboot():
+        # U-Boot's x64 build finds no file system on a disk without a partition table.
+        with open(disk, "wb") as handle:
+            handle.truncate(options.disk_kib * 1024)
+        write_mbr(disk, options.disk_kib * 1024, PARTITION_OFFSET)
+        blocks = (options.disk_kib * 1024 - PARTITION_OFFSET) // 1024
+        run(["mkfs.fat", "-F", "16", "--offset", str(PARTITION_OFFSET // 512), "-n", "QUILLON", disk, str(blocks)])
+        disk = f"{disk}@@{PARTITION_OFFSET}"
+    else:
+        run(["mkfs.fat", "-C", "-n", "QUILLON", disk, str(options.disk_kib)])
     script = os.path.join(work, "startup.nsh")
     with open(script, "w", newline="") as handle:
         handle.write(startup_script(options))
@@ -151,16 +192,24 @@ def make_disk(options, work):
     for command in options.before:
         program, _ = program_and_arguments(command)
         copy(program, os.path.basename(program))
-    copy(script, "startup.nsh")
+    if options.uboot():
+        # The shell runs the startup.nsh beside it, in the removable-media boot folder.
+        arch = ARCHES[options.arch]
+        shell = uefi_shell.extract(options.arch, work)
+        run(["mmd", "-i", disk, "::/EFI", "::/EFI/BOOT"])
+        copy(shell, "EFI/BOOT/" + arch.boot_name)
+        copy(script, "EFI/BOOT/startup.nsh")
+    else:
+        copy(script, "startup.nsh")
     return disk
 
 
 def qemu_command(options, disk, vars_copy):
     arch = ARCHES[options.arch]
-    code, _ = firmware_files(options)
     machine = options.machine or arch.machine
     if machine == "i440fx":
         machine = "pc"
+    disk = disk_file(disk)
     command = [
         arch.qemu,
         "-m", options.memory,
@@ -170,9 +219,13 @@ def qemu_command(options, disk, vars_copy):
         "-monitor", "none",
         "-nic", "none",
         "-no-reboot",
-        "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={code}",
-        "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}",
     ]
+    if options.uboot():
+        command += ["-bios", UBOOT[options.arch]]
+    else:
+        code, _ = firmware_files(options)
+        command += ["-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={code}",
+                    "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}"]
     if options.arch == "aa64":
         # The virt machine has no display of its own: without one the firmware publishes no BGRT.
         command += ["-machine", f"{machine},accel=tcg", "-cpu", "cortex-a57"]
@@ -181,7 +234,7 @@ def qemu_command(options, disk, vars_copy):
     else:
         smm = ",smm=on" if options.arch == "ia32" else ""
         command += ["-machine", f"{machine}{smm},accel=tcg", "-vga", "none" if options.no_display else "std"]
-        if options.arch == "ia32":
+        if options.arch == "ia32" and not options.uboot():
             command += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
     if options.read_only or options.arch == "aa64":
         # QEMU's default AHCI and IDE disks refuse readonly=on, and virt has neither; virtio-blk serves both.
@@ -195,7 +248,8 @@ def qemu_command(options, disk, vars_copy):
 
 def clean(raw):
     text = ESCAPE_SEQUENCE.sub(b"", raw).decode("latin-1")
-    return text.replace("\r\n", "\n").replace("\r", "\n")
+    # U-Boot's console turns the shell's CR LF into CR CR LF.
+    return text.replace("\r\r\n", "\n").replace("\r\n", "\n").replace("\r", "\n")
 
 
 class ConsoleEcho:
@@ -223,11 +277,14 @@ def boot(options):
     for tool in (ARCHES[options.arch].qemu, "mkfs.fat", "mcopy"):
         if shutil.which(tool) is None:
             raise SystemExit(f"quillon-run: {tool} is missing; run tools/install-deps.sh")
+    if options.uboot() and options.arch not in UBOOT:
+        raise SystemExit(f"quillon-run: Debian has no U-Boot for QEMU's {options.arch}; only for {', '.join(UBOOT)}")
     work = options.work or tempfile.mkdtemp(prefix="quillon-qemu-")
     os.makedirs(work, exist_ok=True)
     disk = make_disk(options, work)
     vars_copy = os.path.join(work, "vars.fd")
-    shutil.copyfile(firmware_files(options)[1], vars_copy)
+    if not options.uboot():
+        shutil.copyfile(firmware_files(options)[1], vars_copy)
 
     command = qemu_command(options, disk, vars_copy)
     started = time.monotonic()
@@ -235,6 +292,8 @@ def boot(options):
     raw = b""
     errors = b""
     key_sent = False
+    autoboot_stopped = False
+    bootargs_cleared = False
     exception = False
     timed_out = False
     echo = ConsoleEcho(options.echo)
@@ -260,6 +319,19 @@ def boot(options):
             say(f"no console output for 10 s; still waiting ({time.monotonic() - started:.0f} s of "
                 f"{options.timeout:.0f} s)")
             last_output = time.monotonic()
+        # U-Boot on x64 hands its kernel command line to the shell, which then skips startup.nsh:
+        # stop the autoboot countdown, clear the command line and boot as before.
+        if options.uboot() and not autoboot_stopped and b"Hit any key to stop autoboot" in raw:
+            process.stdin.write(b" ")
+            process.stdin.flush()
+            autoboot_stopped = True
+        if autoboot_stopped and not bootargs_cleared and raw.rstrip().endswith(b"=>"):
+            process.stdin.write(b"setenv bootargs\r")
+            process.stdin.flush()
+            time.sleep(0.2)
+            process.stdin.write(b"boot\r")
+            process.stdin.flush()
+            bootargs_cleared = True
         # The shell waits five seconds before running startup.nsh unless a key other than ESC comes.
         if not key_sent and b"startup.nsh" in raw and b"any other key" in raw:
             process.stdin.write(b"\r")
@@ -315,6 +387,21 @@ def root_files(disk):
             if line.strip()]
 
 
+def check_fat(disk):
+    """fsck.fat's verdict on the disk's file system, changing nothing: (clean, what it said)."""
+    path, _, offset = disk.partition("@@")
+    with tempfile.TemporaryDirectory(prefix="quillon-fsck-") as work:
+        if offset:
+            # fsck.fat reads a file system from its first byte; the partition's bytes alone.
+            volume = os.path.join(work, "volume.img")
+            with open(path, "rb") as source, open(volume, "wb") as target:
+                source.seek(int(offset))
+                shutil.copyfileobj(source, target)
+            path = volume
+        done = subprocess.run(["fsck.fat", "-n", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    return done.returncode == 0, done.stdout.decode(errors="replace")
+
+
 def bitmap_header(data):
     """(width, height, bits per pixel) from a BMP file's headers."""
     if len(data) < 30 or data[:2] != b"BM":
@@ -333,7 +420,8 @@ def parse_arguments(argv):
     parser.add_argument("--machine", default="", choices=["", "q35", "pc", "i440fx", "virt"],
                         help="QEMU machine type (default q35, or virt on aa64)")
     parser.add_argument("--firmware", default="",
-                        help="firmware code file (any build; default Debian's build for the architecture)")
+                        help="firmware code file (any build; default Debian's build for the architecture), "
+                             "or u-boot for Debian's U-Boot (x64 and aa64) with the UEFI Shell on the disk")
     parser.add_argument("--vars", default="", help="variable-store template (default: the one beside the code)")
     parser.add_argument("--memory", default="256M", help="guest memory, as QEMU's -m takes it")
     parser.add_argument("--read-only", action="store_true", help="attach the disk read-only (virtio-blk)")
@@ -369,7 +457,7 @@ def main(argv):
                       work=arguments.work, echo=not arguments.quiet)
 
     say(f"making a {options.disk_kib} KiB FAT disk with {os.path.basename(options.image)} and startup.nsh")
-    code, _ = firmware_files(options)
+    code = UBOOT.get(options.arch, "u-boot") if options.uboot() else firmware_files(options)[0]
     machine = options.machine or ARCHES[options.arch].machine
     say(f"booting {os.path.basename(code)} on QEMU's {options.arch} {machine} machine under software "
         f"emulation; the firmware takes a few seconds before the shell starts (bound {options.timeout:.0f} s)")

@@ -9,6 +9,8 @@
 //             (not canonical, unmapped, past the top of the memory map, on the I/O APIC), an entry
 //             that is not canonical itself, and a real bitmap whose size field is far too large;
 //   long-xsdt the firmware's own entries in an XSDT whose Length is 0xFFFFFFF0;
+//   one       one BGRT and its 64 x 32 logo below 4 GiB, in tables of their own: for firmware with
+//             no ACPI tables of its own or no memory above 4 GiB for applications (U-Boot);
 //   not-bitmaps  the firmware's own entries, then a 2 x 2 bitmap in RAM whose size field claims
 //             16 MiB (and 16 MiB of RAM behind it), and an image that is no bitmap ("PN...");
 //   odd-bitmap   the firmware's own entries, then a sound but uncommon bitmap: 32 bits per pixel,
@@ -260,6 +262,22 @@ EFI_STATUS CraftLongXsdt() {
   return Status;
 }
 
+EFI_STATUS CraftOne() {
+  UINT8 *Pages = AllocatePages(3 * kPageBytes, false);
+  if (Pages == nullptr) return EFI_OUT_OF_RESOURCES;
+  UINT8 *Logo = Pages;
+  UINT8 *Rsdp = Pages + 2 * kPageBytes;
+  UINT8 *Xsdt = Rsdp + 64;
+  UINT8 *Bgrt = Xsdt + 64;
+  BuildBitmap(Logo, 64, 32, 1);
+  BuildBgrt(Bgrt, (UINT64)(UINTN)Logo);
+  BuildHeader(Xsdt, "XSDT", 36 + 8);
+  Store(Xsdt + 36, (UINT64)(UINTN)Bgrt, 8);
+  EFI_STATUS Status = InstallRsdp(Rsdp, Xsdt);
+  ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%d]\n", Bgrt, Logo, (int)BitmapBytes(64, 32));
+  return Status;
+}
+
 // Appends BGRTs for these images to a copy of the firmware's XSDT and installs it.
 EFI_STATUS InstallAfterFirmware(const UINT64 *Images, UINTN Count) {
   UINT8 *Pages = AllocatePages(2 * kPageBytes, false);
@@ -331,6 +349,7 @@ extern "C" EFI_STATUS EFIAPI CraftEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   gBootServices = SystemTable->BootServices;
   const CHAR16 *Wanted = Mode(ImageHandle);
   if (SameText(Wanted, u"three")) return CraftThree();
+  if (SameText(Wanted, u"one")) return CraftOne();
   if (SameText(Wanted, u"broken")) return CraftBroken();
   if (SameText(Wanted, u"long-xsdt")) return CraftLongXsdt();
   if (SameText(Wanted, u"not-bitmaps")) return CraftNotBitmaps();

@@ -388,6 +388,56 @@ def scenario_odd_bitmap(arguments):
     check((width, height) == (5, 3), f"ImageMagick sees {width} x {height}")
 
 
+def check_uboot_volume(arguments, result, expected):
+    """After a boot on U-Boot: the disk's root holds exactly these files besides Quillon, the
+    crafted-table program and the shell's folder, and its file system is clean."""
+    names = {name.lower().rstrip("/") for name in result.files}
+    wanted = {name.lower() for name in [os.path.basename(arguments.image), os.path.basename(arguments.craft), "EFI",
+                                        *expected]}
+    check(names == wanted, f"the disk holds {sorted(names)}, not {sorted(wanted)}")
+    clean, said = qemu_run.check_fat(result.disk)
+    check(clean, f"fsck.fat finds the file system damaged:\n{said}")
+
+
+def scenario_uboot_tables(arguments):
+    # U-Boot publishes no BGRT: on x64 QEMU's RSDP has no XSDT, on AArch64 there are no ACPI tables.
+    # Quillon, built with general registers only, runs to the end where SSE is switched off.
+    result = boot(arguments, "uboot_tables", code="u-boot")
+    check("UEFI v2.100 (Das U-Boot" in result.console, "the shell does not run on U-Boot")
+    lines = report_lines(result)
+    if arguments.arch == "x64":
+        check(len(lines) == 3 and re.fullmatch(HEADER_LINES[0], lines[0]) and lines[1:] == ["XSDT address [0]",
+                                                                                         "Can't find XSDT"],
+              f"the report is {lines}")
+    else:
+        check(lines == ["Can't find Acpi Table"], f"the report is {lines}")
+    check(result.exit_status == 0, f"exit status {result.exit_status}")
+
+
+def uboot_save(arguments, name, put):
+    """Quillon on U-Boot with one crafted BGRT: its logo saved whole though the file system will not
+    rename, nothing else left behind."""
+    result = boot(arguments, name, code="u-boot", before=[arguments.craft + " one"], put=put)
+    made = crafted_tables(result)
+    check(len(made) == 1, f"CraftTables did not build its table:\n{result.console}")
+    lines = report_lines(result)
+    fields = match_block(lines, HEADER_LINES + LOGO_LINES + [re.escape(SAVED_LINE)], 0)
+    check(len(lines) == len(HEADER_LINES) + len(LOGO_LINES) + 1, f"lines after the saved-logo line: {lines}")
+    check((fields["bgrt"], fields["image"]) == made[0][1:3], f"reported as {fields}, built as {made[0]}")
+    check(result.exit_status == 0, f"exit status {result.exit_status}")
+    check(result.logo == bitmap(64, 32, 1), "the file is not the bitmap in memory byte for byte")
+    check_uboot_volume(arguments, result, [qemu_run.LOGO_NAME])
+
+
+def scenario_uboot_empty(arguments):
+    uboot_save(arguments, "uboot_empty", [])
+
+
+def scenario_uboot_older(arguments):
+    older = saved_file(arguments, "older.bmp", bitmap(40, 30, 5))
+    uboot_save(arguments, "uboot_older", [(older, qemu_run.LOGO_NAME)])
+
+
 def scenario_fat_rename(arguments):
     # What the save relies on from the FAT driver, answered by the firmware itself.
     result = boot(arguments, "fat_rename", before=[arguments.fat_rename])
