@@ -4,6 +4,10 @@ BUILD       ?= build
 HOST_DIR    := $(BUILD)/host
 IMAGE_DIR   := $(BUILD)/image
 BENCH_DIR   := $(BUILD)/bench
+STICK_IMAGE := $(BUILD)/stick/Quillon-stick.img
+DIST_DIR    := $(BUILD)/dist
+# Time stamps on the stick are the last commit's, so a stick built anywhere from it is the same.
+export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 1700000000)
 ARCH        ?= x64
 IMAGE_x64   := Quillon.efi
 IMAGE_ia32  := QuillonIA32.efi
@@ -14,7 +18,7 @@ FUZZ_SECONDS ?= 60
 FUZZ        ?= format
 MAKEFLAGS   += --no-print-directory
 
-.PHONY: all deps host image test run fuzz bench clean
+.PHONY: all deps host image stick dist test run fuzz bench clean
 
 all: host image
 
@@ -24,6 +28,14 @@ deps:
 image: deps
 	@cmake -S . -B $(IMAGE_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/UefiImage.cmake -DCMAKE_BUILD_TYPE=Release --no-warn-unused-cli >/dev/null
 	@cmake --build $(IMAGE_DIR) -j $(JOBS)
+
+# The USB stick image: the three images, the UEFI Shell for each, the stick's script; its SHA-256.
+stick: image
+	@python3 tools/make_stick.py $(IMAGE_DIR) $(STICK_IMAGE)
+
+# What people download: the images, the stick image and its xz copy, README.TXT, SHA256SUMS.
+dist: stick
+	@python3 tools/make_dist.py $(IMAGE_DIR) $(STICK_IMAGE) $(DIST_DIR)
 
 host: deps
 	@cmake -S . -B $(HOST_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Debug \

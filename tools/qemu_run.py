@@ -7,8 +7,10 @@ read-only, a fresh copy of the variable store, serial console captured, no netwo
 bound, power-off when the script is done) and copies the results out of the disk image. With
 `--firmware u-boot` the firmware is Debian's U-Boot for QEMU instead, a second UEFI implementation
 with no shell of its own: the disk is then partitioned and carries the UEFI Shell taken from
-Debian's firmware packages as its removable-media boot file. Used by `make run` and by the
-end-to-end tests, which import `boot` from this file.
+Debian's firmware packages as its removable-media boot file. With `--stick` the machine boots the
+stick image instead, attached as a USB stick, perhaps behind an internal disk (`--internal`), and
+the stick's own script runs. Used by `make run` and by the end-to-end tests, which import `boot`
+from this file.
 """
 
 import argparse
@@ -30,6 +32,8 @@ AAVMF_DIR = "/usr/share/AAVMF"
 LOGO_NAME = "BIOSLogo.bmp"
 EXIT_MARKER = "QUILLON-EXIT"
 DONE_MARKER = "QUILLON-SCRIPT-DONE"
+# The stick's script ends with this line, and leaves the shell waiting for a command.
+STICK_DONE = b"Quillon: done."
 # What each firmware prints when the processor faults: x64 and IA32 OVMF, AAVMF, and U-Boot.
 EXCEPTION_MARKERS = (b"!!!! X64 Exception", b"!!!! IA32 Exception", b"Synchronous Exception at",
                      b"Synchronous Abort", b"### ERROR ###")
@@ -78,6 +82,9 @@ class Options:
     timeout: float = 120.0
     work: str = ""  # empty: a fresh temporary folder
     echo: bool = False  # show the console as it comes
+    stick: str = ""  # a stick image to boot from, attached as a USB stick (a copy of it is used)
+    internal: str = ""  # an internal disk image (a copy is used), ahead of the stick in the boot order
+    internal_bus: str = "sata"  # sata or nvme
 
     def uboot(self):
         return self.code == "u-boot"
@@ -95,6 +102,7 @@ class Result:
     logo: bytes | None  # BIOSLogo.bmp from the disk afterwards
     files: list  # the names in the disk's root afterwards
     problem: str  # empty when the boot went as planned
+    internal: str = ""  # the internal disk as mtools names it, when there was one
 
     def lines(self):
         return self.console.split("\n")
@@ -204,6 +212,72 @@ def make_disk(options, work):
     return disk
 
 
+def partition_offset(path):
+    """Where the first partition of a disk image starts (MBR or GPT), or 0 for a bare file system."""
+    with open(path, "rb") as handle:
+        sectors = handle.read(1024)
+    if sectors[510:512] != b"\x55\xaa" or sectors[450] == 0:
+        return 0
+    if sectors[450] == 0xEE:  # GPT: the first entry's first LBA
+        with open(path, "rb") as handle:
+            handle.seek(1024)
+            (first,) = struct.unpack_from("<Q", handle.read(128), 32)
+        return first * 512
+    (first,) = struct.unpack_from("<I", sectors, 454)
+    return first * 512
+
+
+def volume_of(path):
+    """A disk image's file system as mtools names it."""
+    offset = partition_offset(path)
+    return f"{path}@@{offset}" if offset else path
+
+
+def write_gpt(path, total_bytes, first_lba=2048):
+    """A GPT with one EFI System Partition from first_lba to the last usable sector, and the
+    protective MBR before it; fixed identifiers, so the same disk comes out every time."""
+    import uuid
+    import zlib
+    sectors = total_bytes // 512
+    last_usable = sectors - 34
+    entry = bytearray(128)
+    entry[0:16] = uuid.UUID("C12A7328-F81F-11D2-BA4B-00A0C93EC93B").bytes_le
+    entry[16:32] = uuid.UUID("51554C4E-0000-4000-8000-000000000001").bytes_le
+    struct.pack_into("<QQQ", entry, 32, first_lba, last_usable, 0)
+    entry[56:56 + 20] = "EFI System".encode("utf-16-le")
+    entries = bytes(entry) + bytes(127 * 128)
+    entries_crc = zlib.crc32(entries)
+
+    def header(current, backup, entries_lba):
+        fields = bytearray(struct.pack("<8sIIIIQQQQ16sQIII", b"EFI PART", 0x00010000, 92, 0, 0, current, backup, 34,
+                                       last_usable, uuid.UUID("51554C4E-0000-4000-8000-000000000000").bytes_le,
+                                       entries_lba, 128, 128, entries_crc))
+        struct.pack_into("<I", fields, 16, zlib.crc32(fields))
+        return bytes(fields) + bytes(512 - len(fields))
+
+    mbr = bytearray(512)
+    mbr[446:462] = struct.pack("<B3sB3sII", 0, b"\x00\x02\x00", 0xEE, b"\xff\xff\xff", 1, min(sectors - 1, 0xFFFFFFFF))
+    mbr[510:512] = b"\x55\xaa"
+    with open(path, "r+b") as handle:
+        handle.write(mbr + header(1, sectors - 1, 2) + entries)
+        handle.seek((sectors - 33) * 512)
+        handle.write(entries + header(sectors - 1, 1, sectors - 33))
+
+
+def make_internal_disk(path, files, total_bytes=64 * 1024 * 1024):
+    """An internal disk as an installed system has one: GPT, a FAT EFI System Partition holding
+    these files ((host path, name) pairs). Returns its file system as mtools names it."""
+    with open(path, "wb") as handle:
+        handle.truncate(total_bytes)
+    write_gpt(path, total_bytes)
+    blocks = (total_bytes - 2048 * 512 - 34 * 512) // 1024
+    run(["mkfs.fat", "--offset", "2048", "-n", "INTERNAL", path, str(blocks)])
+    volume = volume_of(path)
+    for source, name in files:
+        run(["mcopy", "-o", "-i", volume, source, "::/" + name])
+    return volume
+
+
 def qemu_command(options, disk, vars_copy):
     arch = ARCHES[options.arch]
     machine = options.machine or arch.machine
@@ -236,6 +310,19 @@ def qemu_command(options, disk, vars_copy):
         command += ["-machine", f"{machine}{smm},accel=tcg", "-vga", "none" if options.no_display else "std"]
         if options.arch == "ia32" and not options.uboot():
             command += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
+    if options.stick:
+        # The stick on a USB 3 controller, behind the internal disk in the boot order when there is one.
+        command += ["-device", "qemu-xhci,id=xhci",
+                    "-drive", f"if=none,id=stick,file={disk},format=raw",
+                    "-device", f"usb-storage,bus=xhci.0,drive=stick,bootindex={1 if options.internal else 0}"]
+        if options.internal:
+            internal = disk_file(options_internal_copy(options))
+            command += ["-drive", f"if=none,id=internal,file={internal},format=raw"]
+            if options.internal_bus == "nvme":
+                command += ["-device", "nvme,serial=QUILLON-INTERNAL,drive=internal,bootindex=0"]
+            else:
+                command += ["-device", "ide-hd,drive=internal,bus=ide.0,bootindex=0"]
+        return command
     if options.read_only or options.arch == "aa64":
         # QEMU's default AHCI and IDE disks refuse readonly=on, and virt has neither; virtio-blk serves both.
         read_only = ",readonly=on" if options.read_only else ""
@@ -244,6 +331,11 @@ def qemu_command(options, disk, vars_copy):
     else:
         command += ["-drive", f"file={disk},format=raw"]
     return command
+
+
+def options_internal_copy(options):
+    """Where the boot's copy of the internal disk lies."""
+    return os.path.join(options.work, "internal.img")
 
 
 def clean(raw):
@@ -279,9 +371,18 @@ def boot(options):
             raise SystemExit(f"quillon-run: {tool} is missing; run tools/install-deps.sh")
     if options.uboot() and options.arch not in UBOOT:
         raise SystemExit(f"quillon-run: Debian has no U-Boot for QEMU's {options.arch}; only for {', '.join(UBOOT)}")
-    work = options.work or tempfile.mkdtemp(prefix="quillon-qemu-")
+    work = options.work = options.work or tempfile.mkdtemp(prefix="quillon-qemu-")
     os.makedirs(work, exist_ok=True)
-    disk = make_disk(options, work)
+    internal = ""
+    if options.stick:
+        # Copies, so that a boot never changes the images it was given.
+        shutil.copyfile(options.stick, os.path.join(work, "stick.img"))
+        disk = volume_of(os.path.join(work, "stick.img"))
+        if options.internal:
+            shutil.copyfile(options.internal, options_internal_copy(options))
+            internal = volume_of(options_internal_copy(options))
+    else:
+        disk = make_disk(options, work)
     vars_copy = os.path.join(work, "vars.fd")
     if not options.uboot():
         shutil.copyfile(firmware_files(options)[1], vars_copy)
@@ -294,6 +395,7 @@ def boot(options):
     key_sent = False
     autoboot_stopped = False
     bootargs_cleared = False
+    powered_off_asked = False
     exception = False
     timed_out = False
     echo = ConsoleEcho(options.echo)
@@ -332,6 +434,11 @@ def boot(options):
             process.stdin.write(b"boot\r")
             process.stdin.flush()
             bootargs_cleared = True
+        # The stick's script leaves the shell at its prompt for the person; the runner powers off.
+        if options.stick and not powered_off_asked and STICK_DONE in raw and clean(raw).rstrip().endswith(">"):
+            process.stdin.write(b"reset -s\r")
+            process.stdin.flush()
+            powered_off_asked = True
         # The shell waits five seconds before running startup.nsh unless a key other than ESC comes.
         if not key_sent and b"startup.nsh" in raw and b"any other key" in raw:
             process.stdin.write(b"\r")
@@ -354,10 +461,11 @@ def boot(options):
         handle.write(console)
 
     exit_status = None
-    found = re.search(EXIT_MARKER + r" (0x[0-9A-Fa-f]+|[0-9]+)", console)
+    marker = "Quillon: exit status" if options.stick else EXIT_MARKER
+    found = re.search(marker + r" (0x[0-9A-Fa-f]+|[0-9]+)", console)
     if found:
         exit_status = int(found.group(1), 0)
-    script_done = DONE_MARKER in console
+    script_done = (STICK_DONE.decode() if options.stick else DONE_MARKER) in console
     powered_off = not timed_out and not exception and process.returncode == 0
 
     problem = ""
@@ -377,7 +485,8 @@ def boot(options):
         run(["mcopy", "-o", "-n", "-i", disk, "::/" + LOGO_NAME, copied])
         with open(copied, "rb") as handle:
             logo = handle.read()
-    return Result(console, exit_status, script_done, powered_off, exception, seconds, disk, logo, files, problem)
+    return Result(console, exit_status, script_done, powered_off, exception, seconds, disk, logo, files, problem,
+                  internal)
 
 
 def root_files(disk):
@@ -433,6 +542,11 @@ def parse_arguments(argv):
     parser.add_argument("--before", action="append", default=[], metavar="'EFI [ARGS]'",
                         help="an EFI program to run from startup.nsh before Quillon, with its arguments")
     parser.add_argument("--disk-kib", type=int, default=32768, help="size of the FAT disk image in KiB")
+    parser.add_argument("--stick", default="", metavar="IMAGE",
+                        help="boot this stick image (make stick) as a USB stick instead of a disk made here")
+    parser.add_argument("--internal", default="", metavar="IMAGE",
+                        help="with --stick: an internal disk image ahead of the stick in the boot order")
+    parser.add_argument("--internal-bus", default="sata", choices=["sata", "nvme"], help="the internal disk's bus")
     parser.add_argument("--timeout", type=float, default=120.0, help="seconds before a boot counts as hung")
     parser.add_argument("--work", default="", help="keep the disk image and logs in this folder")
     parser.add_argument("--quiet", action="store_true", help="do not show the console as it comes")
@@ -454,9 +568,13 @@ def main(argv):
                       vars_template=arguments.vars, memory=arguments.memory, read_only=arguments.read_only,
                       no_display=arguments.no_display, boot_manager=arguments.boot_manager, put=put,
                       before=arguments.before, disk_kib=arguments.disk_kib, timeout=arguments.timeout,
-                      work=arguments.work, echo=not arguments.quiet)
+                      work=arguments.work, echo=not arguments.quiet, stick=arguments.stick,
+                      internal=arguments.internal, internal_bus=arguments.internal_bus)
 
-    say(f"making a {options.disk_kib} KiB FAT disk with {os.path.basename(options.image)} and startup.nsh")
+    if options.stick:
+        say(f"booting from {options.stick} as a USB stick" + (f", behind {options.internal}" if options.internal else ""))
+    else:
+        say(f"making a {options.disk_kib} KiB FAT disk with {os.path.basename(options.image)} and startup.nsh")
     code = UBOOT.get(options.arch, "u-boot") if options.uboot() else firmware_files(options)[0]
     machine = options.machine or ARCHES[options.arch].machine
     say(f"booting {os.path.basename(code)} on QEMU's {options.arch} {machine} machine under software "

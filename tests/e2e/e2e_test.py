@@ -438,6 +438,88 @@ def scenario_uboot_older(arguments):
     uboot_save(arguments, "uboot_older", [(older, qemu_run.LOGO_NAME)])
 
 
+STICK_REPORT = "Quillon-report.txt"
+
+
+def read_file(disk, name):
+    """A file from a FAT disk image (as mtools names it), or None."""
+    done = subprocess.run(["mtype", "-i", disk, "::/" + name], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    return done.stdout if done.returncode == 0 else None
+
+
+def stick_files(disk, folder):
+    listing = subprocess.run(["mdir", "-b", "-i", disk, f"::/{folder}"], stdout=subprocess.PIPE, check=True)
+    return sorted(line.strip().rstrip("/").rsplit("/", 1)[-1].lower()
+                  for line in listing.stdout.decode(errors="replace").splitlines() if line.strip())
+
+
+def stick_boot(arguments, name, stick=None, **settings):
+    """Boots the stick image (or a changed copy of it) as a USB stick and checks what every stick
+    boot must show: the boot manager started the stick's own shell, the report, the exit status,
+    the firmware's logo and the report on the stick, and nothing else left there."""
+    result = boot(arguments, name, stick=stick or arguments.stick, **settings)
+    started = re.findall(r'BdsDxe: starting Boot\d+ "([^"]*)" from (\S+)', result.console)
+    check(len(started) == 1 and "USB" in started[0][0] and "/USB(" in started[0][1],
+          f"the boot manager did not start the stick's shell, but {started}")
+    lines = report_lines(result)
+    match_block(lines, HEADER_LINES + LOGO_LINES + [re.escape(SAVED_LINE)], 0)
+    check(result.exit_status == 0, f"exit status {result.exit_status}")
+    check(result.logo == typical_file(arguments), "the stick's BIOSLogo.bmp is not the firmware's logo")
+    report = read_file(result.disk, STICK_REPORT)
+    check(report is not None, "no report on the stick")
+    shown = lines[:len(HEADER_LINES) + len(LOGO_LINES) + 1]
+    check(report.decode("latin-1").split("\r\n") == shown + [""],
+          f"the report on the stick differs from the screen's:\n{report!r}")
+    check(stick_files(result.disk, "") == sorted(["readme.txt", "efi", "licenses", "bioslogo.bmp", STICK_REPORT.lower()]),
+          f"the stick's root holds {stick_files(result.disk, '')}")
+    check(stick_files(result.disk, "EFI/Quillon") == ["probe.nsh", "quillonaa64.efi", "quillonia32.efi",
+                                                      "quillonx64.efi"],
+          f"the stick's \\EFI\\Quillon holds {stick_files(result.disk, 'EFI/Quillon')}")
+    clean, said = qemu_run.check_fat(result.disk)
+    check(clean, f"fsck.fat finds the stick damaged:\n{said}")
+    return result
+
+
+def scenario_stick(arguments):
+    stick_boot(arguments, "stick")
+
+
+def stick_behind_internal_disk(arguments, name, bus, stick=None):
+    # An installed system's disk ahead of the stick in the boot order: an EFI System Partition with
+    # a file and a startup.nsh of its own, which must never run.
+    notes = saved_file(arguments, "notes.txt", b"notes of the machine's owner\r\n")
+    script = saved_file(arguments, "internal-startup.nsh", b"@echo -off\r\necho INTERNAL-STARTUP-RAN\r\n")
+    internal = os.path.join(arguments.work, name + "-internal.img")
+    qemu_run.make_internal_disk(internal, [(notes, "notes.txt"), (script, "startup.nsh")])
+    result = stick_boot(arguments, name, stick=stick, internal=internal, internal_bus=bus)
+    check("INTERNAL-STARTUP-RAN" not in result.console, "the internal disk's startup.nsh ran")
+    found = re.search(r"Quillon: the firmware lists another volume first, so Quillon saved the logo there:\n"
+                      r"  (FS\d+):\\BIOSLogo.bmp \(left as it is\), and a copy on this stick:\n"
+                      r"  (FS\d+):\\BIOSLogo.bmp\n", result.console)
+    check(found is not None and found.group(1) != found.group(2), "the script does not name both places")
+    inside = qemu_run.root_files(result.internal)
+    check(sorted(name.lower() for name in inside) == ["bioslogo.bmp", "notes.txt", "startup.nsh"],
+          f"the internal disk holds {inside}")
+    check(read_file(result.internal, "notes.txt") == open(notes, "rb").read(), "notes.txt changed")
+    check(read_file(result.internal, "startup.nsh") == open(script, "rb").read(), "the internal startup.nsh changed")
+    check(read_file(result.internal, qemu_run.LOGO_NAME) == typical_file(arguments), "the internal logo is not the firmware's")
+    clean, said = qemu_run.check_fat(result.internal)
+    check(clean, f"fsck.fat finds the internal disk damaged:\n{said}")
+
+
+def scenario_stick_sata(arguments):
+    stick_behind_internal_disk(arguments, "stick_sata", "sata")
+
+
+def scenario_stick_nvme(arguments):
+    # This time the stick still holds another machine's logo from an earlier run.
+    stick = os.path.join(arguments.work, "used-stick.img")
+    subprocess.run(["cp", arguments.stick, stick], check=True)
+    other = saved_file(arguments, "other-machine.bmp", bitmap(40, 30, 5))
+    subprocess.run(["mcopy", "-i", qemu_run.volume_of(stick), other, "::/" + qemu_run.LOGO_NAME], check=True)
+    stick_behind_internal_disk(arguments, "stick_nvme", "nvme", stick=stick)
+
+
 def scenario_fat_rename(arguments):
     # What the save relies on from the FAT driver, answered by the firmware itself.
     result = boot(arguments, "fat_rename", before=[arguments.fat_rename])
@@ -497,6 +579,8 @@ def main():
     arguments.image = os.path.join(arguments.image_dir, qemu_run.ARCHES[arguments.arch].image)
     arguments.craft = os.path.join(arguments.image_dir, f"CraftTables{suffix}.efi")
     arguments.fat_rename = os.path.join(arguments.image_dir, "FatRename.efi")
+    # The stick image the stick_builds test makes from these images, in the shared work folder.
+    arguments.stick = os.path.join(arguments.work, "stick", "Quillon-stick.img")
     arguments.work = os.path.join(arguments.work, arguments.arch, arguments.scenario)
     os.makedirs(arguments.work, exist_ok=True)
     try:
