@@ -24,8 +24,9 @@ if not exist \EFI\Quillon\probe.nsh then
 endif
 set -v QuillonStick %homefilesystem%
 
-# 2. The stick must take files: a read-only or full stick fails here, before anything is run.
-echo "written" > \EFI\Quillon\write.tmp
+# 2. The stick must take files: a read-only or full stick fails here, before anything is run. A
+#    folder made, not a redirection: a redirection the volume refuses ends the whole script.
+mkdir \EFI\Quillon\write.tmp
 if not exist \EFI\Quillon\write.tmp then
   echo "Quillon: this stick cannot be written (read-only, or full). Nothing was done."
   echo "Quillon: check the stick's write-protect switch, or free some room on it, and try again."
@@ -47,6 +48,10 @@ endfor
 rm -q \EFI\Quillon\probe.tmp
 if "%QuillonArch%" == "none" then
   echo "Quillon: this firmware runs none of the stick's images (x64, IA32, AArch64). Nothing was done."
+  goto End
+endif
+if not exist \EFI\Quillon\Quillon%QuillonArch%.efi then
+  echo "Quillon: the stick has no Quillon image for %QuillonArch% firmware. Nothing was done."
   goto End
 endif
 
@@ -94,19 +99,37 @@ for %v in 0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15
 endfor
 if not "%QuillonSaved%" == "none" then
   if not "%QuillonSaved%" == "%QuillonStick%" then
+    # A copy that does not compare equal (a full stick) is not left as the logo.
     cp -q %QuillonSaved%\BIOSLogo.bmp \BIOSLogo.bmp > \EFI\Quillon\copy.tmp
-    echo "Quillon: the firmware lists another volume first, so Quillon saved the logo there:"
-    echo "  %QuillonSaved%\BIOSLogo.bmp (left as it is), and a copy on this stick:"
+    comp -n 1 %QuillonSaved%\BIOSLogo.bmp \BIOSLogo.bmp > \EFI\Quillon\comp.tmp
+    if not %lasterror% == 0 then
+      if exist \BIOSLogo.bmp then
+        rm -q \BIOSLogo.bmp
+      endif
+      echo "Quillon: the firmware lists another volume first, so Quillon saved the logo there:"
+      echo "  %QuillonSaved%\BIOSLogo.bmp (left as it is), but it could not be copied onto this stick:"
+      echo "  the stick is full. Free some room on it and run it again."
+      set -v QuillonSaved uncopied
+    else
+      echo "Quillon: the firmware lists another volume first, so Quillon saved the logo there:"
+      echo "  %QuillonSaved%\BIOSLogo.bmp (left as it is), and a copy on this stick:"
+    endif
   else
     echo "Quillon: the logo is saved on this stick:"
   endif
+endif
+if "%QuillonSaved%" == "none" then
+  echo "Quillon: no logo was saved in this run: the firmware publishes none, or Quillon refused or"
+  echo "  could not save it (the report above says which)."
+  set -v QuillonSaved uncopied
+endif
+if not "%QuillonSaved%" == "uncopied" then
   echo "  %QuillonStick%\BIOSLogo.bmp"
+  echo "Quillon: open the stick on any computer to find BIOSLogo.bmp and Quillon-report.txt."
   if exist \EFI\Quillon\previous.bmp then
     rm -q \EFI\Quillon\previous.bmp
   endif
 else
-  echo "Quillon: no logo was saved in this run: the firmware publishes none, or Quillon refused or"
-  echo "  could not save it (the report above says which)."
   if exist \EFI\Quillon\previous.bmp then
     cp -q \EFI\Quillon\previous.bmp \BIOSLogo.bmp > \EFI\Quillon\copy.tmp
     rm -q \EFI\Quillon\previous.bmp
@@ -127,4 +150,3 @@ endfor
 :End
 echo " "
 echo "Quillon: done. Remove the stick, then type reset and press Enter to restart the machine."
-echo "Quillon: on any computer, the stick shows BIOSLogo.bmp and Quillon-report.txt."

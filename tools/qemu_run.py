@@ -313,7 +313,7 @@ def qemu_command(options, disk, vars_copy):
     if options.stick:
         # The stick on a USB 3 controller, behind the internal disk in the boot order when there is one.
         command += ["-device", "qemu-xhci,id=xhci",
-                    "-drive", f"if=none,id=stick,file={disk},format=raw",
+                    "-drive", f"if=none,id=stick,file={disk_file(disk)},format=raw{',readonly=on' if options.read_only else ''}",
                     "-device", f"usb-storage,bus=xhci.0,drive=stick,bootindex={1 if options.internal else 0}"]
         if options.internal:
             internal = disk_file(options_internal_copy(options))

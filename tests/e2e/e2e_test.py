@@ -520,6 +520,16 @@ def scenario_stick_nvme(arguments):
     stick_behind_internal_disk(arguments, "stick_nvme", "nvme", stick=stick)
 
 
+def scenario_stick_read_only(arguments):
+    # A stick whose write-protect switch is on: the script says so before running anything.
+    result = boot(arguments, "stick_read_only", stick=arguments.stick, read_only=True)
+    check("Quillon: this stick cannot be written (read-only, or full). Nothing was done." in result.lines(),
+          f"no plain word on the read-only stick:\n{result.console}")
+    check("RSDP address" not in result.console, "Quillon ran though nothing could be kept")
+    check(open(qemu_run.disk_file(result.disk), "rb").read() == open(arguments.stick, "rb").read(),
+          "the read-only stick changed")
+
+
 def scenario_fat_rename(arguments):
     # What the save relies on from the FAT driver, answered by the firmware itself.
     result = boot(arguments, "fat_rename", before=[arguments.fat_rename])
