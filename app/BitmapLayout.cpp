@@ -6,13 +6,14 @@
 #include "app/BitmapLayout.h"
 
 #include "base/Unaligned.h"
+#include "firmware/Acpi.h"
 
 namespace {
 
 constexpr UINT64 kFileHeaderBytes = 14;
-constexpr UINT64 kFileSize = 2;
-constexpr UINT64 kDataOffset = 10;
-constexpr UINT64 kHeaderSize = 14;
+constexpr UINT64 kFileSize = offsetof(BMP_HEADER, FileSize);
+constexpr UINT64 kDataOffset = offsetof(BMP_HEADER, DataOffset);
+constexpr UINT64 kHeaderSize = offsetof(BMP_HEADER, HeaderSize);
 
 // The 12-byte core header has 16-bit dimensions and no compression.
 constexpr UINT64 kCoreHeaderBytes = 12;
@@ -22,10 +23,10 @@ constexpr UINT64 kCorePlanes = 22;
 constexpr UINT64 kCoreBitsPerPixel = 24;
 
 // The information headers of 40 bytes and more.
-constexpr UINT64 kWidth = 18;
-constexpr UINT64 kHeight = 22;
-constexpr UINT64 kPlanes = 26;
-constexpr UINT64 kBitsPerPixel = 28;
+constexpr UINT64 kWidth = offsetof(BMP_HEADER, Width);
+constexpr UINT64 kHeight = offsetof(BMP_HEADER, Height);
+constexpr UINT64 kPlanes = offsetof(BMP_HEADER, Planes);
+constexpr UINT64 kBitsPerPixel = offsetof(BMP_HEADER, BitsPerPixel);
 constexpr UINT64 kCompression = 30;
 constexpr UINT64 kImageSize = 34;
 constexpr UINT64 kColoursUsed = 46;

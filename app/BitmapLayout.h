@@ -38,7 +38,7 @@ struct BitmapVerdict {
 constexpr UINT64 kBitmapPaddingBytes = 4096;
 
 // The least a caller must let JudgeBitmap read: the file header and the fields every info header
-// shares.
+// shares (the bitmap header the report prints).
 constexpr UINT64 kBitmapFixedBytes = 30;
 
 // Judges the bitmap at Image, of which the first Readable bytes may be read (at least

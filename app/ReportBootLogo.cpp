@@ -7,6 +7,7 @@
 #include "app/ReadableMemory.h"
 #include "base/Guid.h"
 #include "base/Unaligned.h"
+#include "firmware/Acpi.h"
 #include "firmware/Guids.h"
 #include "print/Print.h"
 
@@ -19,14 +20,14 @@ constexpr UINT64 kSignatureBytes = 4;
 constexpr UINT64 kBgrtImageAddress = 40;
 
 // Bitmap header fields, from the start of the file; the report reads up to the last of them.
-constexpr UINT64 kBmpFileSize = 2;
-constexpr UINT64 kBmpDataOffset = 10;
-constexpr UINT64 kBmpHeaderSize = 14;
-constexpr UINT64 kBmpWidth = 18;
-constexpr UINT64 kBmpHeight = 22;
-constexpr UINT64 kBmpPlanes = 26;
-constexpr UINT64 kBmpBitsPerPixel = 28;
-constexpr UINT64 kBmpHeaderBytes = 30;
+constexpr UINT64 kBmpFileSize = offsetof(BMP_HEADER, FileSize);
+constexpr UINT64 kBmpDataOffset = offsetof(BMP_HEADER, DataOffset);
+constexpr UINT64 kBmpHeaderSize = offsetof(BMP_HEADER, HeaderSize);
+constexpr UINT64 kBmpWidth = offsetof(BMP_HEADER, Width);
+constexpr UINT64 kBmpHeight = offsetof(BMP_HEADER, Height);
+constexpr UINT64 kBmpPlanes = offsetof(BMP_HEADER, Planes);
+constexpr UINT64 kBmpBitsPerPixel = offsetof(BMP_HEADER, BitsPerPixel);
+constexpr UINT64 kBmpHeaderBytes = sizeof(BMP_HEADER);
 
 // What a table or bitmap outside readable memory makes the report return.
 constexpr EFI_STATUS kNotReadable = EFI_COMPROMISED_DATA;

@@ -23,12 +23,12 @@ time stamp (taken from the last commit when not set), files written in a fixed o
 import hashlib
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import qemu_run  # noqa: E402
 import uefi_shell  # noqa: E402
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -55,17 +55,6 @@ def source_date_epoch():
     return stamp if done.returncode == 0 and stamp else "1700000000"
 
 
-def write_mbr(path):
-    mbr = bytearray(512)
-    struct.pack_into("<I", mbr, 440, DISK_SIGNATURE)
-    first, count = PARTITION_OFFSET // 512, (STICK_BYTES - PARTITION_OFFSET) // 512
-    # Not bootable in the BIOS sense, CHS fields unused (LBA), type 0x0C: FAT32 addressed by LBA.
-    mbr[446:462] = struct.pack("<B3sB3sII", 0, b"\xfe\xff\xff", 0x0C, b"\xfe\xff\xff", first, count)
-    mbr[510:512] = b"\x55\xaa"
-    with open(path, "r+b") as handle:
-        handle.write(mbr)
-
-
 def crlf(source, target):
     """A text file with CR LF line ends, as the shell and Windows both read them."""
     with open(source, newline="") as handle:
@@ -81,7 +70,7 @@ def make_stick(image_dir, output):
         disk = os.path.join(work, "stick.img")
         with open(disk, "wb") as handle:
             handle.truncate(STICK_BYTES)
-        write_mbr(disk)
+        qemu_run.write_mbr(disk, STICK_BYTES, PARTITION_OFFSET, DISK_SIGNATURE)
         blocks = (STICK_BYTES - PARTITION_OFFSET) // 1024
         # One sector a cluster keeps FAT32 above its least cluster count on a small stick.
         run(["mkfs.fat", "-F", "32", "-s", "1", "--invariant", "-i", VOLUME_SERIAL, "-n", LABEL,
