@@ -24,6 +24,18 @@ namespace {
 SimFirmware *gCurrent = nullptr;
 bool gBiosAreaWritten = true;
 
+// The room the last firmware's console and pool records had grown to, handed on to the next, so
+// that a run of thousands of lines does not grow them from nothing again.
+std::u16string gSpareConsoleText;
+std::vector<size_t> gSpareConsoleWriteEnds;
+std::vector<UINTN> gSparePoolRequests;
+
+template <typename Container>
+void TakeRoom(Container &Into, Container &Spare) {
+  Into.swap(Spare);
+  Into.clear();
+}
+
 UINT8 *MapBiosArea() {
   static UINT8 *Area = [] {
     void *Mapped = mmap((void *)SimFirmware::kBiosAreaStart, SimFirmware::kBiosAreaBytes, PROT_READ | PROT_WRITE,
@@ -180,6 +192,9 @@ bool SameGuid(const EFI_GUID &First, const EFI_GUID &Second) {
 
 SimFirmware::SimFirmware() {
   gCurrent = this;
+  TakeRoom(ConsoleText_, gSpareConsoleText);
+  TakeRoom(ConsoleWriteEnds_, gSpareConsoleWriteEnds);
+  TakeRoom(PoolRequests_, gSparePoolRequests);
   BootServices_.Hdr.Signature = 0x56524553544f4f42ull;  // "BOOTSERV"
   BootServices_.Hdr.HeaderSize = sizeof BootServices_;
   BootServices_.GetMemoryMap = SimGetMemoryMap;
@@ -200,6 +215,9 @@ SimFirmware::SimFirmware() {
 
 SimFirmware::~SimFirmware() {
   for (const PoolBuffer &Given : Pool_) std::free(Given.Memory);
+  TakeRoom(gSpareConsoleText, ConsoleText_);
+  TakeRoom(gSpareConsoleWriteEnds, ConsoleWriteEnds_);
+  TakeRoom(gSparePoolRequests, PoolRequests_);
   if (gSystemTable == &SystemTable_) {
     gSystemTable = nullptr;
     gBootServices = nullptr;
