@@ -29,6 +29,11 @@ constexpr UINT64 kBmpPlanes = offsetof(BMP_HEADER, Planes);
 constexpr UINT64 kBmpBitsPerPixel = offsetof(BMP_HEADER, BitsPerPixel);
 constexpr UINT64 kBmpHeaderBytes = sizeof(BMP_HEADER);
 
+// Entries pointing where nothing can be read are named one by one up to this many, then counted:
+// an XSDT whose Length takes in memory that is no table can hold thousands of them, and a firmware
+// console that scrolls a line in milliseconds would show nothing else for a minute.
+constexpr UINT64 kMostUnreadableNamed = 16;
+
 // What a table or bitmap outside readable memory makes the report return.
 constexpr EFI_STATUS kNotReadable = EFI_COMPROMISED_DATA;
 // And what an image that is no bitmap, or a size field that claims more than the bitmap, does.
@@ -179,16 +184,20 @@ EFI_STATUS ReportTables(const MemoryMap &Map, UINT64 RsdpAddress) {
   }
 
   EFI_STATUS FirstFailure = EFI_SUCCESS;
+  UINT64 Unreadable = 0;
   for (UINT64 Index = 0; Index < EntryCount; Index++) {
     UINT64 TableAddress = LoadUnaligned64(Entries + 8 * Index);
     if (TableAddress == 0) continue;
     const UINT8 *Table = Readable(Map, TableAddress, kSignatureBytes);
     if (Table == nullptr) {
-      ConsolePrint(u"  Can't read table @[0x%lX]\n", TableAddress);
+      if (++Unreadable <= kMostUnreadableNamed) ConsolePrint(u"  Can't read table @[0x%lX]\n", TableAddress);
       KeepFirstFailure(&FirstFailure, kNotReadable);
     } else if (IsBgrt(Table)) {
       KeepFirstFailure(&FirstFailure, ReportBgrt(Map, TableAddress));
     }
+  }
+  if (Unreadable > kMostUnreadableNamed) {
+    ConsolePrint(u"  Can't read [0x%lX] more tables\n", Unreadable - kMostUnreadableNamed);
   }
   return FirstFailure;
 }

@@ -400,6 +400,22 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("  Can't read table @[0xFEC00000]\r\n");
        E.Status = EFI_COMPROMISED_DATA;
      }},
+    {"past sixteen, entries pointing where nothing can be read are counted, and BGRTs among them still saved",
+     [](Machine &M, Expected &E) {
+       Logo L = AddLogo(M, 8, 8, 24);
+       std::vector<uint64_t> Entries;
+       for (uint64_t Index = 0; Index < 40; Index++) Entries.push_back(0x8000000000000000ull + Index * 0x1000);
+       Entries.insert(Entries.begin() + 30, L.Bgrt);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, Entries, &Rsdp);
+       ExpectTables(E, Rsdp, Xsdt);
+       for (uint64_t Index = 0; Index < 16; Index++) {
+         E.Lines.push_back(Printed("  Can't read table @[0x%llX]\r\n", 0x8000000000000000ull + Index * 0x1000));
+       }
+       ExpectSavedLogo(E, L);
+       E.Lines.push_back("  Can't read [0x18] more tables\r\n");
+       E.Status = EFI_COMPROMISED_DATA;
+     }},
     {"a BGRT cut short by the end of memory",
      [](Machine &M, Expected &E) {
        std::vector<uint8_t> Page(EFI_PAGE_SIZE, 0);
