@@ -429,6 +429,29 @@ def uboot_save(arguments, name, put):
     check_uboot_volume(arguments, result, [qemu_run.LOGO_NAME])
 
 
+def scenario_uboot_fat_rename(arguments):
+    # What the save's fallback relies on from U-Boot's file system: it refuses any change of name
+    # with Access Denied and leaves the file as it was; SetInfo keeping the name, and Delete, work.
+    result = boot(arguments, "uboot_fat_rename", code="u-boot", before=[arguments.fat_rename])
+    answers = [line for line in result.lines() if line.startswith("FatRename: ")]
+    expected = [
+        "FatRename: create Rename-A.bin [Success]",
+        "FatRename: create Rename-B.bin [Success]",
+        "FatRename: rename Rename-A.bin to Rename-C.bin [Access Denied]",
+        "FatRename: Rename-A.bin holds 'first' [Success]",
+        "FatRename: Rename-C.bin holds '' [Not Found]",
+        "FatRename: rename Rename-C.bin to Rename-B.bin [Access Denied]",
+        "FatRename: Rename-B.bin holds 'second' [Success]",
+        "FatRename: Rename-C.bin holds '' [Not Found]",
+        "FatRename: rename Rename-C.bin back to Rename-A.bin [Success]",
+        "FatRename: Rename-A.bin holds 'first' [Success]",
+        "FatRename: delete Rename-A.bin [Success]",
+        "FatRename: delete Rename-B.bin [Success]",
+        "FatRename: Rename-A.bin holds '' [Not Found]",
+    ]
+    check(answers == expected, "U-Boot's file system answered otherwise:\n" + "\n".join(answers))
+
+
 def scenario_uboot_empty(arguments):
     uboot_save(arguments, "uboot_empty", [])
 
