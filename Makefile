@@ -61,7 +61,7 @@ fuzz: host
 
 bench: image
 	@cmake -S . -B $(BENCH_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Release \
-	    -DQUILLON_SANITIZE=OFF >/dev/null
+	    -DQUILLON_SANITIZE=OFF -DQUILLON_GENERAL_REGS=ON >/dev/null
 	@cmake --build $(BENCH_DIR) -j $(JOBS) --target format_bench report_driver
 	@python3 tools/bench.py $(BENCH_DIR) $(IMAGE_DIR)
 

@@ -16,9 +16,15 @@ if(QUILLON_SANITIZE)
   add_link_options(${SANITIZERS})
 endif()
 
+option(QUILLON_GENERAL_REGS "Build the shared sources with general registers only, as every image is" OFF)
+
 add_library(quillon_core STATIC ${QUILLON_SOURCES})
 target_include_directories(quillon_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(quillon_core PRIVATE ${QUILLON_WARNINGS})
+if(QUILLON_GENERAL_REGS)
+  # The benchmark measures the code the images run: no vector register for the compiler to use.
+  target_compile_options(quillon_core PRIVATE -mgeneral-regs-only)
+endif()
 
 add_library(quillon_sim STATIC sim/SimFirmware.cpp sim/SimFileSystem.cpp sim/AcpiBuilder.cpp)
 target_link_libraries(quillon_sim PUBLIC quillon_core)

@@ -88,27 +88,37 @@ inline void CopyShort(UINT8 *To, const UINT8 *From, UINTN Bytes) {
   }
 }
 
-// Copies a literal run sixteen bytes at a time while both the format (up to its terminator at
-// FormatEnd) and the room in the buffer hold sixteen more bytes; format and output have one width,
-// Lane. Stops at the first '%', '\n', '\r' or terminator.
+// Marks the lanes of Word that are zero: the top bit of each such lane is set, and the lowest set
+// bit is always that of the first zero lane (a lane above a zero one may be marked by the borrow).
+// Ones holds a 1 in the lowest bit of every lane, Highs in the highest.
+inline UINT64 ZeroLanes(UINT64 Word, UINT64 Ones, UINT64 Highs) { return (Word - Ones) & ~Word & Highs; }
+
+// Copies a literal run a word at a time, in general registers (the images use no vector registers),
+// while both the format (up to its terminator at FormatEnd) and the room in the buffer hold sixteen
+// more bytes; format and output have one width, Lane. Stops at the first '%', '\n', '\r' or
+// terminator.
 template <typename Lane>
-const UINT8 *CopyVectors(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd) {
-  typedef Lane Lanes __attribute__((vector_size(16)));
+const UINT8 *CopyWords(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd) {
+  constexpr UINT64 Ones = sizeof(Lane) == 1 ? 0x0101010101010101ull : 0x0001000100010001ull;
+  constexpr UINT64 Highs = Ones << (8 * sizeof(Lane) - 1);
+  auto Specials = [](UINT64 Word) {
+    return ZeroLanes(Word, Ones, Highs) | ZeroLanes(Word ^ (Ones * '%'), Ones, Highs) |
+           ZeroLanes(Word ^ (Ones * '\n'), Ones, Highs) | ZeroLanes(Word ^ (Ones * '\r'), Ones, Highs);
+  };
   UINT8 *To = Out.Position;
+  // Two words a step: the loop's own work is then spread over sixteen bytes.
   while (FormatEnd - Format >= 16 && Out.End - To >= 16) {
-    Lanes Units;
-    __builtin_memcpy(&Units, Format, 16);
-    auto Marks = (Units == 0) | (Units == '%') | (Units == '\n') | (Units == '\r');
-    UINT64 Halves[2];
-    __builtin_memcpy(Halves, &Marks, 16);
-    if ((Halves[0] | Halves[1]) != 0) {
-      // A marked lane is all ones, so the first marked byte starts the first special character.
-      UINTN Bytes = Halves[0] != 0 ? (UINTN)__builtin_ctzll(Halves[0]) / 8 : 8 + (UINTN)__builtin_ctzll(Halves[1]) / 8;
+    UINT64 Words[2];
+    __builtin_memcpy(Words, Format, 16);
+    UINT64 Marks[2] = {Specials(Words[0]), Specials(Words[1])};
+    if ((Marks[0] | Marks[1]) != 0) {
+      UINTN Bit = Marks[0] != 0 ? (UINTN)__builtin_ctzll(Marks[0]) : 64 + (UINTN)__builtin_ctzll(Marks[1]);
+      UINTN Bytes = Bit / (8 * sizeof(Lane)) * sizeof(Lane);
       CopyShort(To, Format, Bytes);
       Out.Position = To + Bytes;
       return Format + Bytes;
     }
-    __builtin_memcpy(To, &Units, 16);
+    __builtin_memcpy(To, Words, 16);
     To += 16;
     Format += 16;
   }
@@ -135,7 +145,7 @@ const UINT8 *CopyUnits(Output &Out, const UINT8 *Format) {
 // each is its own one-character text with nothing around it. Returns the first character not copied.
 const UINT8 *CopyLiteralRun(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd, UINTN InUnit) {
   if (InUnit == Out.Unit) {
-    Format = InUnit == 1 ? CopyVectors<UINT8>(Out, Format, FormatEnd) : CopyVectors<UINT16>(Out, Format, FormatEnd);
+    Format = InUnit == 1 ? CopyWords<UINT8>(Out, Format, FormatEnd) : CopyWords<UINT16>(Out, Format, FormatEnd);
   }
   switch (InUnit * 2 + Out.Unit) {
     case 3: return CopyUnits<1, 1>(Out, Format);
@@ -433,14 +443,10 @@ inline void WidenFour(UINT8 *To, const CHAR8 *From) {
   __builtin_memcpy(To, &Wide, 8);
 }
 
-// Eight units of 8-bit text as eight UCS-2 units.
+// Eight units of 8-bit text as eight UCS-2 units, four at a time in general registers.
 inline void WidenEight(UINT8 *To, const CHAR8 *From) {
-  typedef UINT8 Bytes __attribute__((vector_size(8)));
-  typedef UINT16 Units __attribute__((vector_size(16)));
-  Bytes Narrow;
-  __builtin_memcpy(&Narrow, From, 8);
-  Units Wide = __builtin_convertvector(Narrow, Units);
-  __builtin_memcpy(To, &Wide, 16);
+  WidenFour(To, From);
+  WidenFour(To + 8, From + 4);
 }
 
 // Copies Units units of 8-bit program text, widened to the output's units, as far as room allows.
