@@ -118,6 +118,26 @@ if not "%QuillonSaved%" == "none" then
     echo "Quillon: the logo is saved on this stick:"
   endif
 endif
+# Run again on the same machine, Quillon writes the bytes another volume already holds: that logo
+# equals the one this stick kept from the earlier run, and it stays.
+if "%QuillonSaved%" == "none" then
+  if exist \EFI\Quillon\previous.bmp then
+    for %v in 0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15
+      if "%QuillonSaved%" == "none" then
+        if exist FS%v:\BIOSLogo.bmp then
+          comp -n 1 FS%v:\BIOSLogo.bmp \EFI\Quillon\previous.bmp > \EFI\Quillon\comp.tmp
+          if %lasterror% == 0 then
+            set -v QuillonSaved FS%v:
+          endif
+        endif
+      endif
+    endfor
+    if not "%QuillonSaved%" == "none" then
+      cp -q \EFI\Quillon\previous.bmp \BIOSLogo.bmp > \EFI\Quillon\copy.tmp
+      echo "Quillon: %QuillonSaved%\BIOSLogo.bmp is the same logo this stick holds from an earlier run:"
+    endif
+  endif
+endif
 if "%QuillonSaved%" == "none" then
   echo "Quillon: no logo was saved in this run: the firmware publishes none, or Quillon refused or"
   echo "  could not save it (the report above says which)."

@@ -543,6 +543,21 @@ def scenario_stick_nvme(arguments):
     stick_behind_internal_disk(arguments, "stick_nvme", "nvme", stick=stick)
 
 
+def scenario_stick_rerun(arguments):
+    # The stick run again on the same machine: the internal disk already holds this machine's logo,
+    # the stick its copy; Quillon writes the same bytes again and the script says so.
+    stick = os.path.join(arguments.work, "used-stick.img")
+    subprocess.run(["cp", arguments.stick, stick], check=True)
+    logo = saved_file(arguments, "logo.bmp", typical_file(arguments))
+    subprocess.run(["mcopy", "-i", qemu_run.volume_of(stick), logo, "::/" + qemu_run.LOGO_NAME], check=True)
+    internal = os.path.join(arguments.work, "stick_rerun-internal.img")
+    qemu_run.make_internal_disk(internal, [(logo, qemu_run.LOGO_NAME)])
+    result = stick_boot(arguments, "stick_rerun", stick=stick, internal=internal)
+    check(re.search(r"Quillon: FS\d+:\\BIOSLogo.bmp is the same logo this stick holds from an earlier run:\n"
+                    r"  FS\d+:\\BIOSLogo.bmp\n", result.console) is not None, "the script does not say the logo is the same")
+    check(read_file(result.internal, qemu_run.LOGO_NAME) == typical_file(arguments), "the internal logo changed")
+
+
 def scenario_stick_read_only(arguments):
     # A stick whose write-protect switch is on: the script says so before running anything.
     result = boot(arguments, "stick_read_only", stick=arguments.stick, read_only=True)
