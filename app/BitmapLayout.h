@@ -4,6 +4,7 @@
 // is given.
 #pragma once
 
+#include "firmware/Acpi.h"
 #include "firmware/Uefi.h"
 
 // Why a logo is not saved; kBitmapSound when it is.
@@ -39,7 +40,7 @@ constexpr UINT64 kBitmapPaddingBytes = 4096;
 
 // The least a caller must let JudgeBitmap read: the file header and the fields every info header
 // shares (the bitmap header the report prints).
-constexpr UINT64 kBitmapFixedBytes = 30;
+constexpr UINT64 kBitmapFixedBytes = sizeof(BMP_HEADER);
 
 // Judges the bitmap at Image, of which the first Readable bytes may be read (at least
 // kBitmapFixedBytes). Nothing past Readable, and nothing past the bitmap's size field but its fixed

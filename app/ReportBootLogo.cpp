@@ -27,7 +27,6 @@ constexpr UINT64 kBmpWidth = offsetof(BMP_HEADER, Width);
 constexpr UINT64 kBmpHeight = offsetof(BMP_HEADER, Height);
 constexpr UINT64 kBmpPlanes = offsetof(BMP_HEADER, Planes);
 constexpr UINT64 kBmpBitsPerPixel = offsetof(BMP_HEADER, BitsPerPixel);
-constexpr UINT64 kBmpHeaderBytes = sizeof(BMP_HEADER);
 
 // Entries pointing where nothing can be read are named one by one up to this many, then counted:
 // an XSDT whose Length takes in memory that is no table can hold thousands of them, and a firmware
@@ -125,7 +124,7 @@ EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress) {
     return EFI_SUCCESS;
   }
 
-  const UINT8 *Image = Readable(Map, ImageAddress, kBmpHeaderBytes);
+  const UINT8 *Image = Readable(Map, ImageAddress, kBitmapFixedBytes);
   if (Image == nullptr) {
     ConsolePrint(u"  Can't read logo image @[0x%lX]\n", ImageAddress);
     return kNotReadable;
@@ -137,7 +136,7 @@ EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress) {
     return kNotReadable;
   }
   // Only a bitmap is written out, and no more of memory than its own headers account for.
-  BitmapFault Fault = JudgeBitmap(Image, ImageSize > kBmpHeaderBytes ? ImageSize : kBmpHeaderBytes).Fault;
+  BitmapFault Fault = JudgeBitmap(Image, ImageSize > kBitmapFixedBytes ? ImageSize : kBitmapFixedBytes).Fault;
   if (Fault != kBitmapSound) {
     ConsolePrint(u"  Won't save logo image @[0x%lX]: %a\n", ImageAddress, BitmapFaultText(Fault));
     return kNotABitmap;

@@ -106,7 +106,7 @@ bool IsWholeBitmapInMemory(const std::vector<uint8_t> &Bytes, const Header &Head
   bool PageIsMemory[kRegionPages];
   for (size_t Page = 0; Page < kRegionPages; Page++) {
     uint32_t Type;
-    PageIsMemory[Page] = PageType((Head.PageKinds[Page / 2] >> (4 * (Page % 2))) & 0xF, &Type) && IsMemoryType(Type);
+    PageIsMemory[Page] = PageType(PageKindOf(Head.PageKinds, Page), &Type) && IsMemoryType(Type);
   }
   const uint8_t *Memory = Region();
   for (size_t Start = 0; Start + Size <= kRegionBytes; Start++) {
@@ -147,10 +147,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   // Pages of one kind side by side are one descriptor, as firmware describes them; the report reads
   // across descriptors of different types that meet all the same.
   for (size_t Page = 0, Pages; Page < kRegionPages; Page += Pages) {
-    uint8_t Kind = (Head.PageKinds[Page / 2] >> (4 * (Page % 2))) & 0xF;
+    uint8_t Kind = PageKindOf(Head.PageKinds, Page);
     for (Pages = 1; Page + Pages < kRegionPages; Pages++) {
-      size_t Next = Page + Pages;
-      if (((Head.PageKinds[Next / 2] >> (4 * (Next % 2))) & 0xF) != Kind) break;
+      if (PageKindOf(Head.PageKinds, Page + Pages) != Kind) break;
     }
     uint32_t Type;
     bool Described = PageType(Kind, &Type);

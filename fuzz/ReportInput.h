@@ -31,6 +31,11 @@ enum PageKind : uint8_t {
   kPageKinds,  // the nibbles from here on are conventional memory
 };
 
+// The kind of a page of the region, from the header's nibbles.
+inline uint8_t PageKindOf(const uint8_t (&PageKinds)[kRegionPages / 2], size_t Page) {
+  return (PageKinds[Page / 2] >> (4 * (Page % 2))) & 0xF;
+}
+
 // The memory type of a page kind; false for a page the map leaves out.
 inline bool PageType(uint8_t Kind, uint32_t *Type) {
   static constexpr uint32_t kTypes[kPageKinds] = {

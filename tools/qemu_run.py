@@ -24,6 +24,8 @@ import subprocess
 import sys
 import tempfile
 import time
+import uuid
+import zlib
 
 import uefi_shell
 
@@ -236,8 +238,6 @@ def volume_of(path):
 def write_gpt(path, total_bytes, first_lba=2048):
     """A GPT with one EFI System Partition from first_lba to the last usable sector, and the
     protective MBR before it; fixed identifiers, so the same disk comes out every time."""
-    import uuid
-    import zlib
     sectors = total_bytes // 512
     last_usable = sectors - 34
     entry = bytearray(128)
