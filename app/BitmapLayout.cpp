@@ -5,6 +5,7 @@
 // lying header can wrap a sum.
 #include "app/BitmapLayout.h"
 
+#include "base/PackedTexts.h"
 #include "base/Unaligned.h"
 #include "firmware/Acpi.h"
 
@@ -243,20 +244,23 @@ BitmapVerdict JudgeBitmap(const UINT8 *Image, UINT64 Readable) {
 }
 
 const char *BitmapFaultText(BitmapFault Fault) {
-  switch (Fault) {
-    case kBitmapSound: return "a sound bitmap";
-    case kBitmapNoSignature: return "no BM signature";
-    case kBitmapUnknownHeader: return "unknown header size";
-    case kBitmapPlanesNotOne: return "planes other than 1";
-    case kBitmapUnknownDepth: return "unknown bits per pixel";
-    case kBitmapUnknownCompression: return "unknown compression";
-    case kBitmapNoPixels: return "no width or height";
-    case kBitmapHeadersPastSize: return "headers past the size field";
-    case kBitmapDataInHeaders: return "data offset inside the headers";
-    case kBitmapDataPastSize: return "data offset past the size field";
-    case kBitmapDataFarFromHeaders: return "data offset far past the headers";
-    case kBitmapNoEmbeddedImage: return "no JPEG or PNG at the data offset";
-    case kBitmapSizePastBitmap: return "size field past the bitmap's own bytes";
-  }
-  return "not a bitmap";
+  static constexpr const char *kFaultTexts[] = {
+      "a sound bitmap",
+      "no BM signature",
+      "unknown header size",
+      "planes other than 1",
+      "unknown bits per pixel",
+      "unknown compression",
+      "no width or height",
+      "headers past the size field",
+      "data offset inside the headers",
+      "data offset past the size field",
+      "data offset far past the headers",
+      "no JPEG or PNG at the data offset",
+      "size field past the bitmap's own bytes",
+      "not a bitmap",  // a value that names no fault
+  };
+  static_assert(sizeof kFaultTexts / sizeof kFaultTexts[0] == kBitmapSizePastBitmap + 2, "a text for every fault");
+  static constexpr auto kPacked = PackTexts<kFaultTexts>();
+  return kPacked[Fault <= kBitmapSizePastBitmap ? Fault : kBitmapSizePastBitmap + 1];
 }

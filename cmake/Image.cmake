@@ -24,6 +24,7 @@ function(add_uefi_image Name Arch Entry)
     set(triple i686-unknown-windows)
     set(machine x86)
     set(flags -mno-stack-arg-probe -mgeneral-regs-only)
+    set(underscore _)  # 32-bit x86 C names carry a leading underscore
   elseif(Arch STREQUAL "aa64")
     set(triple aarch64-unknown-windows)
     set(machine arm64)
@@ -31,11 +32,13 @@ function(add_uefi_image Name Arch Entry)
   else()
     message(FATAL_ERROR "no such architecture: ${Arch}")
   endif()
-  add_executable(${Name} ${ARGN} base/Memory.cpp)
+  add_executable(${Name} ${ARGN} base/Memory.cpp base/RelocationAnchor.cpp)
   set_target_properties(${Name} PROPERTIES SUFFIX .efi)
   target_include_directories(${Name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${Name} PRIVATE --target=${triple} ${QUILLON_IMAGE_FLAGS} ${flags})
+  # Nothing refers to the relocation anchor but the link.
   target_link_options(${Name} PRIVATE ${QUILLON_LINK_FLAGS} /machine:${machine} /entry:${Entry}
+    /include:${underscore}ImageRelocationAnchor
     /map:${CMAKE_BINARY_DIR}/${Name}.map)
   add_custom_command(TARGET ${Name} POST_BUILD
     COMMAND ${CMAKE_SOURCE_DIR}/tools/check-image.sh ${LLVM_READOBJ} $<TARGET_FILE:${Name}> ${Arch}

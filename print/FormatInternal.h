@@ -7,9 +7,6 @@
 // Scratch for one directive's text: number digits, a status without a name, a GUID or a time.
 constexpr UINTN FORMAT_VALUE_CHARACTERS = 38;
 
-constexpr UINTN STATUS_NAME_COUNT = 39;
-extern const CHAR8 *const StatusNames[STATUS_NAME_COUNT];
-
 // Writes Count copies of Character, each one unit (1 or 2 bytes) wide, but never at or past End.
 // Returns the new position. A Count of 0 or less writes nothing.
 UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINTN Unit);
@@ -36,6 +33,10 @@ inline CHAR8 *DigitsReversed(CHAR8 *Buffer, UINT64 Value, UINT32 Radix) {
   } while (Value != 0);
   return Digit;
 }
+
+// Writes the low Count hexadecimal digits of Value, most significant first, in upper case as the
+// engine's own. Returns the position after them.
+CHAR8 *PutHexDigits(CHAR8 *To, UINT64 Value, UINTN Count);
 
 // The 8-bit text of '%r': the status's name, or its low 32 bits in hexadecimal in ValueBuffer.
 const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer);

@@ -120,11 +120,16 @@ constexpr FormatShape CompileFormatInto(const Reader &Format, bool WideFormat, F
 }
 
 // A format parsed while compiling: its steps and text, or, when it does not compile, the format
-// itself for the runtime engine.
-template <FormatShape Shape>
+// itself for the runtime engine. Each holds only what it is run from: a program is kept for every
+// literal format of an image, so a pointer it never reads would cost a word and its alignment each.
+template <FormatShape Shape, bool Compiles = Shape.Compiles>
 struct CompiledFormat {
-  FormatStep Steps[Shape.Compiles ? Shape.Steps : 1];
-  CHAR8 Text[Shape.Compiles ? Shape.TextUnits + 1 : 1];
+  FormatStep Steps[Shape.Steps];
+  CHAR8 Text[Shape.TextUnits > 0 ? Shape.TextUnits : 1];  // counted by the steps: no terminator
+};
+
+template <FormatShape Shape>
+struct CompiledFormat<Shape, false> {
   const VOID *Runtime;
 };
 
@@ -144,11 +149,18 @@ consteval CompiledFormat<Shape> CompileFormat(const Unit (&Literal)[Length]) {
   return Compiled;
 }
 
-// The program of a literal format, in static storage: each use has its own, parsed while
-// compiling. A macro, as only a macro can hand a literal to a parse as a constant and give the
-// result a place of its own.
-#define COMPILED_FORMAT(Literal)                                                                 \
-  ([]() -> const auto & {                                                                        \
-    static constexpr auto kCompiledFormat = CompileFormat<ShapeOfFormat(Literal)>(Literal);      \
-    return kCompiledFormat;                                                                      \
-  }())
+// A literal format as a value a template can take.
+template <typename Unit, UINTN Length>
+struct FormatLiteral {
+  Unit Units[Length];
+  consteval FormatLiteral(const Unit (&Literal)[Length]) {
+    for (UINTN Index = 0; Index < Length; Index++) Units[Index] = Literal[Index];
+  }
+};
+
+// The program of a literal format, in static storage, parsed while compiling. One for each
+// distinct literal: every use of the same format, in any file, shares it.
+template <FormatLiteral Literal>
+inline constexpr auto kCompiledFormat = CompileFormat<ShapeOfFormat(Literal.Units)>(Literal.Units);
+
+#define COMPILED_FORMAT(Literal) kCompiledFormat<Literal>

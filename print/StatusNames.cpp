@@ -1,8 +1,12 @@
+#include "base/PackedTexts.h"
 #include "print/FormatInternal.h"
-#include "print/Print.h"
+
+namespace {
+
+constexpr UINTN kStatusNameCount = 39;
 
 // Index 0 is success, 1 to 5 the warnings 1 to 5, 6 to 38 the errors 1 to 33.
-const CHAR8 *const StatusNames[STATUS_NAME_COUNT] = {
+constexpr const CHAR8 *kStatusNames[kStatusNameCount] = {
     "Success",
     "Warning Unknown Glyph",
     "Warning Delete Failure",
@@ -44,17 +48,23 @@ const CHAR8 *const StatusNames[STATUS_NAME_COUNT] = {
     "Compromised Data",
 };
 
+constexpr auto kPackedNames = PackTexts<kStatusNames>();
+
+const CHAR8 *StatusName(UINTN Index) { return kPackedNames[Index]; }
+
+}  // namespace
+
 const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer) {
   constexpr UINTN WarningCount = 5;
   constexpr UINTN ErrorCount = 33;
   if (EFI_ERROR(Status)) {
     UINTN Code = Status & ~EFI_ERROR_BIT;
     if (Code >= 1 && Code <= ErrorCount) {
-      return StatusNames[Code + WarningCount];
+      return StatusName(Code + WarningCount);
     }
   } else if (Status <= WarningCount) {
-    return StatusNames[Status];
+    return StatusName(Status);
   }
-  FormatCompiled(ValueBuffer, FORMAT_VALUE_CHARACTERS, 0, COMPILED_FORMAT("%08X"), Status);
+  *PutHexDigits(ValueBuffer, (UINT32)Status, 8) = 0;  // as "%08X" shows it
   return ValueBuffer;
 }

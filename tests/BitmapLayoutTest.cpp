@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <functional>
 #include <vector>
 
@@ -266,6 +267,29 @@ std::string CaseName(const ::testing::TestParamInfo<Case> &Info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BitmapRule, ::testing::ValuesIn(kCases), CaseName);
+
+// The words the report shows for each fault, kept in one packed block; a value that names no fault
+// has words of its own.
+TEST(BitmapFaultTexts, EachFaultHasItsOwnWords) {
+  const std::pair<BitmapFault, const char *> Texts[] = {
+      {kBitmapSound, "a sound bitmap"},
+      {kBitmapNoSignature, "no BM signature"},
+      {kBitmapUnknownHeader, "unknown header size"},
+      {kBitmapPlanesNotOne, "planes other than 1"},
+      {kBitmapUnknownDepth, "unknown bits per pixel"},
+      {kBitmapUnknownCompression, "unknown compression"},
+      {kBitmapNoPixels, "no width or height"},
+      {kBitmapHeadersPastSize, "headers past the size field"},
+      {kBitmapDataInHeaders, "data offset inside the headers"},
+      {kBitmapDataPastSize, "data offset past the size field"},
+      {kBitmapDataFarFromHeaders, "data offset far past the headers"},
+      {kBitmapNoEmbeddedImage, "no JPEG or PNG at the data offset"},
+      {kBitmapSizePastBitmap, "size field past the bitmap's own bytes"},
+      {(BitmapFault)(kBitmapSizePastBitmap + 1), "not a bitmap"},
+      {(BitmapFault)0xFF, "not a bitmap"},
+  };
+  for (const auto &[Fault, Text] : Texts) EXPECT_STREQ(BitmapFaultText(Fault), Text) << (int)Fault;
+}
 
 // Nothing past the readable bytes is read: each case, cut to every shorter length, is judged from a
 // heap block of exactly that length, where the address sanitizer catches a read past its end.

@@ -28,6 +28,8 @@ std::string FormatWith(Widths Width, const std::string &Format, const std::vecto
 
 const EFI_GUID kCountingGuid = {0x03020100, 0x0504, 0x0706, {0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}};
 const EFI_TIME kTime = {2017, 5, 4, 9, 7, 30, 0, 0, 0, 0, 0};
+// Fields past their usual digits: each shows all its digits, as "%02d" and "%04d" would.
+const EFI_TIME kWideTime = {65535, 255, 0, 123, 0, 0, 0, 0, 0, 0, 0};
 
 std::vector<GrammarCase> GrammarCases() {
   return {
@@ -142,6 +144,7 @@ std::vector<GrammarCase> GrammarCases() {
       {"%g", Slots(nullptr), "<null guid>"},
       {"%t", Slots(&kTime), "05/04/2017  09:07"},
       {"%-18t|", Slots(&kTime), "05/04/2017  09:07 |"},
+      {"%t", Slots(&kWideTime), "255/00/65535  123:00"},
       {"%t", Slots(nullptr), "<null time>"},
   };
 }
