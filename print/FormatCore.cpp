@@ -88,22 +88,24 @@ inline void CopyShort(UINT8 *To, const UINT8 *From, UINTN Bytes) {
   }
 }
 
-// Marks the lanes of Word that are zero: the top bit of each such lane is set, and the lowest set
-// bit is always that of the first zero lane (a lane above a zero one may be marked by the borrow).
-// Ones holds a 1 in the lowest bit of every lane, Highs in the highest.
-inline UINT64 ZeroLanes(UINT64 Word, UINT64 Ones, UINT64 Highs) { return (Word - Ones) & ~Word & Highs; }
+// Marks the lanes of Word below Bound (at most the top bit of a lane): the top bit of each such lane
+// is set, and the lowest set bit is always that of the first such lane (a lane above one may be
+// marked by the borrow). Ones holds a 1 in the lowest bit of every lane, Highs in the highest.
+inline UINT64 LanesBelow(UINT64 Word, UINT64 Bound, UINT64 Ones, UINT64 Highs) {
+  return (Word - Ones * Bound) & ~Word & Highs;
+}
 
 // Copies a literal run a word at a time, in general registers (the images use no vector registers),
 // while both the format (up to its terminator at FormatEnd) and the room in the buffer hold sixteen
-// more bytes; format and output have one width, Lane. Stops at the first '%', '\n', '\r' or
-// terminator.
+// more bytes; format and output have one width, Lane. Stops at the first '%' or unit up to '\r':
+// one test takes in the terminator and both line ends, and the few other control characters it also
+// stops at are left to the caller, which copies them one by one.
 template <typename Lane>
 const UINT8 *CopyWords(Output &Out, const UINT8 *Format, const UINT8 *FormatEnd) {
   constexpr UINT64 Ones = sizeof(Lane) == 1 ? 0x0101010101010101ull : 0x0001000100010001ull;
   constexpr UINT64 Highs = Ones << (8 * sizeof(Lane) - 1);
   auto Specials = [](UINT64 Word) {
-    return ZeroLanes(Word, Ones, Highs) | ZeroLanes(Word ^ (Ones * '%'), Ones, Highs) |
-           ZeroLanes(Word ^ (Ones * '\n'), Ones, Highs) | ZeroLanes(Word ^ (Ones * '\r'), Ones, Highs);
+    return LanesBelow(Word, '\r' + 1, Ones, Highs) | LanesBelow(Word ^ (Ones * '%'), 1, Ones, Highs);
   };
   UINT8 *To = Out.Position;
   // Two words a step: the loop's own work is then spread over sixteen bytes.

@@ -22,7 +22,7 @@ TEST(FormatGrammar, EveryCaseInEveryWidth) {
 }
 
 // Literal text is copied in blocks; a directive or line end at any offset inside a long run, and
-// a buffer ending at any offset, must cut the run exactly there.
+// a buffer ending at any offset, must cut the run exactly there, and nothing else may.
 TEST(FormatGrammar, LongLiteralRunsStopAtEveryOffset) {
   const std::string Letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   for (size_t Offset = 0; Offset < 40; Offset++) {
@@ -33,6 +33,8 @@ TEST(FormatGrammar, LongLiteralRunsStopAtEveryOffset) {
         {Head + "\n" + Tail, Head + "\r\n" + Tail},
         {Head + "\r" + Tail, Head + "\r" + Tail},
         {Head + Tail, Head + Tail},
+        // Other control characters are text like any other, however the block copy looks for specials.
+        {Head + "\t\x01\x0B\x0C\x0E" + Tail, Head + "\t\x01\x0B\x0C\x0E" + Tail},
     };
     for (const auto &[Format, Expected] : Cases) {
       for (Widths Width : kAllWidths) {
