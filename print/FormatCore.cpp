@@ -367,7 +367,8 @@ void WriteHex(Output &Out, UINT64 Value) {
 
 // The commonest directives when they carry no flag but 'l', no width and no precision:
 // hexadecimal numbers and characters, written straight out, as the general path would write
-// them. False for any other directive, which has taken nothing then.
+// them. False for any other directive, which has taken nothing then. Flags may also be a step's
+// byte of flags: FMT_LONG has the same place in both, and any other flag is set in either.
 inline bool WritePlainDirective(Output &Out, UINT16 Conversion, UINTN Flags, UINTN Stars,
                                 ArgumentCursor &Arguments) {
   if ((Flags & ~FMT_LONG) != 0 || Stars != 0) return false;

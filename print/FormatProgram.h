@@ -9,17 +9,24 @@
 
 #include "print/FormatGrammar.h"
 
-// A step: literal text, then at most one directive.
+// A step: literal text, then at most one directive. Six bytes with no alignment: a program is kept
+// for every literal format of an image.
 struct FormatStep {
   UINT8 LiteralUnits;  // units of the program's text copied first
   UINT8 Conversion;    // the directive's conversion character, or one of the kStep codes
-  UINT16 Flags;
+  UINT8 Flags;         // the directive's flags in a byte: FMT_LEFT to FMT_ZERO where they are,
+                       // FMT_WIDTH as kStepWidth and FMT_PRECISION as kStepPrecision
   UINT8 Width;
   UINT8 Precision;
   UINT8 Stars;         // the '*' slots taken, then the width's and the precision's, two bits each
-  UINT8 Reserved;
 };
-static_assert(sizeof(FormatStep) == 8);
+static_assert(sizeof(FormatStep) == 6 && alignof(FormatStep) == 1);
+
+// The flags the grammar sets that keep their place in a step's byte, and the two that move into it.
+constexpr UINTN kStepPlainFlags = FMT_LEFT | FMT_PLUS | FMT_SPACE | FMT_GROUP | FMT_LONG | FMT_ZERO;
+constexpr UINT8 kStepWidth = 0x40;
+constexpr UINT8 kStepPrecision = 0x80;
+static_assert(kStepPlainFlags < kStepWidth && FMT_WIDTH == kStepWidth << 3 && FMT_PRECISION == kStepPrecision << 4);
 
 constexpr UINT8 kStepEnd = 0;       // the last step: its literal text, then the terminator
 constexpr UINT8 kStepLiteral = 1;   // literal text only; the program goes on
@@ -40,15 +47,17 @@ constexpr bool DirectiveStep(const DirectiveSpec &Spec, FormatStep *Step) {
   bool Printable = (Conversion >= 0x20 && Conversion < 0x7F) || Conversion == '\n' || Conversion == '\r';
   if (!Printable && Conversion != 0) return false;
   if (Spec.Width > 0xFF || Spec.Precision > 0xFF || Spec.Stars > 3) return false;
-  *Step = FormatStep{0, Conversion == 0 ? kStepDangling : (UINT8)Conversion, (UINT16)Spec.Flags, (UINT8)Spec.Width,
-                     (UINT8)Spec.Precision, (UINT8)(Spec.Stars | Spec.WidthStar << 2 | Spec.PrecisionStar << 4), 0};
+  UINT8 Flags = (UINT8)((Spec.Flags & kStepPlainFlags) | ((Spec.Flags & FMT_WIDTH) != 0 ? kStepWidth : 0) |
+                        ((Spec.Flags & FMT_PRECISION) != 0 ? kStepPrecision : 0));
+  *Step = FormatStep{0, Conversion == 0 ? kStepDangling : (UINT8)Conversion, Flags, (UINT8)Spec.Width,
+                     (UINT8)Spec.Precision, (UINT8)(Spec.Stars | Spec.WidthStar << 2 | Spec.PrecisionStar << 4)};
   return true;
 }
 
 // The directive a step holds, as the grammar read it. Field by field: the engine reads them one
 // by one right after, which a wide copy of the whole record could make it wait for.
 constexpr void StepDirective(const FormatStep &Step, DirectiveSpec &Spec) {
-  Spec.Flags = Step.Flags;
+  Spec.Flags = (Step.Flags & kStepPlainFlags) | (Step.Flags & kStepWidth) << 3 | (Step.Flags & kStepPrecision) << 4;
   Spec.Width = Step.Width;
   Spec.Precision = Step.Precision;
   Spec.Stars = Step.Stars & 3;
@@ -73,7 +82,7 @@ constexpr FormatShape CompileFormatInto(const Reader &Format, bool WideFormat, F
   };
   auto Put = [&](UINT16 Unit) {
     if (Unit > 0xFF) Shape.Compiles = false;
-    if (Literal == 0xFF) Close(FormatStep{0, kStepLiteral, 0, 0, 0, 0, 0});
+    if (Literal == 0xFF) Close(FormatStep{0, kStepLiteral, 0, 0, 0, 0});
     if (Text != nullptr) Text[Shape.TextUnits] = (CHAR8)Unit;
     Shape.TextUnits++;
     Literal++;
@@ -83,7 +92,7 @@ constexpr FormatShape CompileFormatInto(const Reader &Format, bool WideFormat, F
     UINT16 Character = Format[Index];
     if (Character == 0 || Index > FORMAT_MAXIMUM_LENGTH) {
       if (Index > FORMAT_MAXIMUM_LENGTH) Shape.Compiles = false;  // the engine refuses it whole
-      Close(FormatStep{0, kStepEnd, 0, 0, 0, 0, 0});
+      Close(FormatStep{0, kStepEnd, 0, 0, 0, 0});
       return Shape;
     }
     if (Character == '\n' || Character == '\r') {
