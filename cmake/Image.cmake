@@ -4,7 +4,7 @@
 set(QUILLON_IMAGE_FLAGS
   -ffreestanding -nostdlibinc -fno-exceptions -fno-rtti -fno-threadsafe-statics -ffunction-sections -fdata-sections
   -fno-stack-protector -fno-asynchronous-unwind-tables -fno-unwind-tables
-  -Oz -fno-vectorize -fno-slp-vectorize -fno-unroll-loops -Wall -Wextra -Werror -Wframe-larger-than=1024
+  -Oz -fno-jump-tables -fno-vectorize -fno-slp-vectorize -fno-unroll-loops -Wall -Wextra -Werror -Wframe-larger-than=1024
   -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
 )
 set(QUILLON_LINK_FLAGS /subsystem:efi_application /nodefaultlib /debug:none /Brepro /opt:ref /opt:icf

@@ -73,19 +73,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
                            FormatArguments{Slots.data(), Slots.size()});
 
   // The other path: the format parsed into a program, run into a buffer of its own.
-  FormatShape Shape = WideFormat ? CompileFormatInto(FormatUnits<char16_t>{Wide.data()}, true, nullptr, nullptr)
-                                 : CompileFormatInto(FormatUnits<char>{Narrow.data()}, false, nullptr, nullptr);
+  FormatShape Shape = WideFormat ? CompileFormatInto(FormatUnits<char16_t>{Wide.data()}, true, nullptr)
+                                 : CompileFormatInto(FormatUnits<char>{Narrow.data()}, false, nullptr);
   if (Shape.Compiles) {
-    std::vector<FormatStep> Steps(Shape.Steps);
-    std::vector<CHAR8> Text(Shape.TextUnits + 1);
+    std::vector<UINT8> Program(Shape.Bytes);
     if (WideFormat) {
-      CompileFormatInto(FormatUnits<char16_t>{Wide.data()}, true, Steps.data(), Text.data());
+      CompileFormatInto(FormatUnits<char16_t>{Wide.data()}, true, Program.data());
     } else {
-      CompileFormatInto(FormatUnits<char>{Narrow.data()}, false, Steps.data(), Text.data());
+      CompileFormatInto(FormatUnits<char>{Narrow.data()}, false, Program.data());
     }
     std::vector<uint8_t> Other(Memory.size(), kGuard);
-    UINTN OtherCount = FormatProgram(Other.data() + kGuardBytes, Size, Flags, Steps.data(), Text.data(),
-                                     FormatArguments{Slots.data(), Slots.size()});
+    UINTN OtherCount =
+        FormatProgram(Other.data() + kGuardBytes, Size, Flags, Program.data(), FormatArguments{Slots.data(), Slots.size()});
     Check(OtherCount == Count, "the two paths return other counts");
     Check(Other == Memory, "the two paths write other bytes");
   }

@@ -548,20 +548,27 @@ UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, Form
   return FinishOutput(Out, Buffer);
 }
 
-UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const FormatStep *Steps, const CHAR8 *Text,
-                    const FormatArguments &Arguments) {
+UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const UINT8 *Program, const FormatArguments &Arguments) {
   if (Buffer == nullptr || Size == 0 || Size > FORMAT_MAXIMUM_LENGTH) return 0;
   Output Out = StartOutput(Buffer, Size, Flags);
   ArgumentCursor Cursor = StartArguments(Arguments);
-  for (const FormatStep *Step = Steps;; Step++) {
-    CopyProgramText(Out, Text, Step->LiteralUnits);
-    Text += Step->LiteralUnits;
-    if (Step->Conversion == kStepEnd) break;
+  for (const UINT8 *Step = Program;;) {
+    UINTN Units = Step[0];
+    UINT8 Follows = Step[1];
+    CopyProgramText(Out, (const CHAR8 *)Step + kStepHeadBytes, Units);
+    Step += kStepHeadBytes + Units;
+    if (Follows == kStepEnd) break;
+    if (Follows == kStepLiteral) continue;
+    const UINT8 *Fields = Step;
+    Step += sizeof(FormatStepFields);
     // A full buffer takes no more directives, as when the engine scans the format.
-    if (Step->Conversion == kStepLiteral || Out.Position >= Out.End) continue;
-    if (WritePlainDirective(Out, Step->Conversion, Step->Flags, Step->Stars, Cursor)) continue;
+    if (Out.Position >= Out.End) continue;
+    if (WritePlainDirective(Out, Follows, Fields[offsetof(FormatStepFields, Flags)],
+                            Fields[offsetof(FormatStepFields, Stars)], Cursor)) {
+      continue;
+    }
     Field F;
-    StepDirective(*Step, F);
+    StepDirective(Follows, Fields, F);
     WriteDirective(Out, F, Cursor);
   }
   return FinishOutput(Out, Buffer);

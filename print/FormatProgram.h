@@ -1,26 +1,33 @@
 // Formats parsed while compiling. A literal format becomes a program the engine runs without
-// reading the format again: its literal text with line ends already made "\r\n", and a step for
-// each directive with the flags, width, precision and '*' slots the grammar read. The parse is the
-// grammar's own (print/FormatGrammar.h), so a program writes exactly what the engine writes when it
-// scans the same format at run time. A format the compact steps cannot hold (a unit above 0xFF in
-// its text, a width or precision above 255, more than three '*' in a directive) stays a runtime
-// format.
+// reading the format again: its literal text with line ends already made "\r\n", and for each
+// directive the flags, width, precision and '*' slots the grammar read. The parse is the grammar's
+// own (print/FormatGrammar.h), so a program writes exactly what the engine writes when it scans the
+// same format at run time. A format the compact steps cannot hold (a unit above 0xFF in its text, a
+// width or precision above 255, more than three '*' in a directive) stays a runtime format.
+//
+// A program is bytes, its steps one after another, each literal text and then at most one
+// directive: the text's units (one byte), what follows the text (one byte: kStepEnd, kStepLiteral
+// or a directive), the text itself, 8-bit, and only for a directive its fields (FormatStepFields).
+// A program is kept for every literal format of an image, so nothing in it is there for nothing.
 #pragma once
 
 #include "print/FormatGrammar.h"
 
-// A step: literal text, then at most one directive. Six bytes with no alignment: a program is kept
-// for every literal format of an image.
-struct FormatStep {
-  UINT8 LiteralUnits;  // units of the program's text copied first
-  UINT8 Conversion;    // the directive's conversion character, or one of the kStep codes
-  UINT8 Flags;         // the directive's flags in a byte: FMT_LEFT to FMT_ZERO where they are,
-                       // FMT_WIDTH as kStepWidth and FMT_PRECISION as kStepPrecision
+constexpr UINTN kStepHeadBytes = 2;  // the text's units, then what follows the text
+
+constexpr UINT8 kStepEnd = 0;       // the last step: its literal text, then the terminator
+constexpr UINT8 kStepLiteral = 1;   // literal text only; the program goes on
+constexpr UINT8 kStepDangling = 2;  // the format ends inside a directive: only its width, as blanks
+
+// A directive's fields in a step.
+struct FormatStepFields {
+  UINT8 Flags;      // the directive's flags in a byte: FMT_LEFT to FMT_ZERO where they are,
+                    // FMT_WIDTH as kStepWidth and FMT_PRECISION as kStepPrecision
   UINT8 Width;
   UINT8 Precision;
-  UINT8 Stars;         // the '*' slots taken, then the width's and the precision's, two bits each
+  UINT8 Stars;      // the '*' slots taken, then the width's and the precision's, two bits each
 };
-static_assert(sizeof(FormatStep) == 6 && alignof(FormatStep) == 1);
+static_assert(sizeof(FormatStepFields) == 4 && alignof(FormatStepFields) == 1);
 
 // The flags the grammar sets that keep their place in a step's byte, and the two that move into it.
 constexpr UINTN kStepPlainFlags = FMT_LEFT | FMT_PLUS | FMT_SPACE | FMT_GROUP | FMT_LONG | FMT_ZERO;
@@ -28,63 +35,72 @@ constexpr UINT8 kStepWidth = 0x40;
 constexpr UINT8 kStepPrecision = 0x80;
 static_assert(kStepPlainFlags < kStepWidth && FMT_WIDTH == kStepWidth << 3 && FMT_PRECISION == kStepPrecision << 4);
 
-constexpr UINT8 kStepEnd = 0;       // the last step: its literal text, then the terminator
-constexpr UINT8 kStepLiteral = 1;   // literal text only; the program goes on
-constexpr UINT8 kStepDangling = 2;  // the format ends inside a directive: only its width, as blanks
-
 // What a format compiles to, and whether it does at all.
 struct FormatShape {
-  UINTN Steps;
-  UINTN TextUnits;
+  UINTN Bytes;  // of the program
   UINTN Slots;  // argument slots the format takes, whether it compiles or not
   bool Compiles;
   bool WideFormat;  // the format's own units are UCS-2
 };
 
-// The directive as a step; false when a step cannot hold it.
-constexpr bool DirectiveStep(const DirectiveSpec &Spec, FormatStep *Step) {
+// The directive as what follows a step's text and its fields; false when a step cannot hold it.
+constexpr bool DirectiveStep(const DirectiveSpec &Spec, UINT8 *Follows, FormatStepFields *Fields) {
   UINT16 Conversion = Spec.Conversion;
   bool Printable = (Conversion >= 0x20 && Conversion < 0x7F) || Conversion == '\n' || Conversion == '\r';
   if (!Printable && Conversion != 0) return false;
   if (Spec.Width > 0xFF || Spec.Precision > 0xFF || Spec.Stars > 3) return false;
   UINT8 Flags = (UINT8)((Spec.Flags & kStepPlainFlags) | ((Spec.Flags & FMT_WIDTH) != 0 ? kStepWidth : 0) |
                         ((Spec.Flags & FMT_PRECISION) != 0 ? kStepPrecision : 0));
-  *Step = FormatStep{0, Conversion == 0 ? kStepDangling : (UINT8)Conversion, Flags, (UINT8)Spec.Width,
-                     (UINT8)Spec.Precision, (UINT8)(Spec.Stars | Spec.WidthStar << 2 | Spec.PrecisionStar << 4)};
+  *Follows = Conversion == 0 ? kStepDangling : (UINT8)Conversion;
+  *Fields = FormatStepFields{Flags, (UINT8)Spec.Width, (UINT8)Spec.Precision,
+                             (UINT8)(Spec.Stars | Spec.WidthStar << 2 | Spec.PrecisionStar << 4)};
   return true;
 }
 
-// The directive a step holds, as the grammar read it. Field by field: the engine reads them one
-// by one right after, which a wide copy of the whole record could make it wait for.
-constexpr void StepDirective(const FormatStep &Step, DirectiveSpec &Spec) {
-  Spec.Flags = (Step.Flags & kStepPlainFlags) | (Step.Flags & kStepWidth) << 3 | (Step.Flags & kStepPrecision) << 4;
-  Spec.Width = Step.Width;
-  Spec.Precision = Step.Precision;
-  Spec.Stars = Step.Stars & 3;
-  Spec.WidthStar = Step.Stars >> 2 & 3;
-  Spec.PrecisionStar = Step.Stars >> 4 & 3;
-  Spec.Conversion = Step.Conversion == kStepDangling ? 0 : Step.Conversion;
+// The directive a step holds, as the grammar read it, from what follows the step's text and the
+// fields after it. Byte by byte: the engine reads the fields one by one right after.
+constexpr void StepDirective(UINT8 Follows, const UINT8 *Fields, DirectiveSpec &Spec) {
+  UINT8 Flags = Fields[offsetof(FormatStepFields, Flags)];
+  UINT8 Stars = Fields[offsetof(FormatStepFields, Stars)];
+  Spec.Flags = (Flags & kStepPlainFlags) | (Flags & kStepWidth) << 3 | (Flags & kStepPrecision) << 4;
+  Spec.Width = Fields[offsetof(FormatStepFields, Width)];
+  Spec.Precision = Fields[offsetof(FormatStepFields, Precision)];
+  Spec.Stars = Stars & 3;
+  Spec.WidthStar = Stars >> 2 & 3;
+  Spec.PrecisionStar = Stars >> 4 & 3;
+  Spec.Conversion = Follows == kStepDangling ? 0 : Follows;
   Spec.Units = 0;
 }
 
-// Parses a format into Steps and Text, or only measures it when they are null. Used while
-// compiling for every literal format, and at run time by tests that hold both paths against each
-// other.
+// Parses a format into Program, or only measures it when Program is null. Used while compiling for
+// every literal format, and at run time by tests that hold both paths against each other.
 template <typename Reader>
-constexpr FormatShape CompileFormatInto(const Reader &Format, bool WideFormat, FormatStep *Steps, CHAR8 *Text) {
-  FormatShape Shape = {0, 0, 0, true, WideFormat};
-  UINTN Literal = 0;  // units of text in the step being built
-  auto Close = [&](FormatStep Step) {
-    Step.LiteralUnits = (UINT8)Literal;
-    if (Steps != nullptr) Steps[Shape.Steps] = Step;
-    Shape.Steps++;
+constexpr FormatShape CompileFormatInto(const Reader &Format, bool WideFormat, UINT8 *Program) {
+  FormatShape Shape = {kStepHeadBytes, 0, true, WideFormat};
+  UINTN Step = 0;     // where the step being built starts
+  UINTN Literal = 0;  // units of text in it
+  auto Close = [&](UINT8 Follows, const FormatStepFields *Fields) {
+    if (Program != nullptr) {
+      Program[Step] = (UINT8)Literal;
+      Program[Step + 1] = Follows;
+      if (Fields != nullptr) {
+        Program[Shape.Bytes + offsetof(FormatStepFields, Flags)] = Fields->Flags;
+        Program[Shape.Bytes + offsetof(FormatStepFields, Width)] = Fields->Width;
+        Program[Shape.Bytes + offsetof(FormatStepFields, Precision)] = Fields->Precision;
+        Program[Shape.Bytes + offsetof(FormatStepFields, Stars)] = Fields->Stars;
+      }
+    }
+    if (Fields != nullptr) Shape.Bytes += sizeof(FormatStepFields);
+    if (Follows == kStepEnd) return;
+    Step = Shape.Bytes;
+    Shape.Bytes += kStepHeadBytes;
     Literal = 0;
   };
   auto Put = [&](UINT16 Unit) {
     if (Unit > 0xFF) Shape.Compiles = false;
-    if (Literal == 0xFF) Close(FormatStep{0, kStepLiteral, 0, 0, 0, 0});
-    if (Text != nullptr) Text[Shape.TextUnits] = (CHAR8)Unit;
-    Shape.TextUnits++;
+    if (Literal == 0xFF) Close(kStepLiteral, nullptr);
+    if (Program != nullptr) Program[Shape.Bytes] = (UINT8)Unit;
+    Shape.Bytes++;
     Literal++;
   };
   UINTN Index = 0;
@@ -92,7 +108,7 @@ constexpr FormatShape CompileFormatInto(const Reader &Format, bool WideFormat, F
     UINT16 Character = Format[Index];
     if (Character == 0 || Index > FORMAT_MAXIMUM_LENGTH) {
       if (Index > FORMAT_MAXIMUM_LENGTH) Shape.Compiles = false;  // the engine refuses it whole
-      Close(FormatStep{0, kStepEnd, 0, 0, 0, 0});
+      Close(kStepEnd, nullptr);
       return Shape;
     }
     if (Character == '\n' || Character == '\r') {
@@ -122,19 +138,18 @@ constexpr FormatShape CompileFormatInto(const Reader &Format, bool WideFormat, F
       }
       continue;
     }
-    FormatStep Step = {};
-    if (!DirectiveStep(Spec, &Step)) Shape.Compiles = false;
-    Close(Step);
+    UINT8 Follows = 0;
+    FormatStepFields Fields = {};
+    if (!DirectiveStep(Spec, &Follows, &Fields)) Shape.Compiles = false;
+    Close(Follows, &Fields);
   }
 }
 
-// A format parsed while compiling: its steps and text, or, when it does not compile, the format
-// itself for the runtime engine. Each holds only what it is run from: a program is kept for every
-// literal format of an image, so a pointer it never reads would cost a word and its alignment each.
+// A format parsed while compiling: its program, or, when it does not compile, the format itself for
+// the runtime engine. Each holds only what it is run from.
 template <FormatShape Shape, bool Compiles = Shape.Compiles>
 struct CompiledFormat {
-  FormatStep Steps[Shape.Steps];
-  CHAR8 Text[Shape.TextUnits > 0 ? Shape.TextUnits : 1];  // counted by the steps: no terminator
+  UINT8 Program[Shape.Bytes];
 };
 
 template <FormatShape Shape>
@@ -144,14 +159,14 @@ struct CompiledFormat<Shape, false> {
 
 template <typename Unit, UINTN Length>
 consteval FormatShape ShapeOfFormat(const Unit (&Literal)[Length]) {
-  return CompileFormatInto(FormatUnits<Unit>{Literal}, sizeof(Unit) == 2, nullptr, nullptr);
+  return CompileFormatInto(FormatUnits<Unit>{Literal}, sizeof(Unit) == 2, nullptr);
 }
 
 template <FormatShape Shape, typename Unit, UINTN Length>
 consteval CompiledFormat<Shape> CompileFormat(const Unit (&Literal)[Length]) {
   CompiledFormat<Shape> Compiled = {};
   if constexpr (Shape.Compiles) {
-    CompileFormatInto(FormatUnits<Unit>{Literal}, sizeof(Unit) == 2, Compiled.Steps, Compiled.Text);
+    CompileFormatInto(FormatUnits<Unit>{Literal}, sizeof(Unit) == 2, Compiled.Program);
   } else {
     Compiled.Runtime = Literal;
   }

@@ -66,11 +66,10 @@ UINTN ConsolePrintSlots(const CHAR16 *Format, FormatArguments Arguments);
 // the result of FormatCore. Only FMT_OUT_WIDE of Flags counts: the format is already parsed. The
 // arguments come by reference: a sixth argument by value goes through memory in one wide copy on
 // some calling conventions, which costs more than reading the two fields where they lie.
-UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const FormatStep *Steps, const CHAR8 *Text,
-                    const FormatArguments &Arguments);
+UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const UINT8 *Program, const FormatArguments &Arguments);
 
 // Prints a format parsed while compiling to the system table's ConOut.
-UINTN ConsolePrintProgram(const FormatStep *Steps, const CHAR8 *Text, FormatArguments Arguments);
+UINTN ConsolePrintProgram(const UINT8 *Program, FormatArguments Arguments);
 
 // The argument slots a format takes: one for each '*' and each conversion that has an argument.
 template <typename Unit, UINTN Length>
@@ -91,7 +90,7 @@ UINTN FormatCompiled(VOID *Buffer, UINTN Size, UINTN Flags, const CompiledFormat
   CheckArgumentCount<Shape, Types...>();
   const UINT64 Slots[sizeof...(Types) + 1] = {FormatSlot(Arguments)..., 0};
   if constexpr (Shape.Compiles) {
-    return FormatProgram(Buffer, Size, Flags, Format.Steps, Format.Text, FormatArguments{Slots, sizeof...(Types)});
+    return FormatProgram(Buffer, Size, Flags, Format.Program, FormatArguments{Slots, sizeof...(Types)});
   } else {
     return FormatCore(Buffer, Size, Flags | (Shape.WideFormat ? FMT_IN_WIDE : 0), Format.Runtime,
                       FormatArguments{Slots, sizeof...(Types)});
@@ -104,7 +103,7 @@ UINTN ConsolePrintCompiled(const CompiledFormat<Shape> &Format, Types... Argumen
   CheckArgumentCount<Shape, Types...>();
   const UINT64 Slots[sizeof...(Types) + 1] = {FormatSlot(Arguments)..., 0};
   if constexpr (Shape.Compiles) {
-    return ConsolePrintProgram(Format.Steps, Format.Text, FormatArguments{Slots, sizeof...(Types)});
+    return ConsolePrintProgram(Format.Program, FormatArguments{Slots, sizeof...(Types)});
   } else {
     return ConsolePrintSlots((const CHAR16 *)Format.Runtime, FormatArguments{Slots, sizeof...(Types)});
   }

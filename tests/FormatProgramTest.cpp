@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FormatTestSupport.h"
@@ -16,18 +17,33 @@ namespace {
 struct Program {
   bool Compiles;
   UINTN Slots;
-  std::vector<FormatStep> Steps;
-  std::vector<CHAR8> Text;
+  std::vector<UINT8> Bytes;
 };
 
 template <typename Unit>
 Program Compile(const std::basic_string<Unit> &Format) {
   FormatUnits<Unit> Units{Format.c_str()};
   bool Wide = sizeof(Unit) == 2;
-  FormatShape Shape = CompileFormatInto(Units, Wide, nullptr, nullptr);
-  Program P{Shape.Compiles, Shape.Slots, std::vector<FormatStep>(Shape.Steps), std::vector<CHAR8>(Shape.TextUnits + 1)};
-  CompileFormatInto(Units, Wide, P.Steps.data(), P.Text.data());
+  FormatShape Shape = CompileFormatInto(Units, Wide, nullptr);
+  Program P{Shape.Compiles, Shape.Slots, std::vector<UINT8>(Shape.Bytes)};
+  CompileFormatInto(Units, Wide, P.Bytes.data());
   return P;
+}
+
+// The program's steps: each one's literal units, and what follows them. The last step must end
+// exactly at the program's end.
+std::vector<std::pair<UINT8, UINT8>> Steps(const Program &P) {
+  std::vector<std::pair<UINT8, UINT8>> Found;
+  size_t At = 0;
+  while (At + kStepHeadBytes <= P.Bytes.size()) {
+    UINT8 Units = P.Bytes[At];
+    UINT8 Follows = P.Bytes[At + 1];
+    Found.emplace_back(Units, Follows);
+    At += kStepHeadBytes + Units + (Follows == kStepEnd || Follows == kStepLiteral ? 0 : sizeof(FormatStepFields));
+    if (Follows == kStepEnd) break;
+  }
+  EXPECT_EQ(At, P.Bytes.size()) << "the steps do not end where the program does";
+  return Found;
 }
 
 Program CompileWith(Widths Width, const std::string &Format) {
@@ -38,7 +54,7 @@ Program CompileWith(Widths Width, const std::string &Format) {
 std::string RunProgram(const Program &P, bool WideOutput, const std::vector<uint64_t> &Slots, size_t Size,
                        size_t *Returned) {
   std::vector<uint16_t> Buffer(Size + 1, 0x5A5A);
-  UINTN Count = FormatProgram(Buffer.data(), Size, WideOutput ? FMT_OUT_WIDE : 0, P.Steps.data(), P.Text.data(),
+  UINTN Count = FormatProgram(Buffer.data(), Size, WideOutput ? FMT_OUT_WIDE : 0, P.Bytes.data(),
                               FormatArguments{Slots.data(), Slots.size()});
   *Returned = Count;
   std::string Text;
@@ -56,6 +72,7 @@ TEST(FormatTwoPaths, EveryGrammarCaseWritesTheSameAtEveryCapacity) {
       Program P = CompileWith(Width, Case.Format);
       if (!P.Compiles) continue;
       Compiled++;
+      Steps(P);  // the program's steps lie end to end
       const std::string Full = FormatWith(Width, Case.Format, Case.Slots);
       for (size_t Size = 0; Size <= Full.size() + 2; Size++) {
         size_t Scanned = 0;
@@ -90,10 +107,18 @@ TEST(FormatTwoPaths, FormatsThatDoNotCompileStayRuntimeFormats) {
 // A literal longer than a step's 255 units goes on in further steps.
 TEST(FormatTwoPaths, LongLiteralsSpanSteps) {
   std::string Long(700, 'x');
-  for (std::string Format : {Long + "%d" + Long, Long + "\n" + Long}) {
+  using Step = std::pair<UINT8, UINT8>;
+  const std::pair<std::string, std::vector<Step>> Cases[] = {
+      {Long + "%d" + Long,
+       {{255, kStepLiteral}, {255, kStepLiteral}, {190, 'd'}, {255, kStepLiteral}, {255, kStepLiteral}, {190, kStepEnd}}},
+      // 1402 units of text: the line end is "\r\n" in it.
+      {Long + "\n" + Long, {{255, kStepLiteral}, {255, kStepLiteral}, {255, kStepLiteral}, {255, kStepLiteral},
+                            {255, kStepLiteral}, {127, kStepEnd}}},
+  };
+  for (const auto &[Format, Expected] : Cases) {
     Program P = Compile(Format);
     ASSERT_TRUE(P.Compiles);
-    EXPECT_GE(P.Steps.size(), 5u);
+    EXPECT_EQ(Steps(P), Expected);
     for (size_t Size : {(size_t)1024, (size_t)2048, (size_t)700, (size_t)256}) {
       size_t Scanned = 0;
       size_t Run = 0;
