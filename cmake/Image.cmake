@@ -1,6 +1,8 @@
 # The images, one for each architecture, from the same sources: freestanding, no exceptions or
 # RTTI, no red zone, stack protector or stack probes, and no floating point. Each image is checked
 # as it is made. Images are reproducible: no time stamp, and no path of the build or the sources.
+# Built for size: the image runs once and prints a few dozen lines, and the few sparse switches in it
+# take less room as compare chains than as jump tables.
 set(QUILLON_IMAGE_FLAGS
   -ffreestanding -nostdlibinc -fno-exceptions -fno-rtti -fno-threadsafe-statics -ffunction-sections -fdata-sections
   -fno-stack-protector -fno-asynchronous-unwind-tables -fno-unwind-tables
