@@ -39,6 +39,9 @@ template <typename Pointee>
 UINT64 FormatSlot(Pointee *Value) {
   return (UINT64)(UINTN)Value;
 }
+// Room for Count slots in an array, which cannot be empty.
+constexpr UINTN SlotRoom(UINTN Count) { return Count > 0 ? Count : 1; }
+
 // The engine has no floating-point conversions.
 UINT64 FormatSlot(float) = delete;
 UINT64 FormatSlot(double) = delete;
@@ -51,7 +54,7 @@ UINTN FormatCore(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, Form
 
 template <typename... Types>
 UINTN FormatAscii(VOID *Buffer, UINTN Size, UINTN Flags, const CHAR8 *Format, Types... Arguments) {
-  const UINT64 Slots[sizeof...(Types) + 1] = {FormatSlot(Arguments)..., 0};
+  const UINT64 Slots[SlotRoom(sizeof...(Types))] = {FormatSlot(Arguments)...};
   return FormatCore(Buffer, Size, Flags, Format, FormatArguments{Slots, sizeof...(Types)});
 }
 
@@ -68,8 +71,10 @@ UINTN ConsolePrintSlots(const CHAR16 *Format, FormatArguments Arguments);
 // some calling conventions, which costs more than reading the two fields where they lie.
 UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const UINT8 *Program, const FormatArguments &Arguments);
 
-// Prints a format parsed while compiling to the system table's ConOut.
-UINTN ConsolePrintProgram(const UINT8 *Program, FormatArguments Arguments);
+// Prints a format parsed while compiling to the system table's ConOut. The slots come as two
+// arguments: every literal print calls this, and a record of two words would go through memory on
+// some calling conventions.
+UINTN ConsolePrintProgram(const UINT8 *Program, const UINT64 *Slots, UINTN SlotCount);
 
 // The argument slots a format takes: one for each '*' and each conversion that has an argument.
 template <typename Unit, UINTN Length>
@@ -88,7 +93,7 @@ template <FormatShape Shape, typename... Types>
 UINTN FormatCompiled(VOID *Buffer, UINTN Size, UINTN Flags, const CompiledFormat<Shape> &Format,
                      Types... Arguments) {
   CheckArgumentCount<Shape, Types...>();
-  const UINT64 Slots[sizeof...(Types) + 1] = {FormatSlot(Arguments)..., 0};
+  const UINT64 Slots[SlotRoom(sizeof...(Types))] = {FormatSlot(Arguments)...};
   if constexpr (Shape.Compiles) {
     return FormatProgram(Buffer, Size, Flags, Format.Program, FormatArguments{Slots, sizeof...(Types)});
   } else {
@@ -101,9 +106,9 @@ template <FormatShape Shape, typename... Types>
 UINTN ConsolePrintCompiled(const CompiledFormat<Shape> &Format, Types... Arguments) {
   static_assert(Shape.WideFormat, "console formats are UCS-2");
   CheckArgumentCount<Shape, Types...>();
-  const UINT64 Slots[sizeof...(Types) + 1] = {FormatSlot(Arguments)..., 0};
+  const UINT64 Slots[SlotRoom(sizeof...(Types))] = {FormatSlot(Arguments)...};
   if constexpr (Shape.Compiles) {
-    return ConsolePrintProgram(Format.Program, FormatArguments{Slots, sizeof...(Types)});
+    return ConsolePrintProgram(Format.Program, Slots, sizeof...(Types));
   } else {
     return ConsolePrintSlots((const CHAR16 *)Format.Runtime, FormatArguments{Slots, sizeof...(Types)});
   }
