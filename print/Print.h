@@ -67,8 +67,8 @@ UINTN ConsolePrintSlots(const CHAR16 *Format, FormatArguments Arguments);
 
 // Runs a format parsed while compiling (print/FormatProgram.h) into Buffer, with the bounds and
 // the result of FormatCore. Only FMT_OUT_WIDE of Flags counts: the format is already parsed. The
-// arguments come by reference: a sixth argument by value goes through memory in one wide copy on
-// some calling conventions, which costs more than reading the two fields where they lie.
+// arguments come by reference: a record of two words by value goes through memory in one wide copy
+// on some calling conventions, which costs more than reading the two fields where they lie.
 UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const UINT8 *Program, const FormatArguments &Arguments);
 
 // Prints a format parsed while compiling to the system table's ConOut. The slots come as two
