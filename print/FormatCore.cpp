@@ -350,17 +350,16 @@ void Conversion(Field &F, UINT16 Character, ArgumentCursor &Arguments, CHAR8 *Va
 
 // Hexadecimal digits of Value, most significant first, as far as room allows.
 void WriteHex(Output &Out, UINT64 Value) {
-  static constexpr CHAR8 Digits[] = "0123456789ABCDEF";
   UINTN Count = (UINTN)(64 - __builtin_clzll(Value | 1) + 3) / 4;
   UINTN Written = Count < RoomLeft(Out) ? Count : RoomLeft(Out);
   UINTN Shift = 4 * Count;
   UINT8 *To = Out.Position;
   if (Out.Unit == 2) {
     for (UINTN Place = 0; Place < Written; Place++, To += 2) {
-      StoreUnit(To, (UINT8)Digits[Value >> (Shift -= 4) & 0xF], 2);
+      StoreUnit(To, (UINT8)kFormatDigits[Value >> (Shift -= 4) & 0xF], 2);
     }
   } else {
-    for (UINTN Place = 0; Place < Written; Place++, To++) *To = (UINT8)Digits[Value >> (Shift -= 4) & 0xF];
+    for (UINTN Place = 0; Place < Written; Place++, To++) *To = (UINT8)kFormatDigits[Value >> (Shift -= 4) & 0xF];
   }
   Out.Position = To;
 }

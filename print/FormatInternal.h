@@ -7,6 +7,9 @@
 // Scratch for one directive's text: number digits, a status without a name, a GUID or a time.
 constexpr UINTN FORMAT_VALUE_CHARACTERS = 38;
 
+// The engine's digits, upper case in every radix.
+inline constexpr CHAR8 kFormatDigits[] = "0123456789ABCDEF";
+
 // Writes Count copies of Character, each one unit (1 or 2 bytes) wide, but never at or past End.
 // Returns the new position. A Count of 0 or less writes nothing.
 UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINTN Unit);
@@ -14,7 +17,6 @@ UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UIN
 // Stores a zero byte at Buffer[0], then the digits of Value least significant first. Returns the
 // address of the most significant digit, from which the number reads backwards to the zero byte.
 inline CHAR8 *DigitsReversed(CHAR8 *Buffer, UINT64 Value, UINT32 Radix) {
-  static constexpr CHAR8 Digits[] = "0123456789ABCDEF";
   CHAR8 *Digit = Buffer;
   *Digit = 0;
   if (Radix == 10) {
@@ -22,14 +24,14 @@ inline CHAR8 *DigitsReversed(CHAR8 *Buffer, UINT64 Value, UINT32 Radix) {
     while (Value >= 100) {
       UINT32 Pair;
       Value = DivU64x32Remainder(Value, 100, &Pair);
-      *++Digit = Digits[Pair % 10];
-      *++Digit = Digits[Pair / 10];
+      *++Digit = kFormatDigits[Pair % 10];
+      *++Digit = kFormatDigits[Pair / 10];
     }
   }
   do {
     UINT32 Remainder;
     Value = DivU64x32Remainder(Value, Radix, &Remainder);
-    *++Digit = Digits[Remainder];
+    *++Digit = kFormatDigits[Remainder];
   } while (Value != 0);
   return Digit;
 }

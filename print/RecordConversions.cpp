@@ -4,8 +4,7 @@
 #include "print/FormatInternal.h"
 
 CHAR8 *PutHexDigits(CHAR8 *To, UINT64 Value, UINTN Count) {
-  static constexpr CHAR8 Digits[] = "0123456789ABCDEF";
-  for (UINTN Place = Count; Place-- > 0;) *To++ = Digits[Value >> (4 * Place) & 0xF];
+  for (UINTN Place = Count; Place-- > 0;) *To++ = kFormatDigits[Value >> (4 * Place) & 0xF];
   return To;
 }
 
