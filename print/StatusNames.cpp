@@ -50,8 +50,6 @@ constexpr const CHAR8 *kStatusNames[kStatusNameCount] = {
 
 constexpr auto kPackedNames = PackTexts<kStatusNames>();
 
-const CHAR8 *StatusName(UINTN Index) { return kPackedNames[Index]; }
-
 }  // namespace
 
 const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer) {
@@ -60,10 +58,10 @@ const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer) {
   if (EFI_ERROR(Status)) {
     UINTN Code = Status & ~EFI_ERROR_BIT;
     if (Code >= 1 && Code <= ErrorCount) {
-      return StatusName(Code + WarningCount);
+      return kPackedNames[Code + WarningCount];
     }
   } else if (Status <= WarningCount) {
-    return StatusName(Status);
+    return kPackedNames[Status];
   }
   *PutHexDigits(ValueBuffer, (UINT32)Status, 8) = 0;  // as "%08X" shows it
   return ValueBuffer;

@@ -4,9 +4,9 @@
 
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <utility>
-#include <functional>
 #include <vector>
 
 #include "app/BitmapLayout.h"
