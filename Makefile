@@ -57,7 +57,7 @@ fuzz: host
 	@$(HOST_DIR)/fuzz/make_report_corpus $(HOST_DIR)/fuzz/report-start
 	@$(HOST_DIR)/fuzz/$(FUZZ)_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -rss_limit_mb=4096 \
 	    -artifact_prefix=$(HOST_DIR)/fuzz/$(FUZZ)- $(HOST_DIR)/fuzz/$(FUZZ)-corpus \
-	    $(if $(filter report,$(FUZZ)),$(HOST_DIR)/fuzz/report-start,fuzz/corpus)
+	    $(if $(filter report,$(FUZZ)),$(HOST_DIR)/fuzz/report-start fuzz/report-findings,fuzz/corpus)
 
 bench: image
 	@cmake -S . -B $(BENCH_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Release \

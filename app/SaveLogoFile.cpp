@@ -8,6 +8,11 @@
 // name, the old file is deleted and the logo written afresh under its own name. Should that write
 // fail, the scratch file is kept, so the volume still holds the new logo whole, and the report
 // says where.
+//
+// Nothing cut off is ever left under the logo's name unsaid: a failed write under that name is
+// deleted, and should the firmware not delete it, emptied and deleted once more; what still stays
+// is named in the report. Close is not checked: the specification gives it no failure, and every
+// file written is flushed, and its flush checked, before it is closed.
 #include "app/App.h"
 #include "base/BoundedLength.h"
 #include "firmware/Guids.h"
@@ -54,19 +59,25 @@ EFI_STATUS FindUnusedName(EFI_FILE_PROTOCOL *Root, const CHAR16 *Stem, CHAR16 (&
   return EFI_ACCESS_DENIED;
 }
 
+// An open file's information, in Bytes; only files, never a directory that happens to have one
+// of the save's names.
+EFI_STATUS GetFileInfo(EFI_FILE_PROTOCOL *File, UINT8 (&Bytes)[kFileInfoBytes]) {
+  UINTN InfoSize = sizeof Bytes;
+  EFI_STATUS Status = File->GetInfo(File, &EFI_FILE_INFO_ID, &InfoSize, Bytes);
+  if (EFI_ERROR(Status)) return Status;
+  return (((EFI_FILE_INFO *)Bytes)->Attribute & EFI_FILE_DIRECTORY) != 0 ? EFI_ACCESS_DENIED : EFI_SUCCESS;
+}
+
 // Renames an open file within its directory by setting its file information with the new name,
-// and keeps the name it had, as stored, in FormerName when one is given. Only files are renamed,
-// never a directory that happens to have the logo's name. *Refused is set when the file system
-// itself would not rename.
+// and keeps the name it had, as stored, in FormerName when one is given. *Refused is set when the
+// file system itself would not rename.
 EFI_STATUS RenameFile(EFI_FILE_PROTOCOL *File, const CHAR16 *NewName, bool *Refused,
                       CHAR16 (*FormerName)[kNameCharacters] = nullptr) {
   *Refused = false;
   alignas(8) UINT8 InfoBytes[kFileInfoBytes];
-  UINTN InfoSize = sizeof InfoBytes;
-  EFI_STATUS Status = File->GetInfo(File, &EFI_FILE_INFO_ID, &InfoSize, InfoBytes);
+  EFI_STATUS Status = GetFileInfo(File, InfoBytes);
   if (EFI_ERROR(Status)) return Status;
   EFI_FILE_INFO *Info = (EFI_FILE_INFO *)InfoBytes;
-  if ((Info->Attribute & EFI_FILE_DIRECTORY) != 0) return EFI_ACCESS_DENIED;
   if (FormerName != nullptr) {
     UINTN FormerLength = (UINTN)WideBoundedLength(Info->FileName, kNameCharacters);
     if (FormerLength == kNameCharacters) return EFI_BAD_BUFFER_SIZE;
@@ -78,6 +89,39 @@ EFI_STATUS RenameFile(EFI_FILE_PROTOCOL *File, const CHAR16 *NewName, bool *Refu
   Status = File->SetInfo(File, &EFI_FILE_INFO_ID, (UINTN)Info->Size, Info);
   *Refused = Status == EFI_ACCESS_DENIED || Status == EFI_UNSUPPORTED;
   return Status;
+}
+
+// Cuts an open file to no bytes at all.
+EFI_STATUS EmptyFile(EFI_FILE_PROTOCOL *File) {
+  alignas(8) UINT8 InfoBytes[kFileInfoBytes];
+  EFI_STATUS Status = GetFileInfo(File, InfoBytes);
+  if (EFI_ERROR(Status)) return Status;
+  EFI_FILE_INFO *Info = (EFI_FILE_INFO *)InfoBytes;
+  Info->FileSize = 0;
+  return File->SetInfo(File, &EFI_FILE_INFO_ID, (UINTN)Info->Size, Info);
+}
+
+// Deletes a logo file whose write failed, which holds a cut-off logo. Delete closes the handle even
+// when it leaves the file, so the file is opened again by its name, emptied and deleted once more.
+// Whatever still stays is named. Returns true when a file is left under the logo's name.
+bool DiscardCutOffLogo(EFI_FILE_PROTOCOL *Root, EFI_FILE_PROTOCOL *Logo) {
+  EFI_STATUS Status = Logo->Delete(Logo);
+  if (Status == EFI_SUCCESS) return false;
+  EFI_FILE_PROTOCOL *Again = nullptr;
+  EFI_STATUS Opened = Root->Open(Root, &Again, kLogoFileName, kReadWrite, 0);
+  if (Opened == EFI_NOT_FOUND) return false;
+  bool Emptied = false;
+  if (!EFI_ERROR(Opened)) {
+    Emptied = !EFI_ERROR(EmptyFile(Again));
+    Status = Again->Delete(Again);
+    if (Status == EFI_SUCCESS) return false;
+  }
+  if (Emptied) {
+    ConsolePrint(u"Error Delete  [%r] 'BIOSLogo.bmp' is left empty\n", Status);
+  } else {
+    ConsolePrint(u"Error Delete  [%r] 'BIOSLogo.bmp' is left cut off\n", Status);
+  }
+  return true;
 }
 
 // Deletes a scratch file the save no longer needs; one that will not go is named.
@@ -103,6 +147,7 @@ struct Save {
   CHAR16 ScratchName[kNameCharacters];
   EFI_FILE_PROTOCOL *Old;  // null when there is none
   CHAR16 OldName[kNameCharacters];
+  CHAR16 BackupName[kNameCharacters];
 };
 
 // The rename path: the old logo steps aside, the scratch file takes the logo's name, the old one is
@@ -111,9 +156,8 @@ struct Save {
 EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
   EFI_STATUS Status = EFI_SUCCESS;
   if (S.Old != nullptr) {
-    CHAR16 BackupName[kNameCharacters];
-    Status = FindUnusedName(S.Root, kBackupStem, BackupName);
-    if (!EFI_ERROR(Status)) Status = RenameFile(S.Old, BackupName, Refused, &S.OldName);
+    Status = FindUnusedName(S.Root, kBackupStem, S.BackupName);
+    if (!EFI_ERROR(Status)) Status = RenameFile(S.Old, S.BackupName, Refused, &S.OldName);
     if (*Refused) return Status;
     if (EFI_ERROR(Status)) {
       ConsolePrint(u"Error Rename  [%r]\n", Status);
@@ -126,9 +170,10 @@ EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
   Status = RenameFile(S.Scratch, kLogoFileName, Refused);
   if (EFI_ERROR(Status)) {
     bool RefusedBack = false;
-    if (S.Old != nullptr) RenameFile(S.Old, S.OldName, &RefusedBack);
+    EFI_STATUS Back = S.Old != nullptr ? RenameFile(S.Old, S.OldName, &RefusedBack) : EFI_SUCCESS;
     if (*Refused) return Status;
     ConsolePrint(u"Error Rename  [%r]\n", Status);
+    if (EFI_ERROR(Back)) ConsolePrint(u"Error Rename  [%r] the older logo is left as '%s'\n", Back, S.BackupName);
     if (S.Old != nullptr) S.Old->Close(S.Old);
     DiscardScratch(S.Scratch, S.ScratchName);
     return Status;
@@ -146,7 +191,8 @@ EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
 
 // The path that needs no rename: the old logo is deleted and the new one written afresh under its
 // own name. A write that fails deletes what it wrote; the scratch file then stays when the old
-// logo is already gone, so a whole logo remains, and is deleted otherwise. Closes every file.
+// logo is already gone or what was written would not go, so a whole logo remains, and is deleted
+// otherwise. Closes every file.
 EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
   if (S.Old != nullptr) {
     EFI_STATUS Deleted = S.Old->Delete(S.Old);
@@ -157,6 +203,7 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
     }
   }
   EFI_FILE_PROTOCOL *Logo = nullptr;
+  bool CutOffLeft = false;
   EFI_STATUS Status = S.Root->Open(S.Root, &Logo, kLogoFileName, kCreateReadWrite, 0);
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"Error Open NULL  [%r]\n", Status);
@@ -164,12 +211,12 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
     Status = WriteWhole(Logo, ImageAddress, Size);
     if (EFI_ERROR(Status)) {
       ConsolePrint(u"Error Write  [%r]\n", Status);
-      Logo->Delete(Logo);
+      CutOffLeft = DiscardCutOffLogo(S.Root, Logo);
     } else {
       Logo->Close(Logo);
     }
   }
-  if (EFI_ERROR(Status) && S.Old != nullptr) {
+  if (EFI_ERROR(Status) && (S.Old != nullptr || CutOffLeft)) {
     ConsolePrint(u"The new logo is kept as '%s'\n", S.ScratchName);
     S.Scratch->Close(S.Scratch);
   } else {
@@ -179,7 +226,7 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
 }
 
 EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size) {
-  Save S{Root, nullptr, {}, nullptr, {}};
+  Save S{Root, nullptr, {}, nullptr, {}, {}};
   EFI_STATUS Status = FindUnusedName(Root, kScratchStem, S.ScratchName);
   if (!EFI_ERROR(Status)) Status = Root->Open(Root, &S.Scratch, S.ScratchName, kCreateReadWrite, 0);
   if (EFI_ERROR(Status)) {

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -177,39 +178,63 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   Check(Volume.OpenHandles() == 0, "a file handle was left open");
 
   std::map<std::u16string, std::vector<uint8_t>> After = Volume.Files;
-  // Files the report says it left: a scratch file that would not go, or one kept because it holds
-  // the only whole copy of the new logo.
+  // Files the report says it left: a scratch file that would not go, one kept because it holds the
+  // only whole copy of the new logo, a logo file whose failed write would not go (empty, or cut
+  // off), and an older logo that could not take its name back.
   std::u16string KeptNew;
-  std::vector<std::u16string> Left;
+  std::u16string OlderLeftAs;
+  std::map<std::u16string, std::u16string> Left;  // name, and what the report says of it
   bool KeptBackup = false;
   for (size_t Line = 0; Line < Firmware.ConsoleWriteCount(); Line++) {
     std::u16string_view Shown = Firmware.ConsoleWrite(Line);
     bool Kept = StartsWith(Shown, u"The new logo is kept as '");
-    if (!Kept && !StartsWith(Shown, u"Error Delete  [")) continue;
+    bool Renamed = StartsWith(Shown, u"Error Rename  [");
+    if (!Kept && !Renamed && !StartsWith(Shown, u"Error Delete  [")) continue;
     size_t Quote = Shown.find(u'\'');
     if (Quote == Shown.npos) {
-      KeptBackup = true;
+      KeptBackup = KeptBackup || !Renamed;
       continue;
     }
-    std::u16string Named(Shown.substr(Quote + 1, Shown.find(u'\'', Quote + 1) - Quote - 1));
+    size_t EndQuote = Shown.find(u'\'', Quote + 1);
+    std::u16string Named(Shown.substr(Quote + 1, EndQuote - Quote - 1));
     if (Kept) KeptNew = Named;
-    else Left.push_back(Named);
+    else if (Renamed) OlderLeftAs = Named;
+    else Left[Named] = std::u16string(Shown.substr(EndQuote + 1));
   }
 
   // The logo: as it was, or a whole bitmap from memory, and exactly the last one the report says
   // it saved when its lines say which. Without a rename, a failed write after the old logo is gone
-  // keeps the new one whole under the scratch name.
+  // keeps the new one whole under the scratch name; a logo file beside it is only what the report
+  // names, and holds nothing or the start of the new logo.
   const std::vector<uint8_t> *Saved = Volume.Find(kLogoName);
   auto Older = Before.find(kLogoName);
   bool Unchanged = Saved == nullptr ? Older == Before.end() : Older != Before.end() && Older->second == *Saved;
+  auto LogoLeft = Left.find(kLogoName);
   if (!KeptNew.empty()) {
-    Check(Volume.Find(KeptNew) != nullptr, "the new logo is not kept where the report says");
-    Check(IsWholeBitmapInMemory(*Volume.Find(KeptNew), Head), "the kept new logo is not a whole bitmap from memory");
-    Check(Saved == nullptr, "a new logo kept aside beside a logo file");
+    const std::vector<uint8_t> *Kept = Volume.Find(KeptNew);
+    Check(Kept != nullptr, "the new logo is not kept where the report says");
+    Check(IsWholeBitmapInMemory(*Kept, Head), "the kept new logo is not a whole bitmap from memory");
+    if (LogoLeft == Left.end()) {
+      Check(Saved == nullptr, "a new logo kept aside beside a logo file");
+    } else if (LogoLeft->second == u" is left empty\r\n") {
+      Check(Saved != nullptr && Saved->empty(), "the logo file said to be left empty is not");
+    } else {
+      Check(LogoLeft->second == u" is left cut off\r\n", "a logo file left is named with other words");
+      Check(Saved != nullptr && Saved->size() <= Kept->size() && std::equal(Saved->begin(), Saved->end(), Kept->begin()),
+            "the logo file said to be left cut off is not the start of the new logo");
+    }
     After.erase(KeptNew);
-  } else if (!Unchanged) {
-    Check(Saved != nullptr, "the older logo was lost");
-    Check(IsWholeBitmapInMemory(*Saved, Head), "the file is not a whole bitmap from memory");
+  } else if (!OlderLeftAs.empty()) {
+    Check(Older != Before.end() && Saved == nullptr, "an older logo said to be left aside where there was none");
+    Check(After.count(OlderLeftAs) != 0 && After[OlderLeftAs] == Older->second,
+          "the older logo is not where the report says it is left");
+    After.erase(OlderLeftAs);
+  } else {
+    Check(LogoLeft == Left.end(), "a logo file is left without the new logo kept whole");
+    if (!Unchanged) {
+      Check(Saved != nullptr, "the older logo was lost");
+      Check(IsWholeBitmapInMemory(*Saved, Head), "the file is not a whole bitmap from memory");
+    }
   }
   uint64_t Image;
   if (LastSavedImage(Firmware, &Image)) {
@@ -222,7 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   }
   After.erase(kLogoName);
   Before.erase(kLogoName);
-  for (const std::u16string &Name : Left) After.erase(Name);
+  for (const auto &[Name, Said] : Left) After.erase(Name);
   // A logo replaced by a later one that could not be deleted keeps its backup name, and the
   // report says so.
   for (auto Found = After.begin(); Found != After.end();) {

@@ -317,6 +317,73 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("Error Delete  [Warning Delete Failure] 'BIOSLogo.new' is left\r\n");
      }},
 
+    // Without renames the logo is written under its own name; when that write fails and its file
+    // will not go either, no cut-off logo is left under the name unsaid. The volume keeps room for
+    // the scratch file and a fifth of a second copy, so the second write stops part of the way.
+    {"without renames, a cut-off logo that will not go at first is emptied and deleted again",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetRenames(false);
+       M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
+       Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
+       M.Volume.SetCapacity(L.Bytes.size() * 6 / 5);
+       M.Firmware.FailCall(SimCall::FileDelete, EFI_DEVICE_ERROR, 1, 1);  // the older logo's delete works
+       E.Lines.push_back("The new logo is kept as 'BIOSLogo.new'\r\n");
+       E.Volume = {{u"BIOSLogo.new", L.Bytes}};
+     }},
+    {"without renames, a cut-off logo that will not go is emptied and named, the new one kept whole",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetRenames(false);
+       M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
+       Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
+       M.Volume.SetCapacity(L.Bytes.size() * 6 / 5);
+       M.Firmware.FailCall(SimCall::FileDelete, EFI_DEVICE_ERROR, 1);
+       E.Lines.push_back("Error Delete  [Warning Delete Failure] 'BIOSLogo.bmp' is left empty\r\n");
+       E.Lines.push_back("The new logo is kept as 'BIOSLogo.new'\r\n");
+       E.File = std::vector<uint8_t>{};
+       E.Volume = {{kLogoName, {}}, {u"BIOSLogo.new", L.Bytes}};
+     }},
+    {"without renames, a cut-off logo that will neither go nor empty is named as cut off",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetRenames(false);
+       M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
+       Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
+       M.Volume.SetCapacity(L.Bytes.size() * 6 / 5);
+       M.Firmware.FailCall(SimCall::FileDelete, EFI_DEVICE_ERROR, 1);
+       M.Firmware.FailCall(SimCall::FileSetInfo, EFI_DEVICE_ERROR, 1);  // the refused rename comes first
+       E.Lines.push_back("Error Delete  [Warning Delete Failure] 'BIOSLogo.bmp' is left cut off\r\n");
+       E.Lines.push_back("The new logo is kept as 'BIOSLogo.new'\r\n");
+       std::vector<uint8_t> CutOff(L.Bytes.begin(), L.Bytes.begin() + (long)(L.Bytes.size() / 5));
+       E.File = CutOff;
+       E.Volume = {{kLogoName, CutOff}, {u"BIOSLogo.new", L.Bytes}};
+     }},
+    {"without renames or an older logo, a cut-off logo deleted at the second try leaves nothing",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetRenames(false);
+       Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
+       M.Volume.SetCapacity(L.Bytes.size() * 6 / 5);
+       M.Firmware.FailCall(SimCall::FileDelete, EFI_DEVICE_ERROR, 0, 1);
+       E.Volume.emplace();
+     }},
+    {"without renames or an older logo, a cut-off logo that will not go keeps the new one whole",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetRenames(false);
+       Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
+       M.Volume.SetCapacity(L.Bytes.size() * 6 / 5);
+       M.Firmware.FailCall(SimCall::FileDelete, EFI_DEVICE_ERROR);
+       E.Lines.push_back("Error Delete  [Warning Delete Failure] 'BIOSLogo.bmp' is left empty\r\n");
+       E.Lines.push_back("The new logo is kept as 'BIOSLogo.new'\r\n");
+       E.File = std::vector<uint8_t>{};
+       E.Volume = {{kLogoName, {}}, {u"BIOSLogo.new", L.Bytes}};
+     }},
+    {"an older logo that cannot take its name back after a failed rename is named",
+     [](Machine &M, Expected &E) {
+       M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
+       M.Firmware.FailCall(SimCall::FileSetInfo, EFI_DEVICE_ERROR, 1);  // the older logo steps aside first
+       OneLogoSaveFails(M, E, "Error Rename  [Device Error]\r\n", EFI_DEVICE_ERROR);
+       E.Lines.push_back("Error Rename  [Device Error] the older logo is left as 'BIOSLogo.old'\r\n");
+       E.Volume = {{u"BIOSLogo.old", std::vector<uint8_t>(10, 0x55)}};
+     }},
+
     // Images that are no bitmap, or claim more bytes than the bitmap has, are not saved.
     {"an image without the BM signature is not saved and keeps the logo saved before it",
      [](Machine &M, Expected &E) {

@@ -1,8 +1,8 @@
 // A test-only EFI program that asks the firmware's FAT driver what Quillon's save relies on, and
 // prints each answer: a file renamed through SetInfo takes the new name and keeps its bytes, its
 // handle stays usable afterwards (to rename it again or delete it), a rename onto a name another
-// file has is refused and leaves both files alone, and opening a name no file has says Not Found.
-// It leaves nothing on the volume.
+// file has is refused and leaves both files alone, a file's size set to 0 through SetInfo empties
+// it, and opening a name no file has says Not Found. It leaves nothing on the volume.
 #include "firmware/Guids.h"
 #include "firmware/SimpleFileSystem.h"
 #include "firmware/SystemTable.h"
@@ -33,6 +33,16 @@ EFI_STATUS Rename(EFI_FILE_PROTOCOL *File, const CHAR16 *NewName) {
   for (; NewName[Length] != 0; Length++) Info->FileName[Length] = NewName[Length];
   Info->FileName[Length] = 0;
   Info->Size = offsetof(EFI_FILE_INFO, FileName) + (Length + 1) * sizeof(CHAR16);
+  return File->SetInfo(File, &EFI_FILE_INFO_ID, (UINTN)Info->Size, Info);
+}
+
+EFI_STATUS Empty(EFI_FILE_PROTOCOL *File) {
+  alignas(8) UINT8 InfoBytes[256];
+  UINTN InfoSize = sizeof InfoBytes;
+  EFI_STATUS Status = File->GetInfo(File, &EFI_FILE_INFO_ID, &InfoSize, InfoBytes);
+  if (EFI_ERROR(Status)) return Status;
+  EFI_FILE_INFO *Info = (EFI_FILE_INFO *)InfoBytes;
+  Info->FileSize = 0;
   return File->SetInfo(File, &EFI_FILE_INFO_ID, (UINTN)Info->Size, Info);
 }
 
@@ -77,6 +87,8 @@ extern "C" EFI_STATUS EFIAPI FatRenameEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_T
   ShowFile(Root, u"Rename-C.bin");
   ConsolePrint(u"FatRename: rename Rename-C.bin back to Rename-A.bin [%r]\n", Rename(First, u"Rename-A.bin"));
   ShowFile(Root, u"Rename-A.bin");
+  ConsolePrint(u"FatRename: empty Rename-B.bin [%r]\n", Empty(Second));
+  ShowFile(Root, u"Rename-B.bin");
   ConsolePrint(u"FatRename: delete Rename-A.bin [%r]\n", First->Delete(First));
   ConsolePrint(u"FatRename: delete Rename-B.bin [%r]\n", Second->Delete(Second));
   ShowFile(Root, u"Rename-A.bin");

@@ -432,6 +432,8 @@ def uboot_save(arguments, name, put):
 def scenario_uboot_fat_rename(arguments):
     # What the save's fallback relies on from U-Boot's file system: it refuses any change of name
     # with Access Denied and leaves the file as it was; SetInfo keeping the name, and Delete, work.
+    # It will not empty a file through SetInfo either, so there a logo file whose write failed and
+    # whose Delete failed too can only be named as cut off.
     result = boot(arguments, "uboot_fat_rename", code="u-boot", before=[arguments.fat_rename])
     answers = [line for line in result.lines() if line.startswith("FatRename: ")]
     expected = [
@@ -445,6 +447,8 @@ def scenario_uboot_fat_rename(arguments):
         "FatRename: Rename-C.bin holds '' [Not Found]",
         "FatRename: rename Rename-C.bin back to Rename-A.bin [Success]",
         "FatRename: Rename-A.bin holds 'first' [Success]",
+        "FatRename: empty Rename-B.bin [Access Denied]",
+        "FatRename: Rename-B.bin holds 'second' [Success]",
         "FatRename: delete Rename-A.bin [Success]",
         "FatRename: delete Rename-B.bin [Success]",
         "FatRename: Rename-A.bin holds '' [Not Found]",
@@ -583,6 +587,8 @@ def scenario_fat_rename(arguments):
         "FatRename: Rename-C.bin holds 'first' [Success]",
         "FatRename: rename Rename-C.bin back to Rename-A.bin [Success]",
         "FatRename: Rename-A.bin holds 'first' [Success]",
+        "FatRename: empty Rename-B.bin [Success]",
+        "FatRename: Rename-B.bin holds '' [Success]",
         "FatRename: delete Rename-A.bin [Success]",
         "FatRename: delete Rename-B.bin [Success]",
         "FatRename: Rename-A.bin holds '' [Not Found]",
