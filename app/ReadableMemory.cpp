@@ -80,3 +80,17 @@ bool IsReadable(const MemoryMap &Map, const AddressReach &Reach, UINT64 Address,
     Cursor = SpanLast + 1;
   }
 }
+
+bool MemoryTypeAt(const MemoryMap &Map, UINT64 Address, UINT32 *Type) {
+  if (Map.DescriptorSize < sizeof(EFI_MEMORY_DESCRIPTOR)) return false;
+  for (UINTN Offset = 0; Map.Size - Offset >= Map.DescriptorSize; Offset += Map.DescriptorSize) {
+    EFI_MEMORY_DESCRIPTOR Descriptor;
+    __builtin_memcpy(&Descriptor, Map.Descriptors + Offset, sizeof Descriptor);
+    // Pages from the start rather than the end's address: a descriptor may run past the top.
+    if (Address >= Descriptor.PhysicalStart && (Address - Descriptor.PhysicalStart) / EFI_PAGE_SIZE < Descriptor.NumberOfPages) {
+      *Type = Descriptor.Type;
+      return true;
+    }
+  }
+  return false;
+}

@@ -45,3 +45,6 @@ bool IsMemoryType(UINT32 Type);
 // overlapping descriptors joined) or, where Reach says so, by the BIOS area. An empty range reads
 // nothing and is always readable.
 bool IsReadable(const MemoryMap &Map, const AddressReach &Reach, UINT64 Address, UINT64 Length);
+
+// The memory type of the first descriptor that covers Address; false when none does.
+bool MemoryTypeAt(const MemoryMap &Map, UINT64 Address, UINT32 *Type);

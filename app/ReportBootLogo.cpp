@@ -3,6 +3,7 @@
 // after the memory map has said that every byte of what is about to be read is memory: a broken
 // table must not make the processor fault on a device page or an address it cannot reach.
 #include "app/App.h"
+#include "app/BgrtVerdict.h"
 #include "app/BitmapLayout.h"
 #include "app/ReadableMemory.h"
 #include "base/Guid.h"
@@ -18,6 +19,7 @@ constexpr UINT64 kTableLength = 4;
 constexpr UINT64 kTableHeaderBytes = 36;
 constexpr UINT64 kSignatureBytes = 4;
 constexpr UINT64 kBgrtImageAddress = 40;
+constexpr UINT64 kBgrtBytes = sizeof(ACPI_BGRT);
 
 // Bitmap header fields, from the start of the file; the report reads up to the last of them.
 constexpr UINT64 kBmpFileSize = offsetof(BMP_HEADER, FileSize);
@@ -107,23 +109,15 @@ void PrintBitmapHeader(const UINT8 *Image) {
   ConsolePrint(u"           BPP   [0x%X]\n", (UINT32)LoadUnaligned16(Image + kBmpBitsPerPixel));
 }
 
-// Reports one BGRT and saves its logo. Returns the save's status, success when there was nothing
-// to save, kNotReadable when the BGRT or its bitmap lies outside readable memory, or kNotABitmap.
-EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress) {
-  ConsolePrint(u"  Found BGRT @[0x%lX]\n", BgrtAddress);
-  const UINT8 *Bgrt = Readable(Map, BgrtAddress, kBgrtImageAddress + 8);
-  if (Bgrt == nullptr) {
-    ConsolePrint(u"  Can't read BGRT @[0x%lX]\n", BgrtAddress);
-    return kNotReadable;
-  }
-  UINT64 ImageAddress = LoadUnaligned64(Bgrt + kBgrtImageAddress);
-  ConsolePrint(u"  Image address @[0x%lX]\n", ImageAddress);
-  ConsolePrint(u"     [0x%lX]\n", ImageAddress);
+// Reports the logo a BGRT points at and saves it; *Whole is the bitmap where all of it could be
+// read, for the verdict, and *Saved says whether it was saved. Returns the save's status, success
+// when there was nothing to save, kNotReadable when the bitmap lies outside readable memory, or
+// kNotABitmap.
+EFI_STATUS ReportLogo(const MemoryMap &Map, UINT64 ImageAddress, const UINT8 **Whole, bool *Saved) {
   if (ImageAddress == 0) {
     ConsolePrint(u"  No logo image\n");
     return EFI_SUCCESS;
   }
-
   const UINT8 *Image = Readable(Map, ImageAddress, kBitmapFixedBytes);
   if (Image == nullptr) {
     ConsolePrint(u"  Can't read logo image @[0x%lX]\n", ImageAddress);
@@ -135,6 +129,7 @@ EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress) {
     ConsolePrint(u"  Can't read logo image @[0x%lX] of [0x%X] bytes\n", ImageAddress, ImageSize);
     return kNotReadable;
   }
+  *Whole = Image;
   // Only a bitmap is written out, and no more of memory than its own headers account for.
   BitmapFault Fault = JudgeBitmap(Image, ImageSize > kBitmapFixedBytes ? ImageSize : kBitmapFixedBytes).Fault;
   if (Fault != kBitmapSound) {
@@ -144,7 +139,29 @@ EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress) {
   EFI_STATUS Status = SaveLogoFile(ImageAddress, ImageSize);
   if (!EFI_ERROR(Status)) {
     ConsolePrint(u"BIOS logo has been saved to 'BIOSLogo.bmp'\n");
+    *Saved = true;
   }
+  return Status;
+}
+
+// Reports one BGRT, saves its logo and judges both. Returns the status of ReportLogo, or
+// kNotReadable when the BGRT lies outside readable memory.
+EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress, BgrtTally *Tally) {
+  ConsolePrint(u"  Found BGRT @[0x%lX]\n", BgrtAddress);
+  const UINT8 *Bgrt = Readable(Map, BgrtAddress, kBgrtImageAddress + 8);
+  if (Bgrt == nullptr) {
+    ConsolePrint(u"  Can't read BGRT @[0x%lX]\n", BgrtAddress);
+    return kNotReadable;
+  }
+  UINT64 ImageAddress = LoadUnaligned64(Bgrt + kBgrtImageAddress);
+  ConsolePrint(u"  Image address @[0x%lX]\n", ImageAddress);
+  ConsolePrint(u"     [0x%lX]\n", ImageAddress);
+  const UINT8 *Whole = nullptr;
+  bool Saved = false;
+  EFI_STATUS Status = ReportLogo(Map, ImageAddress, &Whole, &Saved);
+
+  // The verdict reads the whole table; one cut short by the end of memory is not judged.
+  if (Readable(Map, BgrtAddress, kBgrtBytes) != nullptr) PrintBgrtVerdict(Map, BgrtAddress, Bgrt, Whole, Saved, Tally);
   return Status;
 }
 
@@ -184,6 +201,7 @@ EFI_STATUS ReportTables(const MemoryMap &Map, UINT64 RsdpAddress) {
 
   EFI_STATUS FirstFailure = EFI_SUCCESS;
   UINT64 Unreadable = 0;
+  BgrtTally Tally{};
   for (UINT64 Index = 0; Index < EntryCount; Index++) {
     UINT64 TableAddress = LoadUnaligned64(Entries + 8 * Index);
     if (TableAddress == 0) continue;
@@ -192,12 +210,13 @@ EFI_STATUS ReportTables(const MemoryMap &Map, UINT64 RsdpAddress) {
       if (++Unreadable <= kMostUnreadableNamed) ConsolePrint(u"  Can't read table @[0x%lX]\n", TableAddress);
       KeepFirstFailure(&FirstFailure, kNotReadable);
     } else if (IsBgrt(Table)) {
-      KeepFirstFailure(&FirstFailure, ReportBgrt(Map, TableAddress));
+      KeepFirstFailure(&FirstFailure, ReportBgrt(Map, TableAddress, &Tally));
     }
   }
   if (Unreadable > kMostUnreadableNamed) {
     ConsolePrint(u"  Can't read [0x%lX] more tables\n", Unreadable - kMostUnreadableNamed);
   }
+  PrintSeveralBgrts(Tally);
   return FirstFailure;
 }
 

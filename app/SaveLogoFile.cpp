@@ -116,11 +116,7 @@ bool DiscardCutOffLogo(EFI_FILE_PROTOCOL *Root, EFI_FILE_PROTOCOL *Logo) {
     Status = Again->Delete(Again);
     if (Status == EFI_SUCCESS) return false;
   }
-  if (Emptied) {
-    ConsolePrint(u"Error Delete  [%r] 'BIOSLogo.bmp' is left empty\n", Status);
-  } else {
-    ConsolePrint(u"Error Delete  [%r] 'BIOSLogo.bmp' is left cut off\n", Status);
-  }
+  ConsolePrint(u"Error Delete  [%r] 'BIOSLogo.bmp' is left %a\n", Status, Emptied ? "empty" : "cut off");
   return true;
 }
 

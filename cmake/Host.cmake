@@ -26,7 +26,7 @@ if(QUILLON_GENERAL_REGS)
   target_compile_options(quillon_core PRIVATE -mgeneral-regs-only)
 endif()
 
-add_library(quillon_sim STATIC sim/SimFirmware.cpp sim/SimFileSystem.cpp sim/AcpiBuilder.cpp)
+add_library(quillon_sim STATIC sim/SimFirmware.cpp sim/SimFileSystem.cpp sim/SimGraphicsOutput.cpp sim/AcpiBuilder.cpp)
 target_link_libraries(quillon_sim PUBLIC quillon_core)
 target_compile_options(quillon_sim PRIVATE ${QUILLON_WARNINGS})
 

@@ -25,7 +25,7 @@ function(add_uefi_image Name Arch Entry)
   elseif(Arch STREQUAL "ia32")
     set(triple i686-unknown-windows)
     set(machine x86)
-    set(flags -mno-stack-arg-probe -mgeneral-regs-only)
+    set(flags -mno-stack-arg-probe -mgeneral-regs-only -mregparm=3)
     set(underscore _)  # 32-bit x86 C names carry a leading underscore
   elseif(Arch STREQUAL "aa64")
     set(triple aarch64-unknown-windows)

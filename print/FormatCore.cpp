@@ -299,8 +299,21 @@ void StringText(Field &F, UINT64 Slot, bool Wide) {
   if ((F.Flags & FMT_PRECISION) == 0) F.Precision = 0;
 }
 
-// Fetches the argument of the conversion Character and builds its text in F.
+// Fetches the argument of the conversion Character and builds its text in F. Formats parsed while
+// compiling hold no GUID or time conversion (they stay runtime formats), so the engine that runs
+// them leaves those two out.
+template <bool WithRecords>
 void Conversion(Field &F, UINT16 Character, ArgumentCursor &Arguments, CHAR8 *ValueBuffer) {
+  if constexpr (WithRecords) {
+    if (Character == 'g') {
+      F.Text = GuidText((const VOID *)(UINTN)TakeSlot(Arguments), ValueBuffer);
+      return;
+    }
+    if (Character == 't') {
+      F.Text = TimeText((const VOID *)(UINTN)TakeSlot(Arguments), ValueBuffer);
+      return;
+    }
+  }
   switch (Character) {
     case 'u':
       F.Flags = (F.Flags & ~FMT_PLUS) | FMT_UNSIGNED;
@@ -328,12 +341,6 @@ void Conversion(Field &F, UINT16 Character, ArgumentCursor &Arguments, CHAR8 *Va
       return;
     case 'r':
       F.Text = StatusText((EFI_STATUS)TakeSlot(Arguments), ValueBuffer);  // a status is UINTN wide
-      return;
-    case 'g':
-      F.Text = GuidText((const VOID *)(UINTN)TakeSlot(Arguments), ValueBuffer);
-      return;
-    case 't':
-      F.Text = TimeText((const VOID *)(UINTN)TakeSlot(Arguments), ValueBuffer);
       return;
     case '\n':
       F.Text = "\r\n";
@@ -392,7 +399,8 @@ inline bool WritePlainDirective(Output &Out, UINT16 Conversion, UINTN Flags, UIN
 
 // One directive, its spec as the grammar read it already in F: take its '*' slots, fetch its
 // argument, emit its text.
-void WriteDirective(Output &Out, Field &F, ArgumentCursor &Arguments) {
+template <bool WithRecords>
+[[gnu::noinline]] void WriteDirective(Output &Out, Field &F, ArgumentCursor &Arguments) {
   CHAR8 ValueBuffer[FORMAT_VALUE_CHARACTERS];
   F.Prefix = 0;
   F.Grouping = false;
@@ -407,7 +415,7 @@ void WriteDirective(Output &Out, Field &F, ArgumentCursor &Arguments) {
     F.Precision = 0;
     F.Text = "";
   } else {
-    Conversion(F, F.Conversion, Arguments, ValueBuffer);
+    Conversion<WithRecords>(F, F.Conversion, Arguments, ValueBuffer);
   }
   if ((F.Flags & FMT_REVERSED) != 0) {
     EmitNumber(Out, F);
@@ -431,7 +439,7 @@ inline const UINT8 *ScanAndWriteDirective(Output &Out, const UINT8 *Format, UINT
   } else {
     ScanDirective(FormatUnits<UINT8>{Format}, 1, F);
   }
-  if (!WritePlainDirective(Out, F.Conversion, F.Flags, F.Stars, Arguments)) WriteDirective(Out, F, Arguments);
+  if (!WritePlainDirective(Out, F.Conversion, F.Flags, F.Stars, Arguments)) WriteDirective<true>(Out, F, Arguments);
   return Format + (1 + F.Units) * InUnit;
 }
 
@@ -568,7 +576,7 @@ UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const UINT8 *Program,
     }
     Field F;
     StepDirective(Follows, Fields, F);
-    WriteDirective(Out, F, Cursor);
+    WriteDirective<false>(Out, F, Cursor);
   }
   return FinishOutput(Out, Buffer);
 }

@@ -3,7 +3,8 @@
 // directive the flags, width, precision and '*' slots the grammar read. The parse is the grammar's
 // own (print/FormatGrammar.h), so a program writes exactly what the engine writes when it scans the
 // same format at run time. A format the compact steps cannot hold (a unit above 0xFF in its text, a
-// width or precision above 255, more than three '*' in a directive) stays a runtime format.
+// width or precision above 255, more than three '*' in a directive, a GUID or time conversion) stays
+// a runtime format.
 //
 // A program is bytes, its steps one after another, each literal text and then at most one
 // directive: the text's units (one byte), what follows the text (one byte: kStepEnd, kStepLiteral
@@ -48,6 +49,9 @@ constexpr bool DirectiveStep(const DirectiveSpec &Spec, UINT8 *Follows, FormatSt
   UINT16 Conversion = Spec.Conversion;
   bool Printable = (Conversion >= 0x20 && Conversion < 0x7F) || Conversion == '\n' || Conversion == '\r';
   if (!Printable && Conversion != 0) return false;
+  // GUID and time texts are runtime formats' alone: no image prints one, and the engine that runs
+  // programs is smaller without them.
+  if (Conversion == 'g' || Conversion == 't') return false;
   if (Spec.Width > 0xFF || Spec.Precision > 0xFF || Spec.Stars > 3) return false;
   UINT8 Flags = (UINT8)((Spec.Flags & kStepPlainFlags) | ((Spec.Flags & FMT_WIDTH) != 0 ? kStepWidth : 0) |
                         ((Spec.Flags & FMT_PRECISION) != 0 ? kStepPrecision : 0));

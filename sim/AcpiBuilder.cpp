@@ -80,15 +80,27 @@ uint64_t AcpiBuilder::Table(const std::string &Signature, uint32_t Length, size_
   return Place(Bytes, Misalign);
 }
 
-uint64_t AcpiBuilder::Bgrt(uint64_t ImageAddress, size_t Misalign) {
-  std::vector<uint8_t> Bytes = TableHeader("BGRT", 56);
-  StoreLittleEndian(Bytes, 36, 1, 2);  // version
-  Bytes[38] = 1;                       // status: displayed
-  Bytes[39] = 0;                       // image type: bitmap
+uint64_t AcpiBuilder::Bgrt(uint64_t ImageAddress, size_t Misalign, const BgrtFields &Fields) {
+  std::vector<uint8_t> Bytes = TableHeader("BGRT", Fields.Length);
+  Bytes.resize(Fields.Length > 56 ? Fields.Length : 56, 0);
+  Bytes[8] = Fields.Revision;
+  StoreLittleEndian(Bytes, 36, Fields.Version, 2);
+  Bytes[38] = Fields.Status;
+  Bytes[39] = Fields.ImageType;
   StoreLittleEndian(Bytes, 40, ImageAddress, 8);
-  StoreLittleEndian(Bytes, 48, 0x100, 4);
-  StoreLittleEndian(Bytes, 52, 0x80, 4);
+  StoreLittleEndian(Bytes, 48, Fields.OffsetX, 4);
+  StoreLittleEndian(Bytes, 52, Fields.OffsetY, 4);
+  SetChecksum(Bytes);
+  if (!Fields.RightChecksum) Bytes[9]++;
   return Place(Bytes, Misalign);
+}
+
+void AcpiBuilder::SetChecksum(std::vector<uint8_t> &Table) {
+  uint32_t Length = (uint32_t)Table[4] | (uint32_t)Table[5] << 8 | (uint32_t)Table[6] << 16 | (uint32_t)Table[7] << 24;
+  Table[9] = 0;
+  uint8_t Sum = 0;
+  for (size_t Index = 0; Index < Length && Index < Table.size(); Index++) Sum = (uint8_t)(Sum + Table[Index]);
+  Table[9] = (uint8_t)(0 - Sum);
 }
 
 std::vector<uint8_t> AcpiBuilder::Bitmap(uint32_t Width, uint32_t Height, uint16_t BitsPerPixel, uint8_t PixelOffset) {

@@ -12,6 +12,18 @@
 
 class SimFirmware;
 
+// A BGRT's fields besides its image address, as OVMF fills them unless a test says otherwise.
+struct BgrtFields {
+  uint8_t Revision = 1;
+  uint16_t Version = 1;
+  uint8_t Status = 1;  // displayed, not rotated
+  uint8_t ImageType = 0;
+  uint32_t OffsetX = 0x100;
+  uint32_t OffsetY = 0x80;
+  uint32_t Length = 56;
+  bool RightChecksum = true;
+};
+
 class AcpiBuilder {
  public:
   explicit AcpiBuilder(SimFirmware &Firmware);
@@ -31,12 +43,14 @@ class AcpiBuilder {
                 std::optional<uint32_t> Length = std::nullopt);
   // Any other table: a header with this signature and length, zero bytes after it.
   uint64_t Table(const std::string &Signature, uint32_t Length = 36, size_t Misalign = 0);
-  uint64_t Bgrt(uint64_t ImageAddress, size_t Misalign = 0);
+  uint64_t Bgrt(uint64_t ImageAddress, size_t Misalign = 0, const BgrtFields &Fields = BgrtFields{});
 
   // A complete BMP file of the given shape with a deterministic pixel pattern.
   static std::vector<uint8_t> Bitmap(uint32_t Width, uint32_t Height, uint16_t BitsPerPixel, uint8_t PixelOffset = 1);
 
   static std::vector<uint8_t> TableHeader(const std::string &Signature, uint32_t Length);
+  // Sets the checksum byte so that the table's Length bytes add up to 0.
+  static void SetChecksum(std::vector<uint8_t> &Table);
 
  private:
   struct Block {

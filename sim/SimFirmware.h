@@ -25,6 +25,7 @@ enum class SimCall {
   FileSetInfo,
   FileFlush,
   GetMemoryMap,
+  QueryMode,
   Count,
 };
 

@@ -135,9 +135,9 @@ const Case kCases[] = {
     {"RLE8 at its worst case: every pixel a run, an end of line a row, an end of bitmap",
      [] { return Build(With([](Form &F) { F.Bits = 8; F.Compression = 1; F.Colours = 256; F.PixelBytes = (2 * 5 + 2) * 3 + 2; })); },
      kBitmapSound, -1},
-    {"RLE4, shorter than its worst case",
+    {"RLE4, shorter than its worst case: its stated size",
      [] { return Build(With([](Form &F) { F.Bits = 4; F.Compression = 2; F.Colours = 16; F.PixelBytes = 10; })); },
-     kBitmapSound, 14 + 40 + 64 + (2 * 5 + 2) * 3 + 2},
+     kBitmapSound, -1},
     {"PNG inside a bitmap: its stated size",
      [] {
        return Bent(With([](Form &F) { F.Bits = 0; F.Compression = 5; F.PixelBytes = 40; }),
@@ -154,9 +154,8 @@ const Case kCases[] = {
      kBitmapSound, 14 + 40 + 16 * 3},
     {"a page of padding, the most allowed", [] { return Build(With([](Form &F) { F.TrailingBytes = 4096; })); },
      kBitmapSound, 14 + 40 + 16 * 3},
-    {"pixels cut short by the size field",
-     [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 2, B.size() - 10, 4); }); }, kBitmapSound,
-     14 + 40 + 16 * 3},
+    {"the largest side a screen could show",
+     [] { return Build(With([](Form &F) { F.Width = 16384; F.Height = 1; F.Bits = 1; F.Colours = 2; })); }, kBitmapSound, -1},
     {"an embedded ICC profile after the pixels", [] { return WithProfile(kEmbedded, 600); }, kBitmapSound, -1},
     {"a linked profile's file name after the pixels", [] { return WithProfile(kLinked, 40, false); }, kBitmapSound, -1},
     {"a data offset a little past the colour table",
@@ -180,14 +179,59 @@ const Case kCases[] = {
      kBitmapSizePastBitmap, 14 + 124 + 16 * 3},
     {"a linked profile name longer than any path is not counted", [] { return WithProfile(kLinked, 5000, false); },
      kBitmapSizePastBitmap, 14 + 124 + 16 * 3},
-    {"RLE8 claiming more than its worst case",
-     [] { return Build(With([](Form &F) { F.Bits = 8; F.Compression = 1; F.PixelBytes = (2 * 5 + 2) * 3 + 2 + 4097; })); },
-     kBitmapSizePastBitmap, 14 + 40 + (2 * 5 + 2) * 3 + 2},
-    {"the largest dimensions saturate rather than wrap",
+    {"RLE8 whose size field claims a page more than its stated data",
+     [] {
+       return Bent(With([](Form &F) { F.Bits = 8; F.Compression = 1; F.PixelBytes = 20; F.TrailingBytes = 4097; }),
+                   [](std::vector<uint8_t> &B) { Set(B, 34, 20, 4); });
+     },
+     kBitmapSizePastBitmap, 14 + 40 + 20},
+
+    // Pixel arrays the size field or any screen cannot hold.
+    {"pixels cut short by the size field",
+     [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 2, B.size() - 10, 4); }); }, kBitmapSizeShortOfPixels, 0},
+    {"a size field a byte short of the pixels in a core header",
+     [] {
+       return Bent(With([](Form &F) { F.HeaderBytes = 12; F.Bits = 8; F.Colours = 256; }),
+                   [](std::vector<uint8_t> &B) { Set(B, 2, B.size() - 1, 4); });
+     },
+     kBitmapSizeShortOfPixels, 0},
+    {"dimensions patched upward with the size field a page past the file",
+     [] {
+       return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 18, 1920, 4); Set(B, 22, 1080, 4); Set(B, 2, B.size() + 4096, 4); });
+     },
+     kBitmapSizeShortOfPixels, 0},
+    {"a side one past the largest a screen could show",
+     [] { return Build(With([](Form &F) { F.Width = 1; F.Height = 16385; F.Bits = 1; F.Colours = 2; })); },
+     kBitmapLargerThanAnyScreen, 0},
+    {"3,000,000 x 2,000,000 pixels",
+     [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 18, 3000000, 4); Set(B, 22, 2000000, 4); Set(B, 2, 2111692253, 4); }); },
+     kBitmapLargerThanAnyScreen, 0},
+    {"the largest dimensions are no screen's",
      [] {
        return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 18, 0x7FFFFFFF, 4); Set(B, 22, 0x80000000, 4); Set(B, 28, 32, 2); });
      },
-     kBitmapSound, 54 + (1ll << 40)},
+     kBitmapLargerThanAnyScreen, 0},
+    {"a core header's largest dimensions",
+     [] { return Bent(With([](Form &F) { F.HeaderBytes = 12; }), [](std::vector<uint8_t> &B) { Set(B, 18, 0xFFFF, 2); }); },
+     kBitmapLargerThanAnyScreen, 0},
+
+    // Run-length data bounded by its stated size.
+    {"RLE8 with no stated size",
+     [] {
+       return Bent(With([](Form &F) { F.Bits = 8; F.Compression = 1; F.PixelBytes = 20; }),
+                   [](std::vector<uint8_t> &B) { Set(B, 34, 0, 4); });
+     },
+     kBitmapNoRunLengthSize, 0},
+    {"RLE4 stating more than its worst case",
+     [] { return Build(With([](Form &F) { F.Bits = 4; F.Compression = 2; F.PixelBytes = (2 * 5 + 2) * 3 + 3; })); },
+     kBitmapRunLengthPastWorstCase, 0},
+
+    // OS/2's own codings in its 64-byte header.
+    {"OS/2 Huffman in a 64-byte header",
+     [] { return Build(With([](Form &F) { F.HeaderBytes = 64; F.Bits = 1; F.Colours = 2; F.Compression = 3; F.PixelBytes = 40; })); },
+     kBitmapHuffman, 0},
+    {"OS/2 RLE24 in a 64-byte header",
+     [] { return Build(With([](Form &F) { F.HeaderBytes = 64; F.Compression = 4; F.PixelBytes = 40; })); }, kBitmapRle24, 0},
 
     // Not a bitmap at all.
     {"PNG bytes where a bitmap should be",
@@ -285,7 +329,13 @@ TEST(BitmapFaultTexts, EachFaultHasItsOwnWords) {
       {kBitmapDataFarFromHeaders, "data offset far past the headers"},
       {kBitmapNoEmbeddedImage, "no JPEG or PNG at the data offset"},
       {kBitmapSizePastBitmap, "size field past the bitmap's own bytes"},
-      {(BitmapFault)(kBitmapSizePastBitmap + 1), "not a bitmap"},
+      {kBitmapSizeShortOfPixels, "size field short of the pixel array"},
+      {kBitmapLargerThanAnyScreen, "larger than any screen"},
+      {kBitmapNoRunLengthSize, "no size for its run-length data"},
+      {kBitmapRunLengthPastWorstCase, "run-length data past its worst case"},
+      {kBitmapHuffman, "OS/2 Huffman compression"},
+      {kBitmapRle24, "OS/2 RLE24 compression"},
+      {(BitmapFault)(kBitmapRle24 + 1), "not a bitmap"},
       {(BitmapFault)0xFF, "not a bitmap"},
   };
   for (const auto &[Fault, Text] : Texts) EXPECT_STREQ(BitmapFaultText(Fault), Text) << (int)Fault;
