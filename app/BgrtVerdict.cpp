@@ -71,32 +71,31 @@ struct Screen {
     return Screen{};
   }
   const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = Mode->Info;
-  if (Info->HorizontalResolution == 0 || Info->VerticalResolution == 0) return Screen{};
+  // No screen is that large, and the judgement's arithmetic wants its sides within kLargest.
+  if (Info->HorizontalResolution - 1 >= kLargest || Info->VerticalResolution - 1 >= kLargest) return Screen{};
   return Screen{Output,           Mode->Mode,        Mode->MaxMode, Info->HorizontalResolution, Info->VerticalResolution,
                 Info->PixelFormat, Info->PixelsPerScanLine};
 }
 
 UINT32 Cut(UINT32 Value) { return Value < kLargest ? Value : kLargest; }
 
-void PrintTable(const MemoryMap &Map, UINT64 Address, const UINT8 *Bgrt, UINT32 Number) {
+void PrintTable(const MemoryMap &Map, const UINT8 *Bgrt, UINT32 Number) {
   UINT32 Length = LoadUnaligned32(Bgrt + kLength);
   UINT32 Revision = Bgrt[kRevision];
   UINT32 Version = LoadUnaligned16(Bgrt + kVersion);
   UINT32 ImageType = Bgrt[kImageType];
   UINT32 Status = Bgrt[kStatus];
-  ConsolePrint(u"  BGRT %u: length %u, revision %u, version %u, type %u, status 0x%02X\n", Number, Length, Revision,
-               Version, ImageType, Status);
-
   const char *Checksum = "not taken";
-  if (Length <= kMostSummed && IsReadable(Map, kProcessorReach, Address, Length)) {
-    const UINT8 *Whole = (const UINT8 *)(UINTN)Address;
+  if (Length <= kMostSummed && IsReadable(Map, kProcessorReach, (UINTN)Bgrt, Length)) {
     UINT8 Sum = 0;
-    for (UINT32 Index = 0; Index < Length; Index++) Sum = (UINT8)(Sum + Whole[Index]);
+    for (UINT32 Index = 0; Index < Length; Index++) Sum = (UINT8)(Sum + Bgrt[Index]);
     Checksum = Sum == 0 ? "right" : "wrong";
   }
-  ConsolePrint(u"  Checksum %a%a%a%a%a\n", Checksum, Length != kBgrtBytes ? ", length not 56" : "",
-               Revision != 1 ? ", revision not 1" : "", Version != 1 ? ", version not 1" : "",
-               ImageType != 0 ? ", type not 0" : "");
+  // A '!' follows a value other than the one the ACPI specification gives a BGRT.
+  ConsolePrint(u"  BGRT %u checksum %a\n", Number, Checksum);
+  ConsolePrint(u"  Length %u%a, revision %u%a, version %u%a, type %u%a, status 0x%02X\n", Length,
+               Length != kBgrtBytes ? "!" : "", Revision, Revision != 1 ? "!" : "", Version, Version != 1 ? "!" : "",
+               ImageType, ImageType != 0 ? "!" : "", Status);
 
   ConsolePrint(u"  Status: %a, rotated %u degrees%a\n", (Status & kDisplayed) != 0 ? "displayed" : "not displayed",
                (Status >> kOrientationShift & 3) * 90, (Status & kReservedStatus) != 0 ? ", reserved bits set" : "");
@@ -107,11 +106,8 @@ void PrintScreen(const Screen &S) {
     ConsolePrint(u"  Screen: no graphics output\n");
     return;
   }
-  static constexpr const char *kFormats[] = {"RGB", "BGR", "bit masks", "blit only", "unknown"};
-  static constexpr auto kPackedFormats = PackTexts<kFormats>();
   ConsolePrint(u"  Screen now: %u x %u, mode %u of %u\n", S.Width, S.Height, S.Mode, S.MaxMode);
-  ConsolePrint(u"  Pixels: %a, %u a scan line\n",
-               kPackedFormats[S.PixelFormat < PixelFormatMax ? S.PixelFormat : PixelFormatMax], S.PixelsPerScanLine);
+  ConsolePrint(u"  Pixels: format %u, %u a scan line\n", S.PixelFormat, S.PixelsPerScanLine);
 
   // Every mode the output offers, a few a line, in mode order; one it will not describe is 0 x 0.
   UINT32 Listed = S.MaxMode < kMostModesListed ? S.MaxMode : kMostModesListed;
@@ -133,22 +129,18 @@ bool PrintPlace(const BitmapShape &Shape, const UINT8 *Bgrt, const Screen &S) {
   bool Turned = (Bgrt[kStatus] >> kOrientationShift & 1) != 0;
   UINT32 ShownX = LoadUnaligned32(Bgrt + kOffsetX);
   UINT32 ShownY = LoadUnaligned32(Bgrt + kOffsetY);
-  ConsolePrint(u"  Logo: %u x %u on screen at %u, %u\n", Turned ? Shape.Height : Shape.Width,
-               Turned ? Shape.Width : Shape.Height, ShownX, ShownY);
   UINT32 Width = Cut(Turned ? Shape.Height : Shape.Width);
   UINT32 Height = Cut(Turned ? Shape.Width : Shape.Height);
   UINT32 X = Cut(ShownX);
   UINT32 Y = Cut(ShownY);
-  UINT32 ScreenWidth = Cut(S.Width);
-  UINT32 ScreenHeight = Cut(S.Height);
+  UINT32 ScreenWidth = S.Width;
+  UINT32 ScreenHeight = S.Height;
 
   // efifb works the centre out as (screen - logo) / 2 and wants exactly that.
   bool FitsAcross = X + Width <= ScreenWidth;
-  UINT32 CentreX = FitsAcross ? (ScreenWidth - Width) / 2 : X + Width - ScreenWidth;
-  bool Centred = FitsAcross && X == CentreX;
-  ConsolePrint(u"  Across: %a %u\n",
-               !FitsAcross ? "past the edge by" : Centred ? "fits, centred at" : "fits, not centred; centred is",
-               CentreX);
+  bool Centred = FitsAcross && X == (ScreenWidth - Width) / 2;
+  ConsolePrint(u"  Across: at %u of %u: %a\n", ShownX, S.Width,
+               !FitsAcross ? "past the edge" : Centred ? "fits, centred" : "fits, not centred");
 
   // Twice the centre's distance from the top, against the height: centred within a pixel, or
   // within a pixel of 38.2%.
@@ -156,44 +148,43 @@ bool PrintPlace(const BitmapShape &Shape, const UINT8 *Bgrt, const Screen &S) {
   UINT32 Permille = (Centre * 500 + ScreenHeight / 2) / ScreenHeight;
   UINT32 Golden = 2 * kGoldenPermille * ScreenHeight;
   bool FitsDown = Y + Height <= ScreenHeight;
-  ConsolePrint(u"  Down: centre %u.%u%% from the top: %a\n", Permille / 10, Permille % 10,
+  ConsolePrint(u"  Down: at %u of %u, centre %u.%u%%: %a\n", ShownY, S.Height, Permille / 10, Permille % 10,
                !FitsDown                                                          ? "past the edge"
                : Centre + 1 >= ScreenHeight && Centre <= ScreenHeight + 1          ? "centred"
                : Centre * 1000 + 2000 >= Golden && Centre * 1000 <= Golden + 2000 ? "at 38.2%"
                                                                                   : "neither centred nor at 38.2%");
 
   bool Within = Width * 100 <= kMostPercent * ScreenWidth && Height * 100 <= kMostPercent * ScreenHeight;
-  ConsolePrint(u"  Size: %u%% of the width, %u%% of the height: %a\n", (Width * 100 + ScreenWidth / 2) / ScreenWidth,
-               (Height * 100 + ScreenHeight / 2) / ScreenHeight, Within ? "within 40%" : "over 40%");
+  ConsolePrint(u"  Size: %u%% of the width, %u%% of the height: %a\n", Width * 100 / ScreenWidth,
+               Height * 100 / ScreenHeight, Within ? "within 40%" : "over 40%");
   return FitsAcross && FitsDown && Centred;
 }
 
 // Why Linux's efi-bgrt drops the table, or null when it keeps it.
 const char *WhyEfiBgrtDrops(const UINT8 *Bgrt, bool InBootServicesData, bool Signature) {
-  if (LoadUnaligned32(Bgrt + kLength) < kBgrtBytes) return "length under 56";
-  if (LoadUnaligned16(Bgrt + kVersion) > 1) return "version above 1";
+  if (LoadUnaligned32(Bgrt + kLength) < kBgrtBytes) return "length < 56";
+  if (LoadUnaligned16(Bgrt + kVersion) > 1) return "version > 1";
   if (Bgrt[kImageType] != 0) return "type not 0";
   if (LoadUnaligned64(Bgrt + kImageAddress) == 0) return "no image";
-  if (!InBootServicesData) return "not boot-services data";
-  if (!Signature) return "no BM signature";
+  if (!InBootServicesData) return "memory type";
+  if (!Signature) return "no BM";
   return nullptr;
 }
 
 // Why efifb and Plymouth will not draw the logo again, or null when they will.
+// A shape not Known has no bits per pixel.
 const char *WhyEfifbWontDraw(const BitmapShape &Shape, bool Screen, bool FitsCentred) {
-  if (!Shape.Known) return "unknown header";
   if (Shape.BitsPerPixel != 24) return "not 24 bits";
-  if (Shape.HeaderBytes != 40) return "not a 40-byte header";
+  if (Shape.HeaderBytes != 40) return "header not 40 bytes";
   if (Shape.Compression != 0) return "compressed";
   if (!Screen) return "no screen";
-  if (!FitsCentred) return "not fitting and centred across";
+  if (!FitsCentred) return "not fitting and centred";
   return nullptr;
 }
 
 }  // namespace
 
-void PrintBgrtVerdict(const MemoryMap &Map, UINT64 BgrtAddress, const UINT8 *Bgrt, const UINT8 *Image, bool Saved,
-                      BgrtTally *Tally) {
+void PrintBgrtVerdict(const MemoryMap &Map, const UINT8 *Bgrt, const UINT8 *Image, bool Saved, BgrtTally *Tally) {
   Screen S = ReadScreen();
   Tally->Count++;
   if ((Bgrt[kStatus] & kDisplayed) != 0) {
@@ -201,7 +192,7 @@ void PrintBgrtVerdict(const MemoryMap &Map, UINT64 BgrtAddress, const UINT8 *Bgr
     Tally->DisplayedNumber = Tally->Count;
   }
   if (Saved) Tally->SavedNumber = Tally->Count;
-  PrintTable(Map, BgrtAddress, Bgrt, Tally->Count);
+  PrintTable(Map, Bgrt, Tally->Count);
 
   UINT64 ImageAddress = LoadUnaligned64(Bgrt + kImageAddress);
   UINT32 Type = 0;
@@ -221,11 +212,11 @@ void PrintBgrtVerdict(const MemoryMap &Map, UINT64 BgrtAddress, const UINT8 *Bgr
   if (S.Output != nullptr && Shape.Known) FitsCentred = PrintPlace(Shape, Bgrt, S);
 
   bool Signature = Image != nullptr && Image[0] == 'B' && Image[1] == 'M';
-  const char *Says = "efi-bgrt drops it: ";
+  const char *Says = "dropped: ";
   const char *Why = WhyEfiBgrtDrops(Bgrt, InBootServicesData, Signature);
   if (Why == nullptr) {
     Why = WhyEfifbWontDraw(Shape, S.Output != nullptr, FitsCentred);
-    Says = Why != nullptr ? "efifb, Plymouth won't draw it: " : "efifb, Plymouth draw it";
+    Says = Why != nullptr ? "kept, not redrawn: " : "kept and redrawn";
   }
   ConsolePrint(u"  Linux: %a%a\n", Says, Why != nullptr ? Why : "");
   ConsolePrint(u"  Windows: %a\n", !Signature ? "won't show it: no bitmap"
@@ -236,7 +227,7 @@ void PrintBgrtVerdict(const MemoryMap &Map, UINT64 BgrtAddress, const UINT8 *Bgr
 
 void PrintSeveralBgrts(const BgrtTally &Tally) {
   if (Tally.Count < 2) return;
-  ConsolePrint(u"  BGRTs: %u, marked displayed: %u, the last of them BGRT %u\n", Tally.Count, Tally.Displayed,
+  ConsolePrint(u"  BGRTs: %u, marked displayed: %u, the last BGRT %u\n", Tally.Count, Tally.Displayed,
                Tally.DisplayedNumber);
-  ConsolePrint(u"  BIOSLogo.bmp holds the logo of BGRT %u, the last saved (0: none)\n", Tally.SavedNumber);
+  ConsolePrint(u"  BIOSLogo.bmp holds the last logo saved: BGRT %u's (0: none)\n", Tally.SavedNumber);
 }

@@ -19,8 +19,7 @@ struct BgrtTally {
 // Counts a BGRT, of which the first 56 bytes may be read, then prints the lines judging it and
 // its bitmap: Image where the whole bitmap could be read, else null. Saved says whether the logo
 // was saved.
-void PrintBgrtVerdict(const MemoryMap &Map, UINT64 BgrtAddress, const UINT8 *Bgrt, const UINT8 *Image, bool Saved,
-                      BgrtTally *Tally);
+void PrintBgrtVerdict(const MemoryMap &Map, const UINT8 *Bgrt, const UINT8 *Image, bool Saved, BgrtTally *Tally);
 
 // Where an XSDT holds several BGRTs: which is marked displayed, and which the file holds.
 void PrintSeveralBgrts(const BgrtTally &Tally);

@@ -283,12 +283,12 @@ const char *BitmapFaultText(BitmapFault Fault) {
       "data offset far past the headers",
       "no JPEG or PNG at the data offset",
       "size field past the bitmap's own bytes",
-      "size field short of the pixel array",
+      "size field short of the pixels",
       "larger than any screen",
-      "no size for its run-length data",
-      "run-length data past its worst case",
-      "OS/2 Huffman compression",
-      "OS/2 RLE24 compression",
+      "no run-length data size",
+      "run-length data past worst case",
+      "OS/2 Huffman coding",
+      "OS/2 RLE24 coding",
       "not a bitmap",  // a value that names no fault
   };
   constexpr unsigned kFaults = kBitmapRle24 + 1;

@@ -11,7 +11,7 @@
 #if defined(__x86_64__)
 #define EFIAPI __attribute__((ms_abi))
 #elif defined(__i386__)
-#define EFIAPI __attribute__((cdecl))
+#define EFIAPI __attribute__((cdecl, regparm(0)))
 #else
 #define EFIAPI
 #endif

@@ -566,8 +566,12 @@ UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const UINT8 *Program,
     Step += kStepHeadBytes + Units;
     if (Follows == kStepEnd) break;
     if (Follows == kStepLiteral) continue;
-    const UINT8 *Fields = Step;
-    Step += sizeof(FormatStepFields);
+    const UINT8 *Fields = (const UINT8 *)&kBareFields;
+    if ((Follows & kStepBare) == 0) {
+      Fields = Step;
+      Step += sizeof(FormatStepFields);
+    }
+    Follows &= (UINT8)~kStepBare;
     // A full buffer takes no more directives, as when the engine scans the format.
     if (Out.Position >= Out.End) continue;
     if (WritePlainDirective(Out, Follows, Fields[offsetof(FormatStepFields, Flags)],

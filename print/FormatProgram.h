@@ -8,7 +8,8 @@
 //
 // A program is bytes, its steps one after another, each literal text and then at most one
 // directive: the text's units (one byte), what follows the text (one byte: kStepEnd, kStepLiteral
-// or a directive), the text itself, 8-bit, and only for a directive its fields (FormatStepFields).
+// or a directive, perhaps with kStepBare), the text itself, 8-bit, and only for a directive that
+// is not bare its fields (FormatStepFields).
 // A program is kept for every literal format of an image, so nothing in it is there for nothing.
 #pragma once
 
@@ -19,6 +20,10 @@ constexpr UINTN kStepHeadBytes = 2;  // the text's units, then what follows the 
 constexpr UINT8 kStepEnd = 0;       // the last step: its literal text, then the terminator
 constexpr UINT8 kStepLiteral = 1;   // literal text only; the program goes on
 constexpr UINT8 kStepDangling = 2;  // the format ends inside a directive: only its width, as blanks
+// With this bit, what follows the text is a directive with no flag, width, precision or '*', the
+// commonest kind, and its fields are left out: they would be kBareFields (the grammar's precision
+// is 1 unless a '.' says otherwise).
+constexpr UINT8 kStepBare = 0x80;
 
 // A directive's fields in a step.
 struct FormatStepFields {
@@ -29,6 +34,8 @@ struct FormatStepFields {
   UINT8 Stars;      // the '*' slots taken, then the width's and the precision's, two bits each
 };
 static_assert(sizeof(FormatStepFields) == 4 && alignof(FormatStepFields) == 1);
+
+constexpr FormatStepFields kBareFields = {0, 0, 1, 0};
 
 // The flags the grammar sets that keep their place in a step's byte, and the two that move into it.
 constexpr UINTN kStepPlainFlags = FMT_LEFT | FMT_PLUS | FMT_SPACE | FMT_GROUP | FMT_LONG | FMT_ZERO;
@@ -145,7 +152,9 @@ constexpr FormatShape CompileFormatInto(const Reader &Format, bool WideFormat, U
     UINT8 Follows = 0;
     FormatStepFields Fields = {};
     if (!DirectiveStep(Spec, &Follows, &Fields)) Shape.Compiles = false;
-    Close(Follows, &Fields);
+    bool Bare = Fields.Flags == kBareFields.Flags && Fields.Width == kBareFields.Width &&
+                Fields.Precision == kBareFields.Precision && Fields.Stars == kBareFields.Stars;
+    Close(Bare ? (UINT8)(Follows | kStepBare) : Follows, Bare ? nullptr : &Fields);
   }
 }
 

@@ -103,15 +103,33 @@ UINTN FormatCompiled(VOID *Buffer, UINTN Size, UINTN Flags, const CompiledFormat
 }
 
 template <FormatShape Shape, typename... Types>
-UINTN ConsolePrintCompiled(const CompiledFormat<Shape> &Format, Types... Arguments) {
-  static_assert(Shape.WideFormat, "console formats are UCS-2");
-  CheckArgumentCount<Shape, Types...>();
+UINTN ConsolePrintArguments(const CompiledFormat<Shape> &Format, Types... Arguments) {
   const UINT64 Slots[SlotRoom(sizeof...(Types))] = {FormatSlot(Arguments)...};
   if constexpr (Shape.Compiles) {
     return ConsolePrintProgram(Format.Program, Slots, sizeof...(Types));
   } else {
     return ConsolePrintSlots((const CHAR16 *)Format.Runtime, FormatArguments{Slots, sizeof...(Types)});
   }
+}
+
+// An argument as a word where its slot holds no more than a word would: the print's code then
+// depends on how many arguments a call has and which of them are wider, not on their types, and
+// calls share it. On 64-bit firmware that is every argument.
+template <typename Type>
+[[gnu::always_inline]] inline auto AsWord(Type Argument) {
+  if constexpr (sizeof(UINTN) == sizeof(UINT64) || __is_pointer(Type) ||
+                (__is_integral(Type) && sizeof(Type) <= 4 && (Type)-1 > (Type)0)) {
+    return (UINTN)FormatSlot(Argument);
+  } else {
+    return Argument;
+  }
+}
+
+template <FormatShape Shape, typename... Types>
+[[gnu::always_inline]] inline UINTN ConsolePrintCompiled(const CompiledFormat<Shape> &Format, Types... Arguments) {
+  static_assert(Shape.WideFormat, "console formats are UCS-2");
+  CheckArgumentCount<Shape, Types...>();
+  return ConsolePrintArguments(Format, AsWord(Arguments)...);
 }
 
 // ConsolePrint(u"literal format", arguments...): prints to the system table's ConOut, read at

@@ -96,8 +96,8 @@ void ExpectSavedLogo(Expected &E, const Logo &L) {
 
 // The verdict's lines begin so, and no other line of the report does; its own tests check them.
 bool IsVerdictLine(const std::string &Line) {
-  for (const char *Start : {"  BGRT ", "  Checksum ", "  Status: ", "  Image memory: ", "  Screen", "  Pixels: ",
-                            "  Modes: ", "  Logo: ", "  Across: ", "  Down: ", "  Size: ", "  Linux: ", "  Windows: ",
+  for (const char *Start : {"  BGRT ", "  Length ", "  Status: ", "  Image memory: ", "  Screen", "  Pixels: ",
+                            "  Modes: ", "  Across: ", "  Down: ", "  Size: ", "  Linux: ", "  Windows: ",
                             "  BGRTs: ", "  BIOSLogo.bmp holds "}) {
     if (Line.rfind(Start, 0) == 0) return true;
   }

@@ -30,16 +30,17 @@ Program Compile(const std::basic_string<Unit> &Format) {
   return P;
 }
 
-// The program's steps: each one's literal units, and what follows them. The last step must end
-// exactly at the program's end.
+// The program's steps: each one's literal units, and what follows them (a bare directive as any
+// other). The last step must end exactly at the program's end.
 std::vector<std::pair<UINT8, UINT8>> Steps(const Program &P) {
   std::vector<std::pair<UINT8, UINT8>> Found;
   size_t At = 0;
   while (At + kStepHeadBytes <= P.Bytes.size()) {
     UINT8 Units = P.Bytes[At];
     UINT8 Follows = P.Bytes[At + 1];
-    Found.emplace_back(Units, Follows);
-    At += kStepHeadBytes + Units + (Follows == kStepEnd || Follows == kStepLiteral ? 0 : sizeof(FormatStepFields));
+    bool Fields = Follows != kStepEnd && Follows != kStepLiteral && (Follows & kStepBare) == 0;
+    Found.emplace_back(Units, (UINT8)(Follows & ~kStepBare));
+    At += kStepHeadBytes + Units + (Fields ? sizeof(FormatStepFields) : 0);
     if (Follows == kStepEnd) break;
   }
   EXPECT_EQ(At, P.Bytes.size()) << "the steps do not end where the program does";

@@ -89,100 +89,101 @@ struct Case {
   std::vector<std::string> Expected;
 };
 
-// The screen lines of the landscape screen in mode 1.
-#define LANDSCAPE_SCREEN                                                                                   \
-  "  Screen now: 1280 x 800, mode 1 of 3", "  Pixels: BGR, 1280 a scan line", "  Modes: 640 x 480, 1280 x 800, 1920 x 1080"
-
 const Case kCases[] = {
     {"OVMF's own logo: fits, centred both ways, shown by everyone",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(193, 58, 24, At(543, 371));
      },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x01", "  Checksum right",
-      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data", LANDSCAPE_SCREEN,
-      "  Logo: 193 x 58 on screen at 543, 371", "  Across: fits, centred at 543",
-      "  Down: centre 50.0% from the top: centred", "  Size: 15% of the width, 7% of the height: within 40%",
-      "  Linux: efifb, Plymouth draw it", "  Windows: shows it"}},
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
+      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
+      "  Screen now: 1280 x 800, mode 1 of 3", "  Pixels: format 1, 1280 a scan line",
+      "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Across: at 543 of 1280: fits, centred",
+      "  Down: at 371 of 800, centre 50.0%: centred", "  Size: 15% of the width, 7% of the height: within 40%",
+      "  Linux: kept and redrawn", "  Windows: shows it"}},
     {"off centre across: efifb will not draw it again",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(193, 58, 24, At(100, 371));
      },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x01", "  Checksum right",
-      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data", LANDSCAPE_SCREEN,
-      "  Logo: 193 x 58 on screen at 100, 371", "  Across: fits, not centred; centred is 543",
-      "  Down: centre 50.0% from the top: centred", "  Size: 15% of the width, 7% of the height: within 40%",
-      "  Linux: efifb, Plymouth won't draw it: not fitting and centred across", "  Windows: shows it"}},
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
+      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
+      "  Screen now: 1280 x 800, mode 1 of 3", "  Pixels: format 1, 1280 a scan line",
+      "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Across: at 100 of 1280: fits, not centred",
+      "  Down: at 371 of 800, centre 50.0%: centred", "  Size: 15% of the width, 7% of the height: within 40%",
+      "  Linux: kept, not redrawn: not fitting and centred", "  Windows: shows it"}},
     {"centred across, its centre 38.2% from the top, as Microsoft asks",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(200, 100, 24, At(540, 256));  // centre at 306 of 800
      },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x01", "  Checksum right",
-      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data", LANDSCAPE_SCREEN,
-      "  Logo: 200 x 100 on screen at 540, 256", "  Across: fits, centred at 540",
-      "  Down: centre 38.3% from the top: at 38.2%", "  Size: 16% of the width, 13% of the height: within 40%",
-      "  Linux: efifb, Plymouth draw it", "  Windows: shows it"}},
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
+      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
+      "  Screen now: 1280 x 800, mode 1 of 3", "  Pixels: format 1, 1280 a scan line",
+      "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Across: at 540 of 1280: fits, centred",
+      "  Down: at 256 of 800, centre 38.3%: at 38.2%", "  Size: 15% of the width, 12% of the height: within 40%",
+      "  Linux: kept and redrawn", "  Windows: shows it"}},
     {"too large for the screen it is judged against",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 0);
        M.AddLogo(800, 300, 24, At(0, 100));
      },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x01", "  Checksum right",
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
       "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
-      "  Screen now: 640 x 480, mode 0 of 3", "  Pixels: BGR, 640 a scan line",
-      "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Logo: 800 x 300 on screen at 0, 100",
-      "  Across: past the edge by 160", "  Down: centre 52.1% from the top: neither centred nor at 38.2%",
-      "  Size: 125% of the width, 63% of the height: over 40%",
-      "  Linux: efifb, Plymouth won't draw it: not fitting and centred across", "  Windows: shows it"}},
+      "  Screen now: 640 x 480, mode 0 of 3", "  Pixels: format 1, 640 a scan line",
+      "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Across: at 0 of 640: past the edge",
+      "  Down: at 100 of 480, centre 52.1%: neither centred nor at 38.2%",
+      "  Size: 125% of the width, 62% of the height: over 40%",
+      "  Linux: kept, not redrawn: not fitting and centred", "  Windows: shows it"}},
     {"turned 90 degrees on a portrait panel: its sides swap",
      [](Machine &M) {
        M.ShowScreen(kPortrait, 0);
        M.AddLogo(193, 58, 24, At(371, 543, 0x03));
      },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x03", "  Checksum right",
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x03",
       "  Status: displayed, rotated 90 degrees", "  Image memory: type 4, boot-services data",
-      "  Screen now: 800 x 1280, mode 0 of 1", "  Pixels: BGR, 800 a scan line", "  Modes: 800 x 1280",
-      "  Logo: 58 x 193 on screen at 371, 543", "  Across: fits, centred at 371",
-      "  Down: centre 50.0% from the top: centred", "  Size: 7% of the width, 15% of the height: within 40%",
-      "  Linux: efifb, Plymouth draw it", "  Windows: shows it"}},
+      "  Screen now: 800 x 1280, mode 0 of 1", "  Pixels: format 1, 800 a scan line", "  Modes: 800 x 1280",
+      "  Across: at 371 of 800: fits, centred", "  Down: at 543 of 1280, centre 50.0%: centred",
+      "  Size: 7% of the width, 15% of the height: within 40%", "  Linux: kept and redrawn", "  Windows: shows it"}},
     {"a 32-bit logo: Windows shows it, efifb does not draw it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(200, 100, 32, At(540, 350));
      },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x01", "  Checksum right",
-      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data", LANDSCAPE_SCREEN,
-      "  Logo: 200 x 100 on screen at 540, 350", "  Across: fits, centred at 540",
-      "  Down: centre 50.0% from the top: centred", "  Size: 16% of the width, 13% of the height: within 40%",
-      "  Linux: efifb, Plymouth won't draw it: not 24 bits", "  Windows: shows it"}},
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
+      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
+      "  Screen now: 1280 x 800, mode 1 of 3", "  Pixels: format 1, 1280 a scan line",
+      "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Across: at 540 of 1280: fits, centred",
+      "  Down: at 350 of 800, centre 50.0%: centred", "  Size: 15% of the width, 12% of the height: within 40%",
+      "  Linux: kept, not redrawn: not 24 bits", "  Windows: shows it"}},
     {"an 8-bit logo: neither shows it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(200, 100, 8, At(540, 350));
      },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x01", "  Checksum right",
-      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data", LANDSCAPE_SCREEN,
-      "  Logo: 200 x 100 on screen at 540, 350", "  Across: fits, centred at 540",
-      "  Down: centre 50.0% from the top: centred", "  Size: 16% of the width, 13% of the height: within 40%",
-      "  Linux: efifb, Plymouth won't draw it: not 24 bits", "  Windows: won't show it: not 24 or 32 bits"}},
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
+      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
+      "  Screen now: 1280 x 800, mode 1 of 3", "  Pixels: format 1, 1280 a scan line",
+      "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Across: at 540 of 1280: fits, centred",
+      "  Down: at 350 of 800, centre 50.0%: centred", "  Size: 15% of the width, 12% of the height: within 40%",
+      "  Linux: kept, not redrawn: not 24 bits", "  Windows: won't show it: not 24 or 32 bits"}},
     {"a logo outside boot-services data: Linux drops the table",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(193, 58, 24, At(543, 371), EfiACPIReclaimMemory);
      },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x01", "  Checksum right",
-      "  Status: displayed, rotated 0 degrees", "  Image memory: type 9, not boot-services data", LANDSCAPE_SCREEN,
-      "  Logo: 193 x 58 on screen at 543, 371", "  Across: fits, centred at 543",
-      "  Down: centre 50.0% from the top: centred", "  Size: 15% of the width, 7% of the height: within 40%",
-      "  Linux: efi-bgrt drops it: not boot-services data", "  Windows: shows it"}},
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
+      "  Status: displayed, rotated 0 degrees", "  Image memory: type 9, not boot-services data",
+      "  Screen now: 1280 x 800, mode 1 of 3", "  Pixels: format 1, 1280 a scan line",
+      "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Across: at 543 of 1280: fits, centred",
+      "  Down: at 371 of 800, centre 50.0%: centred", "  Size: 15% of the width, 7% of the height: within 40%",
+      "  Linux: dropped: memory type", "  Windows: shows it"}},
     {"no graphics output: the screen is not judged",
      [](Machine &M) { M.AddLogo(193, 58, 24, At(543, 371)); },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x01", "  Checksum right",
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
       "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
-      "  Screen: no graphics output", "  Linux: efifb, Plymouth won't draw it: no screen", "  Windows: shows it"}},
-    {"wrong table fields, each named; version 2 makes Linux drop it",
+      "  Screen: no graphics output", "  Linux: kept, not redrawn: no screen", "  Windows: shows it"}},
+    {"wrong table fields, each marked; version 2 makes Linux drop it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        BgrtFields Fields = At(543, 371, 0xF9);
@@ -193,37 +194,38 @@ const Case kCases[] = {
        Fields.RightChecksum = false;
        M.AddLogo(193, 58, 24, Fields);
      },
-     {"  BGRT 1: length 60, revision 0, version 2, type 1, status 0xF9",
-      "  Checksum wrong, length not 56, revision not 1, version not 1, type not 0",
+     {"  BGRT 1 checksum wrong", "  Length 60!, revision 0!, version 2!, type 1!, status 0xF9",
       "  Status: displayed, rotated 0 degrees, reserved bits set", "  Image memory: type 4, boot-services data",
-      LANDSCAPE_SCREEN, "  Logo: 193 x 58 on screen at 543, 371", "  Across: fits, centred at 543",
-      "  Down: centre 50.0% from the top: centred", "  Size: 15% of the width, 7% of the height: within 40%",
-      "  Linux: efi-bgrt drops it: version above 1", "  Windows: shows it"}},
+      "  Screen now: 1280 x 800, mode 1 of 3", "  Pixels: format 1, 1280 a scan line",
+      "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Across: at 543 of 1280: fits, centred",
+      "  Down: at 371 of 800, centre 50.0%: centred", "  Size: 15% of the width, 7% of the height: within 40%",
+      "  Linux: dropped: version > 1", "  Windows: shows it"}},
     {"no image: only the table is judged",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.Entries.push_back(M.Acpi.Bgrt(0, 0, At(0, 0, 0)));
      },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x00", "  Checksum right",
-      "  Status: not displayed, rotated 0 degrees", LANDSCAPE_SCREEN, "  Linux: efi-bgrt drops it: no image",
-      "  Windows: won't show it: no bitmap"}},
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x00",
+      "  Status: not displayed, rotated 0 degrees", "  Screen now: 1280 x 800, mode 1 of 3",
+      "  Pixels: format 1, 1280 a scan line", "  Modes: 640 x 480, 1280 x 800, 1920 x 1080",
+      "  Linux: dropped: no image", "  Windows: won't show it: no bitmap"}},
     {"two BGRTs, one marked displayed: which it is, and which logo the file holds",
      [](Machine &M) {
        M.AddLogo(193, 58, 24, At(543, 371, 0));
        M.AddLogo(100, 50, 24, At(590, 375, 1));
        M.AddLogo(64, 32, 24, At(608, 384, 0));
      },
-     {"  BGRT 1: length 56, revision 1, version 1, type 0, status 0x00", "  Checksum right",
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x00",
       "  Status: not displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
-      "  Screen: no graphics output", "  Linux: efifb, Plymouth won't draw it: no screen", "  Windows: shows it",
-      "  BGRT 2: length 56, revision 1, version 1, type 0, status 0x01", "  Checksum right",
+      "  Screen: no graphics output", "  Linux: kept, not redrawn: no screen", "  Windows: shows it",
+      "  BGRT 2 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
       "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
-      "  Screen: no graphics output", "  Linux: efifb, Plymouth won't draw it: no screen", "  Windows: shows it",
-      "  BGRT 3: length 56, revision 1, version 1, type 0, status 0x00", "  Checksum right",
+      "  Screen: no graphics output", "  Linux: kept, not redrawn: no screen", "  Windows: shows it",
+      "  BGRT 3 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x00",
       "  Status: not displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
-      "  Screen: no graphics output", "  Linux: efifb, Plymouth won't draw it: no screen", "  Windows: shows it",
-      "  BGRTs: 3, marked displayed: 1, the last of them BGRT 2",
-      "  BIOSLogo.bmp holds the logo of BGRT 3, the last saved (0: none)"}},
+      "  Screen: no graphics output", "  Linux: kept, not redrawn: no screen", "  Windows: shows it",
+      "  BGRTs: 3, marked displayed: 1, the last BGRT 2",
+      "  BIOSLogo.bmp holds the last logo saved: BGRT 3's (0: none)"}},
 };
 
 void PrintTo(const Case &C, std::ostream *Stream) { *Stream << C.Name; }
@@ -248,7 +250,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, Verdict, ::testing::ValuesIn(kCases), CaseName);
 // console, and the judgement never changes the exit status.
 TEST(VerdictBounds, LinesStayUnderEightyColumnsForAnyValues) {
   Machine M;
-  M.ShowScreen({{0xFFFFFFFF, 0xFFFFFFFF, (EFI_GRAPHICS_PIXEL_FORMAT)7, 0xFFFFFFFF}, {1, 1}}, 0);
+  // The largest screen the verdict judges against, and a mode larger than any screen.
+  M.ShowScreen({{1u << 20, 1u << 20, (EFI_GRAPHICS_PIXEL_FORMAT)0xFFFFFFFF, 0xFFFFFFFF}, {0xFFFFFFFF, 0xFFFFFFFF}}, 0);
   BgrtFields Fields = At(0xFFFFFFFF, 0xFFFFFFFF, 0xFF);
   Fields.Revision = 0xFF;
   Fields.Version = 0xFFFF;

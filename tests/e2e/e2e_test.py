@@ -57,13 +57,35 @@ def check(condition, message):
         raise Failure(message)
 
 
-def report_lines(result):
+# The verdict's lines after each BGRT begin so, and no other line of the report does.
+VERDICT_STARTS = ("  BGRT ", "  Length ", "  Status: ", "  Image memory: ", "  Screen", "  Pixels: ", "  Modes: ",
+                  "  Across: ", "  Down: ", "  Size: ", "  Linux: ", "  Windows: ", "  BGRTs: ",
+                  "  BIOSLogo.bmp holds ")
+
+
+def all_report_lines(result):
     """Quillon's lines: from the RSDP line to the exit marker."""
     lines = result.lines()
     start = next((i for i, line in enumerate(lines) if line.startswith("RSDP address") or
                   line.startswith("Can't find")), None)
     end = next((i for i, line in enumerate(lines) if line.startswith(qemu_run.EXIT_MARKER)), len(lines))
     return [] if start is None else lines[start:end]
+
+
+def report_lines(result):
+    """Quillon's lines but the verdict's, which verdict_blocks reads."""
+    return [line for line in all_report_lines(result) if not line.startswith(VERDICT_STARTS)]
+
+
+def verdict_blocks(result):
+    """The verdict's lines after each BGRT, one list a BGRT; the lines about several BGRTs last."""
+    blocks = []
+    for line in all_report_lines(result):
+        if line.startswith("  BGRT "):
+            blocks.append([])
+        if line.startswith(VERDICT_STARTS) and blocks:
+            blocks[-1].append(line)
+    return blocks
 
 
 def match_block(lines, patterns, at):
