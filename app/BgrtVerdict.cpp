@@ -152,7 +152,7 @@ bool PrintPlace(const BitmapShape &Shape, const UINT8 *Bgrt, const Screen &S) {
                !FitsDown                                                          ? "past the edge"
                : Centre + 1 >= ScreenHeight && Centre <= ScreenHeight + 1          ? "centred"
                : Centre * 1000 + 2000 >= Golden && Centre * 1000 <= Golden + 2000 ? "at 38.2%"
-                                                                                  : "neither centred nor at 38.2%");
+                                                                                  : "neither centred nor 38.2%");
 
   bool Within = Width * 100 <= kMostPercent * ScreenWidth && Height * 100 <= kMostPercent * ScreenHeight;
   ConsolePrint(u"  Size: %u%% of the width, %u%% of the height: %a\n", Width * 100 / ScreenWidth,
@@ -161,7 +161,7 @@ bool PrintPlace(const BitmapShape &Shape, const UINT8 *Bgrt, const Screen &S) {
 }
 
 // Why Linux's efi-bgrt drops the table, or null when it keeps it.
-const char *WhyEfiBgrtDrops(const UINT8 *Bgrt, bool InBootServicesData, bool Signature) {
+[[gnu::noinline]] const char *WhyEfiBgrtDrops(const UINT8 *Bgrt, bool InBootServicesData, bool Signature) {
   if (LoadUnaligned32(Bgrt + kLength) < kBgrtBytes) return "length < 56";
   if (LoadUnaligned16(Bgrt + kVersion) > 1) return "version > 1";
   if (Bgrt[kImageType] != 0) return "type not 0";
@@ -229,5 +229,5 @@ void PrintSeveralBgrts(const BgrtTally &Tally) {
   if (Tally.Count < 2) return;
   ConsolePrint(u"  BGRTs: %u, marked displayed: %u, the last BGRT %u\n", Tally.Count, Tally.Displayed,
                Tally.DisplayedNumber);
-  ConsolePrint(u"  BIOSLogo.bmp holds the last logo saved: BGRT %u's (0: none)\n", Tally.SavedNumber);
+  ConsolePrint(u"  BIOSLogo.bmp holds the last logo saved, BGRT %u's (0: none)\n", Tally.SavedNumber);
 }

@@ -132,7 +132,7 @@ const Case kCases[] = {
       "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
       "  Screen now: 640 x 480, mode 0 of 3", "  Pixels: format 1, 640 a scan line",
       "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Across: at 0 of 640: past the edge",
-      "  Down: at 100 of 480, centre 52.1%: neither centred nor at 38.2%",
+      "  Down: at 100 of 480, centre 52.1%: neither centred nor 38.2%",
       "  Size: 125% of the width, 62% of the height: over 40%",
       "  Linux: kept, not redrawn: not fitting and centred", "  Windows: shows it"}},
     {"turned 90 degrees on a portrait panel: its sides swap",
@@ -225,7 +225,7 @@ const Case kCases[] = {
       "  Status: not displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
       "  Screen: no graphics output", "  Linux: kept, not redrawn: no screen", "  Windows: shows it",
       "  BGRTs: 3, marked displayed: 1, the last BGRT 2",
-      "  BIOSLogo.bmp holds the last logo saved: BGRT 3's (0: none)"}},
+      "  BIOSLogo.bmp holds the last logo saved, BGRT 3's (0: none)"}},
 };
 
 void PrintTo(const Case &C, std::ostream *Stream) { *Stream << C.Name; }
