@@ -2,6 +2,9 @@
 # simulated firmware; the fuzz target, the benchmark and the tests that boot the image in QEMU.
 option(QUILLON_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
 set(QUILLON_IMAGE_DIR "" CACHE PATH "The image tree with every architecture's image, for the image checks and the QEMU tests")
+# Data the tests read where the machine keeps it and the repository holds no copy of: BMP Suite and
+# real machines' ACPI tables.
+set(QUILLON_SHARED_DATA "${CMAKE_SOURCE_DIR}/../shared" CACHE PATH "The folder with bmpsuite/ and realacpi/")
 
 enable_testing()
 find_package(GTest REQUIRED)
