@@ -177,6 +177,21 @@ int main(int argc, char **argv) {
   Rle.Store(0x1000 + 10, 0x36 + 1024, 4);
   Write(Folder, "rle8", Rle);
 
+  // Screens to judge the logo against: landscape with the logo centred, a portrait panel with it
+  // turned, and an output that will not describe its modes.
+  Machine Screen = Typical();
+  Screen.Head.Options |= kScreen;
+  Screen.Store(0x400 + 48, (1280 - 48) / 2, 4);
+  Screen.Store(0x400 + 52, (800 - 32) / 2, 4);
+  Write(Folder, "screen-centred", Screen);
+  Machine Portrait = Screen;
+  Portrait.Head.Options |= kPortrait;
+  Portrait.Store(0x400 + 38, 0x03, 1);
+  Write(Folder, "screen-portrait-turned", Portrait);
+  Machine Silent = Screen;
+  Silent.Head.Options |= (uint8_t)(11 << 4);
+  Write(Folder, "screen-query-mode-fails", Silent);
+
   // A volume that will not rename, as U-Boot's: with and without an older logo, nearly full.
   for (uint8_t Options : {kRenamesRefused, (uint8_t)(kRenamesRefused | kOlderLogo)}) {
     Machine NoRename = Typical();

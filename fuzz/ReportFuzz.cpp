@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "fuzz/ReportInput.h"
 #include "sim/SimFileSystem.h"
 #include "sim/SimFirmware.h"
+#include "sim/SimGraphicsOutput.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -164,6 +166,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   Volume.Files = Before;
   if (Head.CapacityUnits != 0) Volume.SetCapacity((uint64_t)Head.CapacityUnits * kCapacityUnit);
   Volume.SetRenames((Head.Options & kRenamesRefused) == 0);
+  // A screen in its second of three modes, as QEMU's VGA under OVMF, or a tablet's portrait panel.
+  std::optional<SimGraphicsOutput> Screen;
+  if ((Head.Options & kScreen) != 0) {
+    if ((Head.Options & kPortrait) != 0) {
+      Screen.emplace(Firmware, std::vector<SimGraphicsOutput::Mode>{{800, 1280}}, 0);
+    } else {
+      Screen.emplace(Firmware, std::vector<SimGraphicsOutput::Mode>{{640, 480}, {1280, 800}, {1920, 1080}}, 1);
+    }
+  }
   uint8_t Failing = (uint8_t)(Head.Options >> 4);
   if (Failing != 0 && Failing < std::size(kFailingCalls)) {
     Firmware.FailCall(kFailingCalls[Failing], EFI_DEVICE_ERROR, Head.FailSkip, 1);

@@ -50,13 +50,14 @@ inline bool PageType(uint8_t Kind, uint32_t *Type) {
 inline constexpr SimCall kFailingCalls[] = {
     SimCall::Count,     SimCall::GetMemoryMap, SimCall::AllocatePool, SimCall::LocateProtocol,
     SimCall::OpenVolume, SimCall::FileOpen,    SimCall::FileWrite,    SimCall::FileFlush,
-    SimCall::FileGetInfo, SimCall::FileSetInfo, SimCall::FileDelete,
+    SimCall::FileGetInfo, SimCall::FileSetInfo, SimCall::FileDelete, SimCall::QueryMode,
 };
 
 #pragma pack(push, 1)
 struct Header {
   uint8_t Options;         // bit 0: an older BIOSLogo.bmp is on the volume; bit 1: the volume refuses
-                           // renames; bits 4-7: the failing call
+                           // renames; bit 2: a graphics output; bit 3: its panel is portrait;
+                           // bits 4-7: the failing call
   uint8_t FailSkip;        // the failing call fails from this call of its kind on, once
   uint16_t CapacityUnits;  // the volume holds this many 256-byte units; 0 is no limit
   uint8_t PageKinds[kRegionPages / 2];  // low nibble first
@@ -66,6 +67,8 @@ struct Header {
 
 constexpr uint8_t kOlderLogo = 0x01;
 constexpr uint8_t kRenamesRefused = 0x02;
+constexpr uint8_t kScreen = 0x04;
+constexpr uint8_t kPortrait = 0x08;
 constexpr size_t kCapacityUnit = 256;
 
 // The older logo an input may put on the volume first.
