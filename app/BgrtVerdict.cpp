@@ -173,11 +173,12 @@ bool PrintPlace(const BitmapShape &Shape, const UINT8 *Bgrt, const Screen &S) {
 
 // Why efifb and Plymouth will not draw the logo again, or null when they will.
 // A shape not Known has no bits per pixel.
-const char *WhyEfifbWontDraw(const BitmapShape &Shape, bool Screen, bool FitsCentred) {
+const char *WhyEfifbWontDraw(const BitmapShape &Shape, bool Screen, bool Framebuffer, bool FitsCentred) {
   if (Shape.BitsPerPixel != 24) return "not 24 bits";
   if (Shape.HeaderBytes != 40) return "header not 40 bytes";
   if (Shape.Compression != 0) return "compressed";
   if (!Screen) return "no screen";
+  if (!Framebuffer) return "no framebuffer";
   if (!FitsCentred) return "not fitting and centred";
   return nullptr;
 }
@@ -215,7 +216,8 @@ void PrintBgrtVerdict(const MemoryMap &Map, const UINT8 *Bgrt, const UINT8 *Imag
   const char *Says = "dropped: ";
   const char *Why = WhyEfiBgrtDrops(Bgrt, InBootServicesData, Signature);
   if (Why == nullptr) {
-    Why = WhyEfifbWontDraw(Shape, S.Output != nullptr, FitsCentred);
+    // efifb draws on the framebuffer, and a screen that only blits has none.
+    Why = WhyEfifbWontDraw(Shape, S.Output != nullptr, S.PixelFormat != PixelBltOnly, FitsCentred);
     Says = Why != nullptr ? "kept, not redrawn: " : "kept and redrawn";
   }
   ConsolePrint(u"  Linux: %a%a\n", Says, Why != nullptr ? Why : "");

@@ -1,5 +1,6 @@
-// A fixed list of texts as one block: the texts one after another, each with its terminator, and
-// where each starts. Half the size of a table of pointers, and nothing for the loader to relocate.
+// A fixed list of texts as one block: the texts one after another, each with its terminator. A
+// text is found by counting terminators: a walk of a few hundred bytes at most, for a block that
+// needs neither a table of pointers for the loader to relocate nor one of where each text starts.
 #pragma once
 
 #include <stddef.h>
@@ -7,10 +8,17 @@
 
 template <size_t Count, size_t Bytes>
 struct PackedTexts {
-  uint16_t Start[Count];
   char Text[Bytes];
 
-  const char *operator[](size_t Index) const { return &Text[Start[Index]]; }
+  // The Index-th text; Index is below Count.
+  const char *operator[](size_t Index) const {
+    const char *At = Text;
+    for (; Index != 0; Index--) {
+      while (*At != 0) At++;
+      At++;
+    }
+    return At;
+  }
 };
 
 template <size_t Count>
@@ -28,11 +36,9 @@ consteval size_t PackedBytes(const char *const (&Texts)[Count]) {
 template <const auto &Texts>
 consteval auto PackTexts() {
   constexpr size_t Count = sizeof Texts / sizeof Texts[0];
-  static_assert(PackedBytes(Texts) <= 0xFFFF, "every text must start within reach of a 16-bit offset");
   PackedTexts<Count, PackedBytes(Texts)> Packed = {};
   size_t At = 0;
   for (size_t Index = 0; Index < Count; Index++) {
-    Packed.Start[Index] = (uint16_t)At;
     for (const char *Text = Texts[Index]; *Text != 0; Text++) Packed.Text[At++] = *Text;
     Packed.Text[At++] = 0;
   }

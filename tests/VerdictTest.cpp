@@ -178,6 +178,17 @@ const Case kCases[] = {
       "  Modes: 640 x 480, 1280 x 800, 1920 x 1080", "  Across: at 543 of 1280: fits, centred",
       "  Down: at 371 of 800, centre 50.0%: centred", "  Size: 15% of the width, 7% of the height: within 40%",
       "  Linux: dropped: memory type", "  Windows: shows it"}},
+    {"a screen that only blits, as virtio-gpu's: no framebuffer for efifb to draw on",
+     [](Machine &M) {
+       M.ShowScreen({{1280, 800, PixelBltOnly}}, 0);
+       M.AddLogo(193, 58, 24, At(543, 371));
+     },
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
+      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
+      "  Screen now: 1280 x 800, mode 0 of 1", "  Pixels: format 3, 1280 a scan line", "  Modes: 1280 x 800",
+      "  Across: at 543 of 1280: fits, centred", "  Down: at 371 of 800, centre 50.0%: centred",
+      "  Size: 15% of the width, 7% of the height: within 40%", "  Linux: kept, not redrawn: no framebuffer",
+      "  Windows: shows it"}},
     {"no graphics output: the screen is not judged",
      [](Machine &M) { M.AddLogo(193, 58, 24, At(543, 371)); },
      {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",

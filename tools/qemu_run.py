@@ -87,6 +87,7 @@ class Options:
     stick: str = ""  # a stick image to boot from, attached as a USB stick (a copy of it is used)
     internal: str = ""  # an internal disk image (a copy is used), ahead of the stick in the boot order
     internal_bus: str = "sata"  # sata or nvme
+    screen: str = ""  # WxH: the display device's preferred size; empty: QEMU's default
 
     def uboot(self):
         return self.code == "u-boot"
@@ -304,10 +305,16 @@ def qemu_command(options, disk, vars_copy):
         # The virt machine has no display of its own: without one the firmware publishes no BGRT.
         command += ["-machine", f"{machine},accel=tcg", "-cpu", "cortex-a57"]
         if not options.no_display:
-            command += ["-device", "virtio-gpu-pci"]
+            command += ["-device", "virtio-gpu-pci" + screen_size(options)]
     else:
         smm = ",smm=on" if options.arch == "ia32" else ""
-        command += ["-machine", f"{machine}{smm},accel=tcg", "-vga", "none" if options.no_display else "std"]
+        command += ["-machine", f"{machine}{smm},accel=tcg"]
+        if options.no_display:
+            command += ["-vga", "none"]
+        elif options.screen:
+            command += ["-vga", "none", "-device", "VGA" + screen_size(options)]
+        else:
+            command += ["-vga", "std"]
         if options.arch == "ia32" and not options.uboot():
             command += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
     if options.stick:
@@ -331,6 +338,14 @@ def qemu_command(options, disk, vars_copy):
     else:
         command += ["-drive", f"file={disk},format=raw"]
     return command
+
+
+def screen_size(options):
+    """The display device's properties for a preferred size, which the firmware starts in."""
+    if not options.screen:
+        return ""
+    width, _, height = options.screen.partition("x")
+    return f",xres={int(width)},yres={int(height)}"
 
 
 def options_internal_copy(options):
@@ -535,6 +550,8 @@ def parse_arguments(argv):
     parser.add_argument("--memory", default="256M", help="guest memory, as QEMU's -m takes it")
     parser.add_argument("--read-only", action="store_true", help="attach the disk read-only (virtio-blk)")
     parser.add_argument("--no-display", action="store_true", help="boot without a display device")
+    parser.add_argument("--screen", default="", metavar="WxH",
+                        help="the display device's preferred size, such as 640x480 or 1920x1080")
     parser.add_argument("--boot-manager", action="store_true",
                         help="install Quillon as \\EFI\\BOOT\\BOOTX64.EFI for the boot manager instead of the shell")
     parser.add_argument("--put", action="append", default=[], metavar="FILE[=NAME]",
@@ -569,7 +586,7 @@ def main(argv):
                       no_display=arguments.no_display, boot_manager=arguments.boot_manager, put=put,
                       before=arguments.before, disk_kib=arguments.disk_kib, timeout=arguments.timeout,
                       work=arguments.work, echo=not arguments.quiet, stick=arguments.stick,
-                      internal=arguments.internal, internal_bus=arguments.internal_bus)
+                      internal=arguments.internal, internal_bus=arguments.internal_bus, screen=arguments.screen)
 
     if options.stick:
         say(f"booting from {options.stick} as a USB stick" + (f", behind {options.internal}" if options.internal else ""))
