@@ -14,7 +14,9 @@
 //   not-bitmaps  the firmware's own entries, then a 2 x 2 bitmap in RAM whose size field claims
 //             16 MiB (and 16 MiB of RAM behind it), and an image that is no bitmap ("PN...");
 //   odd-bitmap   the firmware's own entries, then a sound but uncommon bitmap: 32 bits per pixel,
-//             a 124-byte header with bit fields, two bytes of padding after the pixels.
+//             a 124-byte header with bit fields, two bytes of padding after the pixels;
+//   off-centre   the firmware's own entries, then a 64 x 32 logo in boot-services data whose BGRT
+//             says it is drawn turned 90 degrees (status 0x03) at 100, 50: off centre both ways.
 // It prints one line per table it made, so the test can hold Quillon's report against them.
 #include "base/Unaligned.h"
 #include "firmware/Acpi.h"
@@ -64,12 +66,12 @@ void CopyBytes(UINT8 *To, const char *From, UINTN Count) {
   for (UINTN Index = 0; Index < Count; Index++) To[Index] = (UINT8)From[Index];
 }
 
-// Pages of ACPI memory; above 4 GiB when asked, trying addresses from 4 GiB up.
-UINT8 *AllocatePages(UINTN Bytes, bool Above4GiB) {
+// Pages of ACPI memory, or of Type; above 4 GiB when asked, trying addresses from 4 GiB up.
+UINT8 *AllocatePages(UINTN Bytes, bool Above4GiB, EFI_MEMORY_TYPE Type = EfiACPIReclaimMemory) {
   UINTN Pages = (Bytes + kPageBytes - 1) / kPageBytes;
   EFI_PHYSICAL_ADDRESS Address = 0xFFFFFFFF;
   if (!Above4GiB) {
-    if (EFI_ERROR(gBootServices->AllocatePages(AllocateMaxAddress, EfiACPIReclaimMemory, Pages, &Address))) return nullptr;
+    if (EFI_ERROR(gBootServices->AllocatePages(AllocateMaxAddress, Type, Pages, &Address))) return nullptr;
     return (UINT8 *)(UINTN)Address;
   }
   for (UINT64 Try = 0; Try < 32; Try++) {
@@ -110,13 +112,18 @@ void BuildHeader(UINT8 *At, const char *Signature, UINT32 Length) {
   CopyBytes(At + 16, "CRAFTED ", 8);
 }
 
-void BuildBgrt(UINT8 *At, UINT64 ImageAddress) {
+// A BGRT for the image: displayed and not turned at 0, 0 unless said otherwise, its checksum right.
+void BuildBgrt(UINT8 *At, UINT64 ImageAddress, UINT8 Status = 1, UINT32 X = 0, UINT32 Y = 0) {
   BuildHeader(At, "BGRT", 56);
   Store(At + 36, 1, 2);
-  At[38] = 1;
+  At[38] = Status;
   At[39] = 0;
   Store(At + 40, ImageAddress, 8);
-  Store(At + 48, 0, 8);
+  Store(At + 48, X, 4);
+  Store(At + 52, Y, 4);
+  UINT8 Sum = 0;
+  for (UINTN Index = 0; Index < 56; Index++) Sum = (UINT8)(Sum + At[Index]);
+  At[9] = (UINT8)(0 - Sum);
 }
 
 
@@ -278,8 +285,9 @@ EFI_STATUS CraftOne() {
   return Status;
 }
 
-// Appends BGRTs for these images to a copy of the firmware's XSDT and installs it.
-EFI_STATUS InstallAfterFirmware(const UINT64 *Images, UINTN Count) {
+// Appends BGRTs for these images to a copy of the firmware's XSDT and installs it; each BGRT with
+// BgrtStatus at X, Y.
+EFI_STATUS InstallAfterFirmware(const UINT64 *Images, UINTN Count, UINT8 BgrtStatus = 1, UINT32 X = 0, UINT32 Y = 0) {
   UINT8 *Pages = AllocatePages(2 * kPageBytes, false);
   if (Pages == nullptr) return EFI_OUT_OF_RESOURCES;
   UINT8 *Rsdp = Pages;
@@ -287,7 +295,7 @@ EFI_STATUS InstallAfterFirmware(const UINT64 *Images, UINTN Count) {
   UINT8 *Xsdt = Pages + kPageBytes;
   UINT8 *Entry = Xsdt + 36 + 8 * CopyFirmwareXsdt(Xsdt, Count);
   for (UINTN Index = 0; Index < Count; Index++) {
-    BuildBgrt(Bgrts + 64 * Index, Images[Index]);
+    BuildBgrt(Bgrts + 64 * Index, Images[Index], BgrtStatus, X, Y);
     Store(Entry + 8 * Index, (UINT64)(UINTN)(Bgrts + 64 * Index), 8);
   }
   EFI_STATUS Status = InstallRsdp(Rsdp, Xsdt);
@@ -342,6 +350,14 @@ EFI_STATUS CraftOddBitmap() {
   return InstallAfterFirmware(Images, 1);
 }
 
+EFI_STATUS CraftOffCentre() {
+  UINT8 *Logo = AllocatePages(BitmapBytes(64, 32), false, EfiBootServicesData);
+  if (Logo == nullptr) return EFI_OUT_OF_RESOURCES;
+  BuildBitmap(Logo, 64, 32, 6);
+  const UINT64 Images[] = {(UINT64)(UINTN)Logo};
+  return InstallAfterFirmware(Images, 1, 0x03, 100, 50);
+}
+
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI CraftEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
@@ -354,6 +370,7 @@ extern "C" EFI_STATUS EFIAPI CraftEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   if (SameText(Wanted, u"long-xsdt")) return CraftLongXsdt();
   if (SameText(Wanted, u"not-bitmaps")) return CraftNotBitmaps();
   if (SameText(Wanted, u"odd-bitmap")) return CraftOddBitmap();
+  if (SameText(Wanted, u"off-centre")) return CraftOffCentre();
   ConsolePrint(u"CraftTables: no such tables: %s\n", Wanted);
   return EFI_INVALID_PARAMETER;
 }

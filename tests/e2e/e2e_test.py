@@ -410,6 +410,71 @@ def scenario_odd_bitmap(arguments):
     check((width, height) == (5, 3), f"ImageMagick sees {width} x {height}")
 
 
+LOGO_SIZE = (193, 58)  # the logo every firmware package here carries
+
+
+def check_firmware_logo_verdict(block, screen, linux):
+    """The verdict on the firmware's own logo, centred on the screen it drew it on: which mode it
+    judged against, that the logo fits and is centred both ways, and what Linux makes of it."""
+    width, height = screen
+    x, y = (width - LOGO_SIZE[0]) // 2, (height - LOGO_SIZE[1]) // 2
+    print("\n".join(block))
+    check(block[:4] == ["  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
+                        "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data"],
+          f"the table's lines are {block[:4]}")
+    check(re.fullmatch(rf"  Screen now: {width} x {height}, mode \d+ of \d+", block[4]) is not None,
+          f"not judged against {width} x {height}: {block[4]}")
+    modes = " ".join(line for line in block if line.startswith("  Modes: "))
+    check(f"{width} x {height}" in modes, f"the modes offered do not include the current one: {modes}")
+    tail = [line for line in block if not line.startswith(("  Modes: ", "  Pixels: "))][5:]
+    check(tail == [f"  Across: at {x} of {width}: fits, centred", f"  Down: at {y} of {height}, centre 50.0%: centred",
+                   f"  Size: {LOGO_SIZE[0] * 100 // width}% of the width, {LOGO_SIZE[1] * 100 // height}% of the "
+                   f"height: within 40%", f"  Linux: {linux}", "  Windows: shows it"],
+          f"the logo is not judged fitting and centred: {tail}")
+
+
+def scenario_verdict(arguments):
+    # The firmware's own logo judged against the screen it drew it on: on x64 OVMF at QEMU's default
+    # size and at two others the display device prefers; on AArch64 once, where virtio-gpu's output
+    # only blits and so leaves Linux's efifb no framebuffer.
+    if arguments.arch == "aa64":
+        result = boot(arguments, "verdict")
+        blocks = verdict_blocks(result)
+        check(len(blocks) == 1, f"{len(blocks)} verdicts")
+        check("  Pixels: format 3, 1280 a scan line" in blocks[0], f"not a blit-only screen: {blocks[0]}")
+        check_firmware_logo_verdict(blocks[0], (1280, 800), "kept, not redrawn: no framebuffer")
+        return
+    for screen in ("", "640x480", "1920x1080"):
+        result = boot(arguments, "verdict-" + (screen or "default"), screen=screen)
+        blocks = verdict_blocks(result)
+        check(len(blocks) == 1, f"{len(blocks)} verdicts")
+        size = tuple(int(side) for side in screen.split("x")) if screen else (1280, 800)
+        check("  Pixels: format 1, %d a scan line" % size[0] in blocks[0], f"not a BGR framebuffer: {blocks[0]}")
+        check_firmware_logo_verdict(blocks[0], size, "kept and redrawn")
+        check(result.exit_status == 0, f"exit status {result.exit_status}")
+
+
+def scenario_verdict_off_centre(arguments):
+    # A BGRT the test program adds after the firmware's: a 64 x 32 logo drawn turned 90 degrees at
+    # 100, 50, off centre both ways.
+    result = boot(arguments, "verdict_off_centre", before=[arguments.craft + " off-centre"])
+    made = crafted_tables(result)
+    check(len(made) == 1, f"CraftTables did not build its table:\n{result.console}")
+    blocks = verdict_blocks(result)
+    check(len(blocks) == 2, f"{len(blocks)} verdicts")
+    print("\n".join(blocks[1]))
+    crafted = [line for line in blocks[1] if not line.startswith(("  Modes: ", "  Pixels: ", "  Screen now: "))]
+    # Turned, the logo is 32 across and 64 down: its centre (50 + 32) of 800 from the top, 10.3%.
+    check(crafted == ["  BGRT 2 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x03",
+                      "  Status: displayed, rotated 90 degrees", "  Image memory: type 4, boot-services data",
+                      "  Across: at 100 of 1280: fits, not centred", "  Down: at 50 of 800, centre 10.3%: neither "
+                      "centred nor 38.2%", "  Size: 2% of the width, 8% of the height: within 40%",
+                      "  Linux: kept, not redrawn: not fitting and centred", "  Windows: shows it",
+                      "  BGRTs: 2, marked displayed: 2, the last BGRT 2",
+                      "  BIOSLogo.bmp holds the last logo saved, BGRT 2's (0: none)"],
+          f"the crafted BGRT is judged otherwise: {crafted}")
+
+
 def check_uboot_volume(arguments, result, expected):
     """After a boot on U-Boot: the disk's root holds exactly these files besides Quillon, the
     crafted-table program and the shell's folder, and its file system is clean."""
