@@ -1,6 +1,7 @@
 // The application: shell entry, the boot-logo report and the saving of the logo file.
 #pragma once
 
+#include "firmware/SimpleFileSystem.h"
 #include "firmware/SystemTable.h"
 #include "firmware/Uefi.h"
 
@@ -8,12 +9,13 @@
 // Returns the report's status, or all bits set when no shell protocol is on the image handle.
 extern "C" EFI_STATUS EFIAPI AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
-// Reports the ACPI tables and every BGRT logo, saving each logo in turn. Nothing is read that the
-// firmware's memory map does not describe as memory. Returns the status of the first save that
-// failed or table that could not be read, or success.
-EFI_STATUS ReportBootLogo();
+// Reports the ACPI tables and every BGRT logo, saving each logo in turn on Volume, or on the first
+// file-system volume when Volume is null. Nothing is read that the firmware's memory map does not
+// describe as memory. Returns the status of the first save that failed or table that could not be
+// read, or success.
+EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume);
 
-// Writes Size bytes from ImageAddress to "BIOSLogo.bmp" in the root of the first file-system
-// volume, leaving the file exactly that long; a save that fails leaves the volume as it was.
-// Prints its own failures.
-EFI_STATUS SaveLogoFile(UINT64 ImageAddress, UINT64 Size);
+// Writes Size bytes from ImageAddress to "BIOSLogo.bmp" in the root of Volume, or of the first
+// file-system volume when Volume is null, leaving the file exactly that long; a save that fails
+// leaves the volume as it was. Prints its own failures.
+EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 ImageAddress, UINT64 Size);

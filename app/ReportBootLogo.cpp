@@ -114,7 +114,8 @@ void PrintBitmapHeader(const UINT8 *Image) {
 // read, for the verdict, and *Saved says whether it was saved. Returns the save's status, success
 // when there was nothing to save, kNotReadable when the bitmap lies outside readable memory, or
 // kNotABitmap.
-[[gnu::noinline]] EFI_STATUS ReportLogo(const MemoryMap &Map, UINT64 ImageAddress, const UINT8 **Whole, bool *Saved) {
+[[gnu::noinline]] EFI_STATUS ReportLogo(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 ImageAddress,
+                      const UINT8 **Whole, bool *Saved) {
   if (ImageAddress == 0) {
     ConsolePrint(u"  No logo image\n");
     return EFI_SUCCESS;
@@ -137,7 +138,7 @@ void PrintBitmapHeader(const UINT8 *Image) {
     ConsolePrint(u"  Won't save logo image @[0x%lX]: %a\n", ImageAddress, BitmapFaultText(Fault));
     return kNotABitmap;
   }
-  EFI_STATUS Status = SaveLogoFile(ImageAddress, ImageSize);
+  EFI_STATUS Status = SaveLogoFile(Volume, ImageAddress, ImageSize);
   if (!EFI_ERROR(Status)) {
     ConsolePrint(u"BIOS logo has been saved to 'BIOSLogo.bmp'\n");
     *Saved = true;
@@ -147,7 +148,8 @@ void PrintBitmapHeader(const UINT8 *Image) {
 
 // Reports one BGRT, saves its logo and judges both. Returns the status of ReportLogo, or
 // kNotReadable when the BGRT lies outside readable memory.
-EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress, BgrtTally *Tally) {
+EFI_STATUS ReportBgrt(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 BgrtAddress,
+                      BgrtTally *Tally) {
   ConsolePrint(u"  Found BGRT @[0x%lX]\n", BgrtAddress);
   const UINT8 *Bgrt = Readable(Map, BgrtAddress, kBgrtImageAddress + 8);
   if (Bgrt == nullptr) {
@@ -159,7 +161,7 @@ EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress, BgrtTally *Tally
   ConsolePrint(u"     [0x%lX]\n", ImageAddress);
   const UINT8 *Whole = nullptr;
   bool Saved = false;
-  EFI_STATUS Status = ReportLogo(Map, ImageAddress, &Whole, &Saved);
+  EFI_STATUS Status = ReportLogo(Map, Volume, ImageAddress, &Whole, &Saved);
 
   // The verdict reads the whole table; one cut short by the end of memory is not judged.
   if (Readable(Map, BgrtAddress, kBgrtBytes) != nullptr) PrintBgrtVerdict(Map, Bgrt, Whole, Saved, Tally);
@@ -167,7 +169,7 @@ EFI_STATUS ReportBgrt(const MemoryMap &Map, UINT64 BgrtAddress, BgrtTally *Tally
 }
 
 // Everything from the RSDP on, once the memory map is at hand.
-EFI_STATUS ReportTables(const MemoryMap &Map, UINT64 RsdpAddress) {
+EFI_STATUS ReportTables(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 RsdpAddress) {
   ConsolePrint(u"RSDP address [%lX]\n", RsdpAddress);
   const UINT8 *Rsdp = Readable(Map, RsdpAddress + kRsdpXsdtAddress, 8);
   if (Rsdp == nullptr) {
@@ -211,7 +213,7 @@ EFI_STATUS ReportTables(const MemoryMap &Map, UINT64 RsdpAddress) {
       if (++Unreadable <= kMostUnreadableNamed) ConsolePrint(u"  Can't read table @[0x%lX]\n", TableAddress);
       KeepFirstFailure(&FirstFailure, kNotReadable);
     } else if (IsBgrt(Table)) {
-      KeepFirstFailure(&FirstFailure, ReportBgrt(Map, TableAddress, &Tally));
+      KeepFirstFailure(&FirstFailure, ReportBgrt(Map, Volume, TableAddress, &Tally));
     }
   }
   if (Unreadable > kMostUnreadableNamed) {
@@ -223,7 +225,7 @@ EFI_STATUS ReportTables(const MemoryMap &Map, UINT64 RsdpAddress) {
 
 }  // namespace
 
-EFI_STATUS ReportBootLogo() {
+EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume) {
   UINT64 Rsdp = FindRsdp();
   if (Rsdp == 0) {
     ConsolePrint(u"Can't find Acpi Table\n");
@@ -236,7 +238,7 @@ EFI_STATUS ReportBootLogo() {
     ConsolePrint(u"Can't get memory map  [%r]\n", Status);
     return Status;
   }
-  Status = ReportTables(Map, Rsdp);
+  Status = ReportTables(Map, Volume, Rsdp);
   gBootServices->FreePool((VOID *)Map.Descriptors);
   return Status;
 }

@@ -253,10 +253,11 @@ EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size
 
 }  // namespace
 
-EFI_STATUS SaveLogoFile(UINT64 ImageAddress, UINT64 Size) {
-  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *FileSystem = nullptr;
-  EFI_STATUS Status =
-      gBootServices->LocateProtocol(&EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, nullptr, (VOID **)&FileSystem);
+EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *FileSystem, UINT64 ImageAddress, UINT64 Size) {
+  EFI_STATUS Status = EFI_SUCCESS;
+  if (FileSystem == nullptr) {
+    Status = gBootServices->LocateProtocol(&EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, nullptr, (VOID **)&FileSystem);
+  }
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"Cannot find EFI_SIMPLE_FILE_SYSTEM_PROTOCOL \r\n");
     return Status;

@@ -43,6 +43,7 @@ function(add_uefi_image Name Arch Entry)
     /include:${underscore}ImageRelocationAnchor
     /map:${CMAKE_BINARY_DIR}/${Name}.map)
   add_custom_command(TARGET ${Name} POST_BUILD
+    COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/mark-uninitialised.py $<TARGET_FILE:${Name}>
     COMMAND ${CMAKE_SOURCE_DIR}/tools/check-image.sh ${LLVM_READOBJ} $<TARGET_FILE:${Name}> ${Arch}
             ${CMAKE_BINARY_DIR}/${Name}.map ${Entry}
     VERBATIM)
@@ -52,6 +53,17 @@ set(QUILLON_IMAGES Quillon QuillonIA32 QuillonAA64)
 add_uefi_image(Quillon x64 AppEntry ${QUILLON_SOURCES})
 add_uefi_image(QuillonIA32 ia32 AppEntry ${QUILLON_SOURCES})
 add_uefi_image(QuillonAA64 aa64 AppEntry ${QUILLON_SOURCES})
+
+# The stick program: the same report around an entry of its own, and the .sbat section shim wants,
+# which only the link's /include keeps, as no code refers to it.
+set(STICK_SOURCES stick/StickEntry.cpp stick/ConsoleRecord.cpp stick/Sbat.cpp ${QUILLON_SOURCES})
+add_uefi_image(QuillonStick x64 StickEntry ${STICK_SOURCES})
+add_uefi_image(QuillonStickIA32 ia32 StickEntry ${STICK_SOURCES})
+add_uefi_image(QuillonStickAA64 aa64 StickEntry ${STICK_SOURCES})
+target_link_options(QuillonStick PRIVATE /include:QuillonSbat)
+target_link_options(QuillonStickIA32 PRIVATE /include:_QuillonSbat)
+target_link_options(QuillonStickAA64 PRIVATE /include:QuillonSbat)
+list(APPEND QUILLON_IMAGES QuillonStick QuillonStickIA32 QuillonStickAA64)
 
 # `make image` says what it made: every image's SHA-256, also kept in SHA256SUMS.
 list(TRANSFORM QUILLON_IMAGES APPEND .efi OUTPUT_VARIABLE IMAGE_FILES)

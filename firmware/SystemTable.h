@@ -2,6 +2,7 @@
 // never calls are plain pointers: only their size matters, for the offsets of those it does call.
 #pragma once
 
+#include "firmware/SimpleTextInput.h"
 #include "firmware/SimpleTextOutput.h"
 #include "firmware/Uefi.h"
 
@@ -69,6 +70,7 @@ typedef EFI_STATUS(EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID 
                                               EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle,
                                               UINT32 Attributes);
 typedef EFI_STATUS(EFIAPI *EFI_LOCATE_PROTOCOL)(const EFI_GUID *Protocol, VOID *Registration, VOID **Interface);
+typedef EFI_STATUS(EFIAPI *EFI_WAIT_FOR_EVENT)(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *Index);
 
 struct EFI_BOOT_SERVICES {
   EFI_TABLE_HEADER Hdr;
@@ -84,7 +86,7 @@ struct EFI_BOOT_SERVICES {
 
   void *CreateEvent;
   void *SetTimer;
-  void *WaitForEvent;
+  EFI_WAIT_FOR_EVENT WaitForEvent;
   void *SignalEvent;
   void *CloseEvent;
   void *CheckEvent;
@@ -132,10 +134,44 @@ static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePages) == EfiLayout(40, 32));
 static_assert(offsetof(EFI_BOOT_SERVICES, GetMemoryMap) == EfiLayout(56, 40));
 static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == EfiLayout(64, 44));
 static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == EfiLayout(72, 48));
+static_assert(offsetof(EFI_BOOT_SERVICES, WaitForEvent) == EfiLayout(96, 60));
 static_assert(offsetof(EFI_BOOT_SERVICES, InstallConfigurationTable) == EfiLayout(192, 108));
 static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocol) == EfiLayout(280, 152));
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == EfiLayout(320, 172));
 static_assert(sizeof(EFI_BOOT_SERVICES) == EfiLayout(376, 200));
+
+enum EFI_RESET_TYPE : UINT32 { EfiResetCold, EfiResetWarm, EfiResetShutdown, EfiResetPlatformSpecific };
+
+constexpr UINT32 EFI_VARIABLE_NON_VOLATILE = 0x01;
+constexpr UINT32 EFI_VARIABLE_BOOTSERVICE_ACCESS = 0x02;
+constexpr UINT32 EFI_VARIABLE_RUNTIME_ACCESS = 0x04;
+
+typedef EFI_STATUS(EFIAPI *EFI_GET_VARIABLE)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
+                                             UINT32 *Attributes, UINTN *DataSize, VOID *Data);
+typedef VOID(EFIAPI *EFI_RESET_SYSTEM)(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN DataSize,
+                                       VOID *ResetData);
+
+// EFI_RUNTIME_SERVICES in its complete member order; only GetVariable and ResetSystem are called.
+struct EFI_RUNTIME_SERVICES {
+  EFI_TABLE_HEADER Hdr;
+  void *GetTime;
+  void *SetTime;
+  void *GetWakeupTime;
+  void *SetWakeupTime;
+  void *SetVirtualAddressMap;
+  void *ConvertPointer;
+  EFI_GET_VARIABLE GetVariable;
+  void *GetNextVariableName;
+  void *SetVariable;
+  void *GetNextHighMonotonicCount;
+  EFI_RESET_SYSTEM ResetSystem;
+  void *UpdateCapsule;
+  void *QueryCapsuleCapabilities;
+  void *QueryVariableInfo;
+};
+static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == EfiLayout(72, 48));
+static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == EfiLayout(104, 64));
+static_assert(sizeof(EFI_RUNTIME_SERVICES) == EfiLayout(136, 80));
 
 struct EFI_CONFIGURATION_TABLE {
   EFI_GUID VendorGuid;
@@ -149,12 +185,12 @@ struct EFI_SYSTEM_TABLE {
   CHAR16 *FirmwareVendor;
   UINT32 FirmwareRevision;
   EFI_HANDLE ConsoleInHandle;
-  void *ConIn;
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL *ConIn;
   EFI_HANDLE ConsoleOutHandle;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ConOut;
   EFI_HANDLE StandardErrorHandle;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *StdErr;
-  void *RuntimeServices;
+  EFI_RUNTIME_SERVICES *RuntimeServices;
   EFI_BOOT_SERVICES *BootServices;
   UINTN NumberOfTableEntries;
   EFI_CONFIGURATION_TABLE *ConfigurationTable;

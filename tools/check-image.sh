@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks a linked EFI image: PE32+ for x64 and AArch64 or PE32 for IA32, the architecture's machine
 # type, EFI application subsystem, entry point set, base relocations present (firmware loads it
-# anywhere), and nothing imported (there is no loader to resolve imports). With a linker map and a
+# anywhere), no section flagged as initialised data without bytes in the file, and nothing imported
+# (there is no loader to resolve imports). With a linker map and a
 # symbol name, also that the entry point is that symbol, and, on x64 and IA32, that the code uses
 # no SSE, AVX, MMX or x87 instruction: firmware may start an application with them switched off,
 # and the first one would fault.
@@ -56,6 +57,11 @@ if [ -n "$map" ]; then
     [ -z "$vector" ] || fail "floating-point or vector instructions: $(tr -s ' \t' ' ' <<<"$vector" | tr '\n' ';')"
   fi
 fi
+# A section flagged as initialised data must have bytes in the file: strict loaders (shim) take one
+# without them, at file offset 0, to lie inside the headers and refuse the image.
+empty=$("$readobj" --sections "$image" | awk '/Name:/ { name = $2 } /RawDataSize:/ { raw = $2 }
+  /IMAGE_SCN_CNT_INITIALIZED_DATA/ && raw == 0 { print name }')
+[ -z "$empty" ] || fail "initialised data with no bytes in the file: $empty"
 grep -q "IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE" <<<"$headers" || fail "not relocatable"
 relocations=$("$readobj" --coff-basereloc "$image" | grep -c "Address:" || true)
 [ "$relocations" -gt 0 ] || fail "no base relocations"

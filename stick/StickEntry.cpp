@@ -1,0 +1,154 @@
+// The stick program, Quillon as the boot manager starts it from a USB stick, through shim or
+// directly, with no shell. Its story: find the stick it was loaded from, run the report saving the
+// logo there and nowhere else, keep the report on the stick too, say in plain words what happened
+// and what to do next, wait for a key, and restart the machine. It never returns to shim, which
+// would take some statuses as a cue to start its fallback loader or this program again.
+#include "app/App.h"
+#include "firmware/Guids.h"
+#include "firmware/LoadedImage.h"
+#include "print/Print.h"
+#include "stick/ConsoleRecord.h"
+#include "stick/Stick.h"
+
+namespace {
+
+constexpr const CHAR16 *kReportName = u"Quillon-report.txt";
+constexpr UINT64 kCreateReadWrite = EFI_FILE_MODE_CREATE | EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
+// Room for the report's text: a few dozen lines on any machine; a broken XSDT can make hundreds,
+// and past this the file ends where the room does.
+constexpr UINTN kReportRoom = 256 * 1024;
+
+enum class SecureBoot { Off, On, Unknown };
+
+// The file-system volume on the device this program was loaded from; null when the firmware will
+// not say which, or the device has none.
+EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *StickVolume(EFI_HANDLE ImageHandle) {
+  EFI_LOADED_IMAGE_PROTOCOL *Loaded = nullptr;
+  if (EFI_ERROR(gBootServices->OpenProtocol(ImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, (VOID **)&Loaded,
+                                            ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
+      Loaded == nullptr || Loaded->DeviceHandle == nullptr) {
+    return nullptr;
+  }
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume = nullptr;
+  if (EFI_ERROR(gBootServices->OpenProtocol(Loaded->DeviceHandle, &EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID,
+                                            (VOID **)&Volume, ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL))) {
+    return nullptr;
+  }
+  return Volume;
+}
+
+SecureBoot SecureBootState() {
+  UINT8 Enabled = 0;
+  UINTN Size = sizeof Enabled;
+  EFI_RUNTIME_SERVICES *Runtime = gSystemTable->RuntimeServices;
+  if (Runtime == nullptr ||
+      EFI_ERROR(Runtime->GetVariable(u"SecureBoot", &EFI_GLOBAL_VARIABLE, nullptr, &Size, &Enabled)) || Size != 1) {
+    return SecureBoot::Unknown;
+  }
+  return Enabled == 1 ? SecureBoot::On : SecureBoot::Off;
+}
+
+// A volume that cannot be opened: where the stick is not known, the report saves nowhere rather
+// than on whatever volume the firmware lists first.
+EFI_STATUS EFIAPI NoVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCOL **) { return EFI_NOT_FOUND; }
+
+// Writes the record's text to the stick as the report. An earlier run's report is deleted first:
+// writing less into a file does not make it shorter.
+bool KeepReport(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick, const ConsoleRecord &Record) {
+  EFI_FILE_PROTOCOL *Root = nullptr;
+  if (EFI_ERROR(Stick->OpenVolume(Stick, &Root))) return false;
+  EFI_FILE_PROTOCOL *File = nullptr;
+  if (!EFI_ERROR(Root->Open(Root, &File, kReportName, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE, 0))) {
+    File->Delete(File);
+  }
+  bool Kept = false;
+  if (!EFI_ERROR(Root->Open(Root, &File, kReportName, kCreateReadWrite, 0))) {
+    UINTN Written = Record.Length;
+    Kept = !EFI_ERROR(File->Write(File, &Written, Record.Text)) && Written == Record.Length &&
+           !EFI_ERROR(File->Flush(File));
+    if (Kept) {
+      File->Close(File);
+    } else {
+      File->Delete(File);
+    }
+  }
+  Root->Close(Root);
+  return Kept;
+}
+
+// The plain words after the report: whether Secure Boot is on, and where the logo is or what kept
+// it from the stick. Every line is under 80 columns.
+void SayWhatHappened(const ReportHeard &Heard, EFI_STATUS Status, SecureBoot Boot, bool StickFound) {
+  ConsolePrint(u"\n");
+  ConsolePrint(u"Quillon: Secure Boot is %a.\n", Boot == SecureBoot::On    ? "on"
+                                                 : Boot == SecureBoot::Off ? "off"
+                                                                           : "in a state the firmware does not say");
+  if (!StickFound) {
+    ConsolePrint(u"Quillon: the firmware does not say which stick Quillon started from,\n");
+    ConsolePrint(u"  so nothing was saved anywhere.\n");
+  } else if (Heard.Saved) {
+    ConsolePrint(u"Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.\n");
+  } else if (!Heard.Bgrt) {
+    ConsolePrint(u"Quillon: this firmware publishes no boot logo (no BGRT): nothing to save.\n");
+    ConsolePrint(u"  Some firmware publishes it only when a screen is attached.\n");
+  } else if (Status == EFI_WRITE_PROTECTED) {
+    ConsolePrint(u"Quillon: this stick is read-only (a switch on its side?): nothing was saved.\n");
+  } else if (Status == EFI_VOLUME_FULL) {
+    ConsolePrint(u"Quillon: this stick is full: the logo could not be saved.\n");
+  } else if (Heard.Refused) {
+    ConsolePrint(u"Quillon: the firmware's logo is no bitmap Quillon will save (see above).\n");
+  } else if (Heard.Unreadable) {
+    ConsolePrint(u"Quillon: the firmware's tables point where nothing can be read (see above).\n");
+  } else {
+    ConsolePrint(u"Quillon: the logo could not be saved on this stick (see above).\n");
+  }
+  if (Heard.Saved && (Heard.Refused || Heard.Unreadable || Heard.SaveFailed)) {
+    ConsolePrint(u"  Some of what the firmware publishes could not be saved (see above).\n");
+  }
+}
+
+// Where the report is, and what to do next.
+void SayWhatNext(bool StickFound, bool Kept) {
+  if (Kept) {
+    ConsolePrint(u"Quillon: this report is on the stick too, as Quillon-report.txt.\n");
+  } else if (StickFound) {
+    ConsolePrint(u"Quillon: the report could not be kept on the stick.\n");
+  }
+  ConsolePrint(u"Next: take the stick out, then press any key to restart the machine.\n");
+  if (Kept) ConsolePrint(u"  On any computer, the stick's files are there to copy.\n");
+}
+
+// Waits for a key: any pressed before now does not count.
+void WaitForKey() {
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Keyboard = gSystemTable->ConIn;
+  if (Keyboard == nullptr) return;
+  EFI_INPUT_KEY Key;
+  while (!EFI_ERROR(Keyboard->ReadKeyStroke(Keyboard, &Key))) {
+  }
+  UINTN Index = 0;
+  if (EFI_ERROR(gBootServices->WaitForEvent(1, &Keyboard->WaitForKey, &Index))) return;
+  Keyboard->ReadKeyStroke(Keyboard, &Key);
+}
+
+}  // namespace
+
+extern "C" EFI_STATUS EFIAPI StickEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gSystemTable = SystemTable;
+  gBootServices = SystemTable->BootServices;
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick = StickVolume(ImageHandle);
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL Nowhere = {0x00010000, NoVolume};
+  ConsolePrint(u"Quillon %a: the boot logo out of this machine's firmware.\n", kStickVersion);
+
+  ConsoleRecord Record;
+  bool Recording = StartRecording(&Record, kReportRoom);
+  EFI_STATUS Status = ReportBootLogo(Stick != nullptr ? Stick : &Nowhere);
+  ReportHeard Heard = Recording ? Record.Heard : ReportHeard{};
+  SayWhatHappened(Heard, Status, SecureBootState(), Stick != nullptr);
+  bool Kept = Recording && Stick != nullptr && KeepReport(Stick, Record);
+  if (Recording) StopRecording(&Record);
+  SayWhatNext(Stick != nullptr, Kept);
+
+  WaitForKey();
+  gSystemTable->RuntimeServices->ResetSystem(EfiResetCold, EFI_SUCCESS, 0, nullptr);
+  return EFI_SUCCESS;
+}
