@@ -29,6 +29,11 @@ if(QUILLON_GENERAL_REGS)
   target_compile_options(quillon_core PRIVATE -mgeneral-regs-only)
 endif()
 
+# The stick program's own code, for its tests on the simulated firmware.
+add_library(quillon_stick STATIC stick/StickEntry.cpp stick/ConsoleRecord.cpp)
+target_link_libraries(quillon_stick PUBLIC quillon_core)
+target_compile_options(quillon_stick PRIVATE ${QUILLON_WARNINGS})
+
 add_library(quillon_sim STATIC sim/SimFirmware.cpp sim/SimFileSystem.cpp sim/SimGraphicsOutput.cpp sim/AcpiBuilder.cpp)
 target_link_libraries(quillon_sim PUBLIC quillon_core)
 target_compile_options(quillon_sim PRIVATE ${QUILLON_WARNINGS})

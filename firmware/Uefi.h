@@ -53,6 +53,7 @@ constexpr EFI_STATUS EFI_INVALID_PARAMETER = EfiErrorCode(2);
 constexpr EFI_STATUS EFI_UNSUPPORTED = EfiErrorCode(3);
 constexpr EFI_STATUS EFI_BAD_BUFFER_SIZE = EfiErrorCode(4);
 constexpr EFI_STATUS EFI_BUFFER_TOO_SMALL = EfiErrorCode(5);
+constexpr EFI_STATUS EFI_NOT_READY = EfiErrorCode(6);
 constexpr EFI_STATUS EFI_DEVICE_ERROR = EfiErrorCode(7);
 constexpr EFI_STATUS EFI_WRITE_PROTECTED = EfiErrorCode(8);
 constexpr EFI_STATUS EFI_OUT_OF_RESOURCES = EfiErrorCode(9);

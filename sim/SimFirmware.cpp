@@ -1,5 +1,7 @@
 #include "sim/SimFirmware.h"
 
+#include "firmware/Guids.h"
+
 #include <sys/mman.h>
 
 #if defined(__has_feature)
@@ -58,11 +60,14 @@ EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, V
   // GET_PROTOCOL needs an interface pointer; an agent other than the handle itself, or a
   // controller, would be a misuse for an application looking at its own image.
   if (Attributes != EFI_OPEN_PROTOCOL_GET_PROTOCOL || Interface == nullptr) return EFI_INVALID_PARAMETER;
-  if (AgentHandle != Handle || ControllerHandle != nullptr) return EFI_INVALID_PARAMETER;
-  if (Handle != Firmware.ImageHandle()) return EFI_UNSUPPORTED;
-  for (const EFI_GUID &Installed : Firmware.ImageProtocols_) {
-    if (SameGuid(Installed, *Protocol)) {
-      *Interface = (VOID *)&Installed;
+  if (AgentHandle != Firmware.ImageHandle() || ControllerHandle != nullptr) return EFI_INVALID_PARAMETER;
+  const auto *Installed = Handle == Firmware.ImageHandle()    ? &Firmware.ImageProtocols_
+                          : Handle == Firmware.DeviceHandle() ? &Firmware.DeviceProtocols_
+                                                              : nullptr;
+  if (Installed == nullptr) return EFI_INVALID_PARAMETER;
+  for (const auto &[Guid, Given] : *Installed) {
+    if (SameGuid(Guid, *Protocol)) {
+      *Interface = Given != nullptr ? Given : (VOID *)&Guid;
       return EFI_SUCCESS;
     }
   }
@@ -174,6 +179,48 @@ EFI_STATUS EFIAPI SimGetMemoryMap(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR *M
   return EFI_SUCCESS;
 }
 
+EFI_STATUS EFIAPI SimGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 *Attributes, UINTN *DataSize,
+                                 VOID *Data) {
+  SimFirmware &Firmware = SimFirmware::Current();
+  if (Name == nullptr || Vendor == nullptr || DataSize == nullptr) return EFI_INVALID_PARAMETER;
+  if (!SameGuid(*Vendor, EFI_GLOBAL_VARIABLE)) return EFI_NOT_FOUND;
+  for (const auto &[Stored, Value] : Firmware.GlobalVariables_) {
+    if (Stored != Name) continue;
+    if (*DataSize < Value.size()) {
+      *DataSize = Value.size();
+      return EFI_BUFFER_TOO_SMALL;
+    }
+    if (Data == nullptr) return EFI_INVALID_PARAMETER;
+    std::memcpy(Data, Value.data(), Value.size());
+    *DataSize = Value.size();
+    if (Attributes != nullptr) *Attributes = EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
+    return EFI_SUCCESS;
+  }
+  return EFI_NOT_FOUND;
+}
+
+VOID EFIAPI SimResetSystem(EFI_RESET_TYPE Type, EFI_STATUS, UINTN, VOID *) { SimFirmware::Current().Resets.push_back(Type); }
+
+// A key pressed before the program waits is read at once; after them, waiting for one brings one.
+EFI_STATUS EFIAPI SimReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_KEY *Key) {
+  SimFirmware &Firmware = SimFirmware::Current();
+  if (Firmware.PressedKeys.empty()) return EFI_NOT_READY;
+  *Key = Firmware.PressedKeys.front();
+  Firmware.PressedKeys.erase(Firmware.PressedKeys.begin());
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimWaitForEvent(UINTN Count, EFI_EVENT *Events, UINTN *Index) {
+  SimFirmware &Firmware = SimFirmware::Current();
+  if (Count != 1 || Events == nullptr || Index == nullptr || Events[0] != Firmware.SystemTable()->ConIn->WaitForKey) {
+    return EFI_INVALID_PARAMETER;
+  }
+  Firmware.WaitedForKey = true;
+  Firmware.PressedKeys.push_back(EFI_INPUT_KEY{0, u' '});
+  *Index = 0;
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI SimOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *String) {
   SimFirmware &Firmware = SimFirmware::Current();
   EFI_STATUS Status;
@@ -202,11 +249,19 @@ SimFirmware::SimFirmware() {
   BootServices_.FreePool = SimFreePool;
   BootServices_.OpenProtocol = SimOpenProtocol;
   BootServices_.LocateProtocol = SimLocateProtocol;
+  BootServices_.WaitForEvent = SimWaitForEvent;
+  RuntimeServices_.Hdr.Signature = 0x56524553544e5552ull;  // "RUNTSERV"
+  RuntimeServices_.GetVariable = SimGetVariable;
+  RuntimeServices_.ResetSystem = SimResetSystem;
+  Keyboard_.ReadKeyStroke = SimReadKeyStroke;
+  Keyboard_.WaitForKey = &KeyEvent_;
   Console_.OutputString = SimOutputString;
   SystemTable_.Hdr.Signature = 0x5453595320494249ull;  // "IBI SYST"
   SystemTable_.Hdr.HeaderSize = sizeof SystemTable_;
   SystemTable_.ConOut = &Console_;
   SystemTable_.BootServices = &BootServices_;
+  SystemTable_.RuntimeServices = &RuntimeServices_;
+  SystemTable_.ConIn = &Keyboard_;
   // Zeroing the area costs more than a whole fuzz run; only where someone may have written.
   UINT8 *Area = MapBiosArea();
   if (gBiosAreaWritten) std::memset(Area, 0, kBiosAreaBytes);
@@ -235,7 +290,23 @@ void SimFirmware::Activate() {
   gBootServices = &BootServices_;
 }
 
-void SimFirmware::InstallOnImage(const EFI_GUID &Protocol) { ImageProtocols_.push_back(Protocol); }
+void SimFirmware::InstallOnImage(const EFI_GUID &Protocol, VOID *Interface) {
+  ImageProtocols_.emplace_back(Protocol, Interface);
+}
+
+void SimFirmware::InstallOnDevice(const EFI_GUID &Protocol, VOID *Interface) {
+  DeviceProtocols_.emplace_back(Protocol, Interface);
+}
+
+void SimFirmware::SetGlobalVariable(const std::u16string &Name, std::vector<UINT8> Value) {
+  for (auto &[Stored, Held] : GlobalVariables_) {
+    if (Stored == Name) {
+      Held = std::move(Value);
+      return;
+    }
+  }
+  GlobalVariables_.emplace_back(Name, std::move(Value));
+}
 
 void SimFirmware::RegisterProtocol(const EFI_GUID &Protocol, VOID *Interface) {
   Protocols_.emplace_back(Protocol, Interface);

@@ -45,14 +45,29 @@ class SimFirmware {
   // below the entry point.
   void Activate();
 
-  // OpenProtocol answers success for these GUIDs on the image handle.
-  void InstallOnImage(const EFI_GUID &Protocol);
+  // OpenProtocol answers success for these GUIDs on the image handle, with Interface, or with an
+  // interface of no use when none is given.
+  void InstallOnImage(const EFI_GUID &Protocol, VOID *Interface = nullptr);
   void RemoveImageProtocols() { ImageProtocols_.clear(); }
+  // The device the image was loaded from: its loaded-image protocol names this handle, and
+  // OpenProtocol answers for what is installed on it.
+  EFI_HANDLE DeviceHandle() { return &DeviceHandleStorage_; }
+  void InstallOnDevice(const EFI_GUID &Protocol, VOID *Interface);
   // LocateProtocol answers with the first interface registered for a GUID.
   void RegisterProtocol(const EFI_GUID &Protocol, VOID *Interface);
   void UnregisterProtocols() { Protocols_.clear(); }
   void AddConfigurationEntry(const EFI_GUID &Guid, VOID *Table);
   void RemoveConsole() { SystemTable_.ConOut = nullptr; }
+
+  // Runtime variables of the UEFI specification's own vendor GUID, by name; GetVariable answers
+  // Not Found for any other.
+  void SetGlobalVariable(const std::u16string &Name, std::vector<UINT8> Value);
+  void RemoveGlobalVariables() { GlobalVariables_.clear(); }
+  // Keys already pressed when the program starts, and whether it then waited for one more.
+  std::vector<EFI_INPUT_KEY> PressedKeys;
+  bool WaitedForKey = false;
+  // ResetSystem's calls, by reset type; the simulated reset returns.
+  std::vector<EFI_RESET_TYPE> Resets;
 
   // The memory map GetMemoryMap answers with, in the order described. Entries are as large as
   // real firmware makes them, larger than the descriptor record.
@@ -95,7 +110,9 @@ class SimFirmware {
   std::vector<PoolBuffer> Pool_;  // buffers given out and not yet freed; few at a time
   std::vector<UINTN> PoolRequests_;
   size_t BadFrees_ = 0;
-  std::vector<EFI_GUID> ImageProtocols_;
+  std::vector<std::pair<EFI_GUID, VOID *>> ImageProtocols_;
+  std::vector<std::pair<EFI_GUID, VOID *>> DeviceProtocols_;
+  std::vector<std::pair<std::u16string, std::vector<UINT8>>> GlobalVariables_;
   std::vector<std::pair<EFI_GUID, VOID *>> Protocols_;
 
  private:
@@ -108,6 +125,10 @@ class SimFirmware {
 
   EFI_SYSTEM_TABLE SystemTable_{};
   EFI_BOOT_SERVICES BootServices_{};
+  EFI_RUNTIME_SERVICES RuntimeServices_{};
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL Keyboard_{};
+  int KeyEvent_ = 0;
+  int DeviceHandleStorage_ = 0;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Console_{};
   std::vector<EFI_CONFIGURATION_TABLE> Configuration_;
   int ImageHandleStorage_ = 0;
