@@ -18,7 +18,7 @@ FUZZ_SECONDS ?= 60
 FUZZ        ?= format
 MAKEFLAGS   += --no-print-directory
 
-.PHONY: all deps host image stick dist test run fuzz bench clean
+.PHONY: all deps host image stick dist test run fuzz bench pictures clean
 
 all: host image
 
@@ -29,7 +29,8 @@ image: deps
 	@cmake -S . -B $(IMAGE_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/UefiImage.cmake -DCMAKE_BUILD_TYPE=Release --no-warn-unused-cli >/dev/null
 	@cmake --build $(IMAGE_DIR) -j $(JOBS)
 
-# The USB stick image: the three images, the UEFI Shell for each, the stick's script; its SHA-256.
+# The USB stick image: Debian's signed shim and MokManager, the stick program and the three images;
+# its SHA-256, and the hash of each stick program that MokManager shows.
 stick: image
 	@python3 tools/make_stick.py $(IMAGE_DIR) $(STICK_IMAGE)
 
@@ -59,11 +60,18 @@ fuzz: host
 	    -artifact_prefix=$(HOST_DIR)/fuzz/$(FUZZ)- $(HOST_DIR)/fuzz/$(FUZZ)-corpus \
 	    $(if $(filter report,$(FUZZ)),$(HOST_DIR)/fuzz/report-start fuzz/report-findings,fuzz/corpus)
 
-bench: image
+# The README's pictures of the Secure Boot enrolment, remade from the end-to-end run on x64.
+pictures: image host
+	@cd $(HOST_DIR) && QUILLON_PICTURES=$(abspath docs/pictures) ctest -R '^e2e_x64_stick_secure_boot$$' \
+	    --output-on-failure --no-label-summary
+
+bench: stick
 	@cmake -S . -B $(BENCH_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Release \
 	    -DQUILLON_SANITIZE=OFF -DQUILLON_GENERAL_REGS=ON >/dev/null
 	@cmake --build $(BENCH_DIR) -j $(JOBS) --target format_bench report_driver
 	@python3 tools/bench.py $(BENCH_DIR) $(IMAGE_DIR)
+	@echo
+	@python3 tools/bench_stick_boot.py $(STICK_IMAGE)
 
 clean:
 	rm -rf $(BUILD) out

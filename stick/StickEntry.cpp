@@ -107,15 +107,16 @@ void SayWhatHappened(const ReportHeard &Heard, EFI_STATUS Status, SecureBoot Boo
   }
 }
 
-// Where the report is, and what to do next.
+// Where the report is, and what to do next: the last line, as the key it asks for is the next
+// thing read.
 void SayWhatNext(bool StickFound, bool Kept) {
   if (Kept) {
     ConsolePrint(u"Quillon: this report is on the stick too, as Quillon-report.txt.\n");
+    ConsolePrint(u"  On any computer, the stick's files are there to copy.\n");
   } else if (StickFound) {
     ConsolePrint(u"Quillon: the report could not be kept on the stick.\n");
   }
   ConsolePrint(u"Next: take the stick out, then press any key to restart the machine.\n");
-  if (Kept) ConsolePrint(u"  On any computer, the stick's files are there to copy.\n");
 }
 
 // Waits for a key: any pressed before now does not count.

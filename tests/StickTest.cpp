@@ -98,25 +98,25 @@ const Case kCases[] = {
     {"a logo: saved on the stick, the report beside it",
      [](Machine &M) { M.AddLogo(); },
      {"Quillon: Secure Boot is on.", "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.", "",
-      kKept, kNext, kCopy},
+      kKept, kCopy, kNext},
      true, true},
     {"Secure Boot off", [](Machine &M) {
        M.Firmware.SetGlobalVariable(u"SecureBoot", {0});
        M.AddLogo();
      },
      {"Quillon: Secure Boot is off.", "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.", "",
-      kKept, kNext, kCopy},
+      kKept, kCopy, kNext},
      true, true},
     {"firmware that keeps no SecureBoot variable", [](Machine &M) {
        M.Firmware.RemoveGlobalVariables();
        M.AddLogo();
      },
      {"Quillon: Secure Boot is in a state the firmware does not say.",
-      "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.", "", kKept, kNext, kCopy},
+      "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.", "", kKept, kCopy, kNext},
      true, true},
     {"no BGRT: nothing to save, and why there may be none", [](Machine &) {},
      {"Quillon: Secure Boot is on.", "Quillon: this firmware publishes no boot logo (no BGRT): nothing to save.",
-      "  Some firmware publishes it only when a screen is attached.", "", kKept, kNext, kCopy},
+      "  Some firmware publishes it only when a screen is attached.", "", kKept, kCopy, kNext},
      false, true},
     {"a read-only stick: nothing saved, nothing kept", [](Machine &M) {
        M.Stick.SetReadOnly(true);
@@ -129,22 +129,22 @@ const Case kCases[] = {
        M.Stick.SetCapacity(4000);
        M.AddLogo();
      },
-     {"Quillon: Secure Boot is on.", "Quillon: this stick is full: the logo could not be saved.", "", kKept, kNext,
-      kCopy},
+     {"Quillon: Secure Boot is on.", "Quillon: this stick is full: the logo could not be saved.", "", kKept, kCopy,
+      kNext},
      false, true},
     {"a logo that is no bitmap", [](Machine &M) {
        M.Logo[0] = 'P';
        M.AddLogo();
      },
      {"Quillon: Secure Boot is on.", "Quillon: the firmware's logo is no bitmap Quillon will save (see above).", "",
-      kKept, kNext, kCopy},
+      kKept, kCopy, kNext},
      false, true},
     {"an XSDT entry past memory beside the logo", [](Machine &M) {
        M.AddLogo();
        M.Entries.push_back(0x8000000000000000ull);
      },
      {"Quillon: Secure Boot is on.", "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.",
-      "  Some of what the firmware publishes could not be saved (see above).", "", kKept, kNext, kCopy},
+      "  Some of what the firmware publishes could not be saved (see above).", "", kKept, kCopy, kNext},
      true, true},
     {"firmware that does not say where the program was loaded from: nothing saved anywhere",
      [](Machine &M) {

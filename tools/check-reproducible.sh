@@ -29,6 +29,8 @@ cat "$elsewhere/build-elsewhere/SHA256SUMS"
 
 # The stick and the dist folder, from the same commit's time stamp in both places.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source_dir" log -1 --format=%ct 2>/dev/null || echo 1700000000)}
+# Debian's shim packages from one cache for both: they are the same input, fetched once.
+export QUILLON_PACKAGE_CACHE=${QUILLON_PACKAGE_CACHE:-$source_dir/build/debian-packages}
 for place in here there; do
   if [ "$place" = here ]; then tree=$source_dir images=$image_dir; else tree=$elsewhere/another/source images=$elsewhere/build-elsewhere; fi
   python3 "$tree/tools/make_stick.py" "$images" "$elsewhere/$place/Quillon-stick.img" >/dev/null

@@ -2,7 +2,10 @@
 # Installs, with apt-get and only where missing, every tool Quillon needs beyond a new machine:
 # the image toolchain, the fuzzer runtime, QEMU with each architecture's firmware (OVMF for x64
 # and IA32, AAVMF for AArch64) and U-Boot for QEMU, UEFIExtract (which takes the UEFI Shell out of
-# the firmware packages), the FAT tools, xz, ImageMagick and {fmt}.
+# the firmware packages), the FAT tools, xz, ImageMagick, {fmt} and pesign (a second opinion on
+# the stick program's Authenticode hash). The stick carries Debian's signed shim for x64, IA32 and
+# AArch64, which `make stick` fetches with apt-get download: dpkg must know the other two
+# architectures for apt to list their packages.
 # Safe to run again: a machine that has everything returns at once.
 set -euo pipefail
 
@@ -11,9 +14,26 @@ packages=(
   qemu-system-x86 ovmf ovmf-ia32 qemu-system-arm qemu-efi-aarch64 u-boot-qemu uefitool-cli
   mtools dosfstools xz-utils
   imagemagick python3
-  libfmt-dev
+  libfmt-dev pesign
   cmake make g++ libgtest-dev libbenchmark-dev valgrind
 )
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+native=$(dpkg --print-architecture)
+foreign=$(dpkg --print-foreign-architectures)
+added=()
+for arch in amd64 i386 arm64; do
+  [ "$arch" = "$native" ] && continue
+  grep -qx "$arch" <<<"$foreign" || added+=("$arch")
+done
+if [ ${#added[@]} -gt 0 ]; then
+  echo "install-deps: adding ${added[*]} to dpkg's architectures, for the stick's shim packages"
+  for arch in "${added[@]}"; do $sudo dpkg --add-architecture "$arch"; done
+  $sudo apt-get update -qq
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -23,9 +43,6 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "install-deps: installing ${missing[*]}"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
 # Package lists on a fresh machine may be absent or stale; one update covers both.
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -552,113 +552,6 @@ def scenario_uboot_older(arguments):
     uboot_save(arguments, "uboot_older", [(older, qemu_run.LOGO_NAME)])
 
 
-STICK_REPORT = "Quillon-report.txt"
-
-
-def read_file(disk, name):
-    """A file from a FAT disk image (as mtools names it), or None."""
-    done = subprocess.run(["mtype", "-i", disk, "::/" + name], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    return done.stdout if done.returncode == 0 else None
-
-
-def stick_files(disk, folder):
-    listing = subprocess.run(["mdir", "-b", "-i", disk, f"::/{folder}"], stdout=subprocess.PIPE, check=True)
-    return sorted(line.strip().rstrip("/").rsplit("/", 1)[-1].lower()
-                  for line in listing.stdout.decode(errors="replace").splitlines() if line.strip())
-
-
-def stick_boot(arguments, name, stick=None, **settings):
-    """Boots the stick image (or a changed copy of it) as a USB stick and checks what every stick
-    boot must show: the boot manager started the stick's own shell, the report, the exit status,
-    the firmware's logo and the report on the stick, and nothing else left there."""
-    result = boot(arguments, name, stick=stick or arguments.stick, **settings)
-    started = re.findall(r'BdsDxe: starting Boot\d+ "([^"]*)" from (\S+)', result.console)
-    check(len(started) == 1 and "USB" in started[0][0] and "/USB(" in started[0][1],
-          f"the boot manager did not start the stick's shell, but {started}")
-    lines = report_lines(result)
-    match_block(lines, HEADER_LINES + LOGO_LINES + [re.escape(SAVED_LINE)], 0)
-    check(result.exit_status == 0, f"exit status {result.exit_status}")
-    check(result.logo == typical_file(arguments), "the stick's BIOSLogo.bmp is not the firmware's logo")
-    report = read_file(result.disk, STICK_REPORT)
-    check(report is not None, "no report on the stick")
-    shown = lines[:len(HEADER_LINES) + len(LOGO_LINES) + 1]
-    check(report.decode("latin-1").split("\r\n") == shown + [""],
-          f"the report on the stick differs from the screen's:\n{report!r}")
-    check(stick_files(result.disk, "") == sorted(["readme.txt", "efi", "licenses", "bioslogo.bmp", STICK_REPORT.lower()]),
-          f"the stick's root holds {stick_files(result.disk, '')}")
-    check(stick_files(result.disk, "EFI/Quillon") == ["probe.nsh", "quillonaa64.efi", "quillonia32.efi",
-                                                      "quillonx64.efi"],
-          f"the stick's \\EFI\\Quillon holds {stick_files(result.disk, 'EFI/Quillon')}")
-    clean, said = qemu_run.check_fat(result.disk)
-    check(clean, f"fsck.fat finds the stick damaged:\n{said}")
-    return result
-
-
-def scenario_stick(arguments):
-    stick_boot(arguments, "stick")
-
-
-def stick_behind_internal_disk(arguments, name, bus, stick=None):
-    # An installed system's disk ahead of the stick in the boot order: an EFI System Partition with
-    # a file and a startup.nsh of its own, which must never run.
-    notes = saved_file(arguments, "notes.txt", b"notes of the machine's owner\r\n")
-    script = saved_file(arguments, "internal-startup.nsh", b"@echo -off\r\necho INTERNAL-STARTUP-RAN\r\n")
-    internal = os.path.join(arguments.work, name + "-internal.img")
-    qemu_run.make_internal_disk(internal, [(notes, "notes.txt"), (script, "startup.nsh")])
-    result = stick_boot(arguments, name, stick=stick, internal=internal, internal_bus=bus)
-    check("INTERNAL-STARTUP-RAN" not in result.console, "the internal disk's startup.nsh ran")
-    found = re.search(r"Quillon: the firmware lists another volume first, so Quillon saved the logo there:\n"
-                      r"  (FS\d+):\\BIOSLogo.bmp \(left as it is\), and a copy on this stick:\n"
-                      r"  (FS\d+):\\BIOSLogo.bmp\n", result.console)
-    check(found is not None and found.group(1) != found.group(2), "the script does not name both places")
-    inside = qemu_run.root_files(result.internal)
-    check(sorted(name.lower() for name in inside) == ["bioslogo.bmp", "notes.txt", "startup.nsh"],
-          f"the internal disk holds {inside}")
-    check(read_file(result.internal, "notes.txt") == open(notes, "rb").read(), "notes.txt changed")
-    check(read_file(result.internal, "startup.nsh") == open(script, "rb").read(), "the internal startup.nsh changed")
-    check(read_file(result.internal, qemu_run.LOGO_NAME) == typical_file(arguments), "the internal logo is not the firmware's")
-    clean, said = qemu_run.check_fat(result.internal)
-    check(clean, f"fsck.fat finds the internal disk damaged:\n{said}")
-
-
-def scenario_stick_sata(arguments):
-    stick_behind_internal_disk(arguments, "stick_sata", "sata")
-
-
-def scenario_stick_nvme(arguments):
-    # This time the stick still holds another machine's logo from an earlier run.
-    stick = os.path.join(arguments.work, "used-stick.img")
-    subprocess.run(["cp", arguments.stick, stick], check=True)
-    other = saved_file(arguments, "other-machine.bmp", bitmap(40, 30, 5))
-    subprocess.run(["mcopy", "-i", qemu_run.volume_of(stick), other, "::/" + qemu_run.LOGO_NAME], check=True)
-    stick_behind_internal_disk(arguments, "stick_nvme", "nvme", stick=stick)
-
-
-def scenario_stick_rerun(arguments):
-    # The stick run again on the same machine: the internal disk already holds this machine's logo,
-    # the stick its copy; Quillon writes the same bytes again and the script says so.
-    stick = os.path.join(arguments.work, "used-stick.img")
-    subprocess.run(["cp", arguments.stick, stick], check=True)
-    logo = saved_file(arguments, "logo.bmp", typical_file(arguments))
-    subprocess.run(["mcopy", "-i", qemu_run.volume_of(stick), logo, "::/" + qemu_run.LOGO_NAME], check=True)
-    internal = os.path.join(arguments.work, "stick_rerun-internal.img")
-    qemu_run.make_internal_disk(internal, [(logo, qemu_run.LOGO_NAME)])
-    result = stick_boot(arguments, "stick_rerun", stick=stick, internal=internal)
-    check(re.search(r"Quillon: FS\d+:\\BIOSLogo.bmp is the same logo this stick holds from an earlier run:\n"
-                    r"  FS\d+:\\BIOSLogo.bmp\n", result.console) is not None, "the script does not say the logo is the same")
-    check(read_file(result.internal, qemu_run.LOGO_NAME) == typical_file(arguments), "the internal logo changed")
-
-
-def scenario_stick_read_only(arguments):
-    # A stick whose write-protect switch is on: the script says so before running anything.
-    result = boot(arguments, "stick_read_only", stick=arguments.stick, read_only=True)
-    check("Quillon: this stick cannot be written (read-only, or full). Nothing was done." in result.lines(),
-          f"no plain word on the read-only stick:\n{result.console}")
-    check("RSDP address" not in result.console, "Quillon ran though nothing could be kept")
-    check(open(qemu_run.disk_file(result.disk), "rb").read() == open(arguments.stick, "rb").read(),
-          "the read-only stick changed")
-
-
 def scenario_fat_rename(arguments):
     # What the save relies on from the FAT driver, answered by the firmware itself.
     result = boot(arguments, "fat_rename", before=[arguments.fat_rename])
@@ -708,30 +601,39 @@ SCENARIOS = {name[len("scenario_"):]: function for name, function in globals().i
              if name.startswith("scenario_")}
 
 
-def main():
+def scenario_parser(scenarios):
+    """The arguments every scenario takes; a test file adds its own."""
     parser = argparse.ArgumentParser()
-    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("scenario", choices=sorted(scenarios))
     parser.add_argument("--arch", default="x64", choices=sorted(qemu_run.ARCHES))
-    parser.add_argument("--image-dir", required=True, help="the image tree: Quillon and the test-only programs")
     parser.add_argument("--shared", required=True, help="folder where the typical x64 run leaves its file")
     parser.add_argument("--work", required=True)
-    arguments = parser.parse_args()
-    suffix = {"x64": "", "ia32": "IA32", "aa64": "AA64"}[arguments.arch]
-    arguments.image = os.path.join(arguments.image_dir, qemu_run.ARCHES[arguments.arch].image)
-    arguments.craft = os.path.join(arguments.image_dir, f"CraftTables{suffix}.efi")
-    arguments.fat_rename = os.path.join(arguments.image_dir, "FatRename.efi")
-    # The stick image the stick_builds test makes from these images, in the shared work folder.
-    arguments.stick = os.path.join(arguments.work, "stick", "Quillon-stick.img")
+    return parser
+
+
+def run_scenario(scenarios, arguments):
+    """Runs the chosen scenario in a work folder of its own; says PASS, or FAIL and why."""
     arguments.work = os.path.join(arguments.work, arguments.arch, arguments.scenario)
     os.makedirs(arguments.work, exist_ok=True)
     try:
-        SCENARIOS[arguments.scenario](arguments)
+        scenarios[arguments.scenario](arguments)
     except Failure as failure:
         print(f"FAIL {arguments.scenario}: {failure}")
         print(f"console logs and disk images are in {arguments.work}")
         return 1
     print(f"PASS {arguments.scenario}")
     return 0
+
+
+def main():
+    parser = scenario_parser(SCENARIOS)
+    parser.add_argument("--image-dir", required=True, help="the image tree: Quillon and the test-only programs")
+    arguments = parser.parse_args()
+    suffix = {"x64": "", "ia32": "IA32", "aa64": "AA64"}[arguments.arch]
+    arguments.image = os.path.join(arguments.image_dir, qemu_run.ARCHES[arguments.arch].image)
+    arguments.craft = os.path.join(arguments.image_dir, f"CraftTables{suffix}.efi")
+    arguments.fat_rename = os.path.join(arguments.image_dir, "FatRename.efi")
+    return run_scenario(SCENARIOS, arguments)
 
 
 if __name__ == "__main__":

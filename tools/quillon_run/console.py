@@ -1,0 +1,71 @@
+"""The serial console: the text that comes out of it, and keys sent into it.
+
+Firmware draws its screens on the serial console too, with terminal escape sequences; the text
+here is what is left without them. Keys go in as a terminal sends them: OVMF and AAVMF take Down as
+ESC [ B and Enter as CR.
+"""
+
+import dataclasses
+import re
+import sys
+import time
+
+ESCAPE_SEQUENCE = re.compile(rb"\x1b\[[0-9;=?]*[A-Za-z]")
+KEYS = {"Enter": b"\r", "Down": b"\x1b[B", "Up": b"\x1b[A", "Space": b" ", "Esc": b"\x1b"}
+# Pauses that let firmware take each key apart from the next, and finish drawing a screen before
+# a key or a picture comes.
+BETWEEN_KEYS = 0.3
+SETTLE = 0.5
+
+
+def clean(raw):
+    """The console's bytes as text: escape sequences removed, lines ended by a plain newline."""
+    text = ESCAPE_SEQUENCE.sub(b"", raw).decode("latin-1")
+    # U-Boot's console turns the shell's CR LF into CR CR LF.
+    return text.replace("\r\r\n", "\n").replace("\r\n", "\n").replace("\r", "\n")
+
+
+@dataclasses.dataclass
+class Answer:
+    """Once `text` shows on the console, after the screen the answer before it waited for: take a
+    picture of the screen when `picture` names one, then send `keys` (names from KEYS, or plain
+    text)."""
+    text: str
+    keys: list = dataclasses.field(default_factory=list)
+    picture: str = ""
+
+
+class Console:
+    """Reads what the firmware writes, shows it as it comes when asked, and sends keys."""
+
+    def __init__(self, process, echo):
+        self.process = process
+        self.raw = b""
+        self.echo = echo
+        self.shown = 0
+
+    def text(self, since=0):
+        return clean(self.raw[since:])
+
+    def take(self, chunk):
+        self.raw += chunk
+        self.show()
+
+    def show(self, final=False):
+        """Shows finished lines as they arrive, without the terminal's escape sequences."""
+        if not self.echo:
+            return
+        text = clean(self.raw)
+        end = len(text) if final else text.rfind("\n") + 1
+        if end > self.shown:
+            sys.stdout.write(text[self.shown:end])
+            if final and not text.endswith("\n"):
+                sys.stdout.write("\n")
+            sys.stdout.flush()
+            self.shown = end
+
+    def send(self, *keys):
+        for key in keys:
+            self.process.stdin.write(KEYS.get(key, key.encode() if isinstance(key, str) else key))
+            self.process.stdin.flush()
+            time.sleep(BETWEEN_KEYS)

@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Fetches Debian's Microsoft-signed shim and MokManager for the stick, at build time.
+
+For each architecture: shim-signed (shim<arch>.efi.signed, the stick's BOOT<ARCH>.EFI) and
+shim-helpers-<debian arch>-signed (mm<arch>.efi.signed, MokManager). `apt-get download` fetches
+each package at the version pinned here, into a cache folder; `dpkg-deb -x` unpacks it there. The
+programs are used as Debian ships them, with each package's copyright file beside them. Nothing
+of them is kept in the repository.
+
+A pinned version that the archive no longer carries (Debian replaces a package when it updates
+it) gives way to the archive's current one, with a warning: the stick then differs from one made
+with the pinned version.
+
+    shim_packages.py CACHE [x64|ia32|aa64 ...]   fetches them and prints what each file is
+"""
+
+import dataclasses
+import glob
+import os
+import subprocess
+import sys
+
+# The versions the stick is made with: Debian 12's shim 16.1 and its helpers.
+SHIM_VERSION = "1.51~1+deb12u1+16.1-2~deb12u1"
+HELPERS_VERSION = "1+16.1+2~deb12u1"
+DEBIAN_ARCH = {"x64": "amd64", "ia32": "i386", "aa64": "arm64"}
+
+
+@dataclasses.dataclass(frozen=True)
+class Shim:
+    shim: str  # shim, signed for Microsoft's UEFI CA
+    mok_manager: str  # MokManager, signed by Debian's key that shim trusts
+    licences: list  # (package name, its copyright file)
+    versions: list  # (package name, version) as fetched
+
+
+def packages(arch):
+    debian = DEBIAN_ARCH[arch]
+    return [("shim-signed", SHIM_VERSION, debian), (f"shim-helpers-{debian}-signed", HELPERS_VERSION, debian)]
+
+
+def available(name, version, debian):
+    """Whether apt lists this version of the package for the architecture."""
+    listed = subprocess.run(["apt-cache", "madison", f"{name}:{debian}"], stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    return any(line.split("|")[1].strip() == version for line in listed.stdout.decode().splitlines()
+               if line.count("|") >= 2)
+
+
+def current_version(name, debian):
+    shown = subprocess.run(["apt-cache", "policy", f"{name}:{debian}"], stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL).stdout.decode()
+    for line in shown.splitlines():
+        if line.strip().startswith("Candidate:"):
+            candidate = line.split(":", 1)[1].strip()
+            return "" if candidate == "(none)" else candidate
+    return ""
+
+
+def fetch_package(name, version, debian, cache):
+    """The package's .deb in the cache, downloaded when it is not there yet; returns (path, version)."""
+    os.makedirs(cache, exist_ok=True)
+    if not available(name, version, debian):
+        current = current_version(name, debian)
+        if not current:
+            raise RuntimeError(f"apt lists no {name} for {debian}; run tools/install-deps.sh, which adds "
+                               f"{debian} to dpkg's architectures")
+        print(f"shim-packages: warning: {name} {version} is no longer in the archive; using {current}",
+              file=sys.stderr)
+        version = current
+    # A .deb's file name carries the version with ':' spelt %3a.
+    pattern = os.path.join(cache, f"{name}_{version.replace(':', '%3a')}_{debian}.deb")
+    if not os.path.exists(pattern):
+        done = subprocess.run(["apt-get", "download", "-q", f"{name}:{debian}={version}"], cwd=cache,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if done.returncode != 0 or not os.path.exists(pattern):
+            raise RuntimeError(f"apt-get download {name}:{debian}={version} failed:\n{done.stdout.decode()}")
+    return pattern, version
+
+
+def unpack(deb, cache):
+    folder = deb[:-len(".deb")]
+    if not os.path.isdir(folder):
+        partial = folder + ".partial"
+        subprocess.run(["rm", "-rf", partial], check=True)
+        subprocess.run(["dpkg-deb", "-x", deb, partial], check=True)
+        os.rename(partial, folder)
+    return folder
+
+
+def fetch(arch, cache):
+    """Shim and MokManager for the architecture, fetched into the cache when not there yet."""
+    found = {}
+    licences, versions = [], []
+    for name, version, debian in packages(arch):
+        deb, version = fetch_package(name, version, debian, cache)
+        folder = unpack(deb, cache)
+        versions.append((name, version))
+        licences.append((name, os.path.join(folder, "usr", "share", "doc", name, "copyright")))
+        for path in glob.glob(os.path.join(folder, "usr", "lib", "shim", "*.efi.signed")):
+            found[os.path.basename(path)] = path
+    shim, mok_manager = found.get(f"shim{arch}.efi.signed"), found.get(f"mm{arch}.efi.signed")
+    if not shim or not mok_manager or not all(os.path.exists(path) for _, path in licences):
+        raise RuntimeError(f"Debian's shim packages for {arch} lack shim{arch}, mm{arch} or a copyright file")
+    return Shim(shim, mok_manager, licences, versions)
+
+
+def main(argv):
+    if not argv:
+        print(__doc__.strip().split("\n\n")[-1])
+        return 2
+    cache, arches = argv[0], argv[1:] or list(DEBIAN_ARCH)
+    for arch in arches:
+        shim = fetch(arch, cache)
+        fetched = ", ".join(f"{name} {version}" for name, version in shim.versions)
+        print(f"shim-packages: {arch}: {shim.shim} and {shim.mok_manager} ({fetched})")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
