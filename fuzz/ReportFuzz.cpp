@@ -192,12 +192,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   // Files the report says it left: a scratch file that would not go, one kept because it holds the
   // only whole copy of the new logo, a logo file whose failed write would not go (empty, or cut
   // off), and an older logo that could not take its name back.
-  std::u16string KeptNew;
+  std::vector<std::u16string> KeptNew;  // in the order the report names them
+  bool SavedSinceKept = false;          // a later BGRT's logo saved after the last one kept aside
   std::u16string OlderLeftAs;
   std::map<std::u16string, std::u16string> Left;  // name, and what the report says of it
   bool KeptBackup = false;
   for (size_t Line = 0; Line < Firmware.ConsoleWriteCount(); Line++) {
     std::u16string_view Shown = Firmware.ConsoleWrite(Line);
+    if (Shown == u"BIOS logo has been saved to 'BIOSLogo.bmp'\r\n") SavedSinceKept = !KeptNew.empty();
     bool Kept = StartsWith(Shown, u"The new logo is kept as '");
     bool Renamed = StartsWith(Shown, u"Error Rename  [");
     if (!Kept && !Renamed && !StartsWith(Shown, u"Error Delete  [")) continue;
@@ -208,7 +210,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
     }
     size_t EndQuote = Shown.find(u'\'', Quote + 1);
     std::u16string Named(Shown.substr(Quote + 1, EndQuote - Quote - 1));
-    if (Kept) KeptNew = Named;
+    if (Kept) {
+      KeptNew.push_back(Named);
+      SavedSinceKept = false;
+    }
     else if (Renamed) OlderLeftAs = Named;
     else Left[Named] = std::u16string(Shown.substr(EndQuote + 1));
   }
@@ -222,10 +227,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   bool Unchanged = Saved == nullptr ? Older == Before.end() : Older != Before.end() && Older->second == *Saved;
   auto LogoLeft = Left.find(kLogoName);
   if (!KeptNew.empty()) {
-    const std::vector<uint8_t> *Kept = Volume.Find(KeptNew);
-    Check(Kept != nullptr, "the new logo is not kept where the report says");
-    Check(IsWholeBitmapInMemory(*Kept, Head), "the kept new logo is not a whole bitmap from memory");
-    if (LogoLeft == Left.end()) {
+    const std::vector<uint8_t> *Kept = nullptr;
+    for (const std::u16string &Name : KeptNew) {
+      Kept = Volume.Find(Name);
+      Check(Kept != nullptr, "the new logo is not kept where the report says");
+      Check(IsWholeBitmapInMemory(*Kept, Head), "the kept new logo is not a whole bitmap from memory");
+    }
+    if (SavedSinceKept) {
+      // A later BGRT's logo was saved after this one was kept aside. The kept file stays, the only
+      // whole copy of the earlier logo, and the logo file is the last logo saved, as checked below.
+    } else if (LogoLeft == Left.end()) {
       Check(Saved == nullptr, "a new logo kept aside beside a logo file");
     } else if (LogoLeft->second == u" is left empty\r\n") {
       Check(Saved != nullptr && Saved->empty(), "the logo file said to be left empty is not");
@@ -234,7 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
       Check(Saved != nullptr && Saved->size() <= Kept->size() && std::equal(Saved->begin(), Saved->end(), Kept->begin()),
             "the logo file said to be left cut off is not the start of the new logo");
     }
-    After.erase(KeptNew);
+    for (const std::u16string &Name : KeptNew) After.erase(Name);
   } else if (!OlderLeftAs.empty()) {
     Check(Older != Before.end() && Saved == nullptr, "an older logo said to be left aside where there was none");
     Check(After.count(OlderLeftAs) != 0 && After[OlderLeftAs] == Older->second,

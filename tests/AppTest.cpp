@@ -386,6 +386,23 @@ const Scenario kScenarios[] = {
        E.File = std::vector<uint8_t>{};
        E.Volume = {{kLogoName, {}}, {u"BIOSLogo.new", L.Bytes}};
      }},
+    {"without renames, a logo kept aside after a failed write stays when a later BGRT's logo is saved",
+     [](Machine &M, Expected &E) {
+       M.Volume.SetRenames(false);
+       M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
+       Logo First = AddLogo(M, 64, 32, 24, 0, 1);
+       Logo Second = AddLogo(M, 16, 8, 24, 1, 2);
+       uint64_t Rsdp;
+       uint64_t Xsdt = AddAcpi(M, {First.Bgrt, Second.Bgrt}, &Rsdp);
+       M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR, 1, 1);  // the scratch file's write works
+       ExpectTables(E, Rsdp, Xsdt);
+       ExpectLogoLines(E, First);
+       E.Lines.push_back("Error Write  [Device Error]\r\n");
+       E.Lines.push_back("The new logo is kept as 'BIOSLogo.new'\r\n");
+       ExpectSavedLogo(E, Second);
+       E.Status = EFI_DEVICE_ERROR;
+       E.Volume = {{kLogoName, Second.Bytes}, {u"BIOSLogo.new", First.Bytes}};
+     }},
     {"an older logo that cannot take its name back after a failed rename is named",
      [](Machine &M, Expected &E) {
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);

@@ -14,7 +14,9 @@ with the pinned version.
     shim_packages.py CACHE [x64|ia32|aa64 ...]   fetches them and prints what each file is
 """
 
+import contextlib
 import dataclasses
+import fcntl
 import glob
 import os
 import subprocess
@@ -88,8 +90,22 @@ def unpack(deb, cache):
     return folder
 
 
+@contextlib.contextmanager
+def cache_lock(cache):
+    """One fetch at a time in a cache: builds that run side by side would write the same files."""
+    os.makedirs(cache, exist_ok=True)
+    with open(os.path.join(cache, ".lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
+
+
 def fetch(arch, cache):
     """Shim and MokManager for the architecture, fetched into the cache when not there yet."""
+    with cache_lock(cache):
+        return fetch_unlocked(arch, cache)
+
+
+def fetch_unlocked(arch, cache):
     found = {}
     licences, versions = [], []
     for name, version, debian in packages(arch):
