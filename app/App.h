@@ -16,6 +16,9 @@ extern "C" EFI_STATUS EFIAPI AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *
 EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume);
 
 // Writes Size bytes from ImageAddress to "BIOSLogo.bmp" in the root of Volume, or of the first
-// file-system volume when Volume is null, leaving the file exactly that long; a save that fails
-// leaves the volume as it was. Prints its own failures.
-EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 ImageAddress, UINT64 Size);
+// file-system volume when Volume is null, leaving the file exactly that long. A save that fails
+// leaves the volume as it was, but where the file system will not rename, or will not undo a
+// rename: then the older logo may be gone, and *OlderGone is set (the caller clears it first).
+// Prints its own failures.
+EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 ImageAddress, UINT64 Size,
+                        bool *OlderGone);

@@ -97,7 +97,7 @@ void PrintTable(const MemoryMap &Map, const UINT8 *Bgrt, UINT32 Number) {
                Length != kBgrtBytes ? "!" : "", Revision, Revision != 1 ? "!" : "", Version, Version != 1 ? "!" : "",
                ImageType, ImageType != 0 ? "!" : "", Status);
 
-  ConsolePrint(u"  Status: %a, rotated %u degrees%a\n", (Status & kDisplayed) != 0 ? "displayed" : "not displayed",
+  ConsolePrint(u"  Status: %adisplayed, rotated %u degrees%a\n", (Status & kDisplayed) != 0 ? "" : "not ",
                (Status >> kOrientationShift & 3) * 90, (Status & kReservedStatus) != 0 ? ", reserved bits set" : "");
 }
 
@@ -185,14 +185,14 @@ const char *WhyEfifbWontDraw(const BitmapShape &Shape, bool Screen, bool Framebu
 
 }  // namespace
 
-void PrintBgrtVerdict(const MemoryMap &Map, const UINT8 *Bgrt, const UINT8 *Image, bool Saved, BgrtTally *Tally) {
+void PrintBgrtVerdict(const MemoryMap &Map, const UINT8 *Bgrt, const UINT8 *Image, LogoFile File, BgrtTally *Tally) {
   Screen S = ReadScreen();
   Tally->Count++;
   if ((Bgrt[kStatus] & kDisplayed) != 0) {
     Tally->Displayed++;
     Tally->DisplayedNumber = Tally->Count;
   }
-  if (Saved) Tally->SavedNumber = Tally->Count;
+  if (File != LogoFile::Unchanged) Tally->SavedNumber = File == LogoFile::Saved ? Tally->Count : 0;
   PrintTable(Map, Bgrt, Tally->Count);
 
   UINT64 ImageAddress = LoadUnaligned64(Bgrt + kImageAddress);
@@ -200,8 +200,7 @@ void PrintBgrtVerdict(const MemoryMap &Map, const UINT8 *Bgrt, const UINT8 *Imag
   bool Described = MemoryTypeAt(Map, ImageAddress, &Type);
   bool InBootServicesData = Described && Type == EfiBootServicesData;
   if (ImageAddress != 0 && Described) {
-    ConsolePrint(u"  Image memory: type %u%a\n", Type,
-                 InBootServicesData ? ", boot-services data" : ", not boot-services data");
+    ConsolePrint(u"  Image memory: type %u, %aboot-services data\n", Type, InBootServicesData ? "" : "not ");
   } else if (ImageAddress != 0) {
     ConsolePrint(u"  Image memory: not in the memory map\n");
   }

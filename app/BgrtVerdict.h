@@ -16,10 +16,13 @@ struct BgrtTally {
   UINT32 SavedNumber;      // the BGRT whose logo BIOSLogo.bmp now holds; 0 when none was saved
 };
 
+// What a BGRT's save did to BIOSLogo.bmp: nothing, put its logo there, or failed after taking an
+// earlier logo from the name.
+enum class LogoFile : UINT8 { Unchanged, Saved, Lost };
+
 // Counts a BGRT, of which the first 56 bytes may be read, then prints the lines judging it and
-// its bitmap: Image where the whole bitmap could be read, else null. Saved says whether the logo
-// was saved.
-void PrintBgrtVerdict(const MemoryMap &Map, const UINT8 *Bgrt, const UINT8 *Image, bool Saved, BgrtTally *Tally);
+// its bitmap: Image where the whole bitmap could be read, else null. File says what its save did.
+void PrintBgrtVerdict(const MemoryMap &Map, const UINT8 *Bgrt, const UINT8 *Image, LogoFile File, BgrtTally *Tally);
 
 // Where an XSDT holds several BGRTs: which is marked displayed, and which the file holds.
 void PrintSeveralBgrts(const BgrtTally &Tally);

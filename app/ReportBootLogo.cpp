@@ -111,11 +111,11 @@ void PrintBitmapHeader(const UINT8 *Image) {
 
 // Kept out of line, where it costs the images less than inlined.
 // Reports the logo a BGRT points at and saves it; *Whole is the bitmap where all of it could be
-// read, for the verdict, and *Saved says whether it was saved. Returns the save's status, success
+// read, for the verdict, and *File says what the save did to BIOSLogo.bmp. Returns the save's status, success
 // when there was nothing to save, kNotReadable when the bitmap lies outside readable memory, or
 // kNotABitmap.
 [[gnu::noinline]] EFI_STATUS ReportLogo(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 ImageAddress,
-                      const UINT8 **Whole, bool *Saved) {
+                      const UINT8 **Whole, LogoFile *File) {
   if (ImageAddress == 0) {
     ConsolePrint(u"  No logo image\n");
     return EFI_SUCCESS;
@@ -138,10 +138,13 @@ void PrintBitmapHeader(const UINT8 *Image) {
     ConsolePrint(u"  Won't save logo image @[0x%lX]: %a\n", ImageAddress, BitmapFaultText(Fault));
     return kNotABitmap;
   }
-  EFI_STATUS Status = SaveLogoFile(Volume, ImageAddress, ImageSize);
+  bool OlderGone = false;
+  EFI_STATUS Status = SaveLogoFile(Volume, ImageAddress, ImageSize, &OlderGone);
   if (!EFI_ERROR(Status)) {
     ConsolePrint(u"BIOS logo has been saved to 'BIOSLogo.bmp'\n");
-    *Saved = true;
+    *File = LogoFile::Saved;
+  } else if (OlderGone) {
+    *File = LogoFile::Lost;
   }
   return Status;
 }
@@ -160,11 +163,11 @@ EFI_STATUS ReportBgrt(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Vol
   ConsolePrint(u"  Image address @[0x%lX]\n", ImageAddress);
   ConsolePrint(u"     [0x%lX]\n", ImageAddress);
   const UINT8 *Whole = nullptr;
-  bool Saved = false;
-  EFI_STATUS Status = ReportLogo(Map, Volume, ImageAddress, &Whole, &Saved);
+  LogoFile File = LogoFile::Unchanged;
+  EFI_STATUS Status = ReportLogo(Map, Volume, ImageAddress, &Whole, &File);
 
   // The verdict reads the whole table; one cut short by the end of memory is not judged.
-  if (Readable(Map, BgrtAddress, kBgrtBytes) != nullptr) PrintBgrtVerdict(Map, Bgrt, Whole, Saved, Tally);
+  if (Readable(Map, BgrtAddress, kBgrtBytes) != nullptr) PrintBgrtVerdict(Map, Bgrt, Whole, File, Tally);
   return Status;
 }
 

@@ -144,6 +144,7 @@ struct Save {
   EFI_FILE_PROTOCOL *Old;  // null when there is none
   CHAR16 OldName[kNameCharacters];
   CHAR16 BackupName[kNameCharacters];
+  bool OlderGone;  // the older logo no longer has the logo's name
 };
 
 // The rename path: the old logo steps aside, the scratch file takes the logo's name, the old one is
@@ -151,25 +152,22 @@ struct Save {
 // open, when the file system will not rename.
 EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
   EFI_STATUS Status = EFI_SUCCESS;
+  bool Aside = false;  // the older logo has stepped aside under its backup name
   if (S.Old != nullptr) {
     Status = FindUnusedName(S.Root, kBackupStem, S.BackupName);
     if (!EFI_ERROR(Status)) Status = RenameFile(S.Old, S.BackupName, Refused, &S.OldName);
-    if (*Refused) return Status;
-    if (EFI_ERROR(Status)) {
-      ConsolePrint(u"Error Rename  [%r]\n", Status);
-      S.Old->Close(S.Old);
-      DiscardScratch(S.Scratch, S.ScratchName);
-      return Status;
-    }
+    Aside = !EFI_ERROR(Status);
   }
-
-  Status = RenameFile(S.Scratch, kLogoFileName, Refused);
+  if (!EFI_ERROR(Status)) Status = RenameFile(S.Scratch, kLogoFileName, Refused);
   if (EFI_ERROR(Status)) {
     bool RefusedBack = false;
-    EFI_STATUS Back = S.Old != nullptr ? RenameFile(S.Old, S.OldName, &RefusedBack) : EFI_SUCCESS;
+    EFI_STATUS Back = Aside ? RenameFile(S.Old, S.OldName, &RefusedBack) : EFI_SUCCESS;
     if (*Refused) return Status;
     ConsolePrint(u"Error Rename  [%r]\n", Status);
-    if (EFI_ERROR(Back)) ConsolePrint(u"Error Rename  [%r] the older logo is left as '%s'\n", Back, S.BackupName);
+    if (EFI_ERROR(Back)) {
+      ConsolePrint(u"Error Rename  [%r] the older logo is left as '%s'\n", Back, S.BackupName);
+      S.OlderGone = true;
+    }
     if (S.Old != nullptr) S.Old->Close(S.Old);
     DiscardScratch(S.Scratch, S.ScratchName);
     return Status;
@@ -198,6 +196,7 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
       return EFI_ERROR(Deleted) ? Deleted : EFI_ACCESS_DENIED;
     }
   }
+  S.OlderGone = S.Old != nullptr;
   EFI_FILE_PROTOCOL *Logo = nullptr;
   bool CutOffLeft = false;
   EFI_STATUS Status = S.Root->Open(S.Root, &Logo, kLogoFileName, kCreateReadWrite, 0);
@@ -221,8 +220,8 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
   return Status;
 }
 
-EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size) {
-  Save S{Root, nullptr, {}, nullptr, {}, {}};
+EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size, bool *OlderGone) {
+  Save S{Root, nullptr, {}, nullptr, {}, {}, false};
   EFI_STATUS Status = FindUnusedName(Root, kScratchStem, S.ScratchName);
   if (!EFI_ERROR(Status)) Status = Root->Open(Root, &S.Scratch, S.ScratchName, kCreateReadWrite, 0);
   if (EFI_ERROR(Status)) {
@@ -248,12 +247,15 @@ EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size
 
   bool Refused = false;
   Status = ReplaceByRenames(S, &Refused);
-  return Refused ? ReplaceInPlace(S, ImageAddress, Size) : Status;
+  if (Refused) Status = ReplaceInPlace(S, ImageAddress, Size);
+  *OlderGone = S.OlderGone;
+  return Status;
 }
 
 }  // namespace
 
-EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *FileSystem, UINT64 ImageAddress, UINT64 Size) {
+EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *FileSystem, UINT64 ImageAddress, UINT64 Size,
+                        bool *OlderGone) {
   EFI_STATUS Status = EFI_SUCCESS;
   if (FileSystem == nullptr) {
     Status = gBootServices->LocateProtocol(&EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, nullptr, (VOID **)&FileSystem);
@@ -270,7 +272,7 @@ EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *FileSystem, UINT64 Imag
     return Status;
   }
 
-  Status = ReplaceLogo(Root, ImageAddress, Size);
+  Status = ReplaceLogo(Root, ImageAddress, Size, OlderGone);
   Root->Close(Root);
   return Status;
 }

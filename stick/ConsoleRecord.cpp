@@ -15,6 +15,8 @@ bool Begins(const CHAR16 *Text, const char *Start) {
 void Listen(ReportHeard &Heard, const CHAR16 *Text) {
   if (Begins(Text, "  Found BGRT")) Heard.Bgrt = true;
   if (Begins(Text, "BIOS logo has been saved")) Heard.Saved = true;
+  if (Begins(Text, "  BIOSLogo.bmp holds the last logo saved, BGRT 0's")) Heard.Saved = false;
+  if (Begins(Text, "The new logo is kept as")) Heard.KeptAside = true;
   if (Begins(Text, "  Won't save logo image")) Heard.Refused = true;
   if (Begins(Text, "  Can't read") || Begins(Text, "Can't get memory map")) Heard.Unreadable = true;
   if (Begins(Text, "Error ") || Begins(Text, "Cannot find EFI_SIMPLE") || Begins(Text, "OpenVolume error")) {

@@ -9,10 +9,11 @@
 // What the report's lines said, as they went by.
 struct ReportHeard {
   bool Bgrt;        // "  Found BGRT"
-  bool Saved;       // "BIOS logo has been saved"
+  bool Saved;       // "BIOS logo has been saved", unless a later failed save took it from its name
   bool Refused;     // "  Won't save logo image"
   bool Unreadable;  // "  Can't read" or "Can't get memory map"
   bool SaveFailed;  // "Error ..." or the save's other failures
+  bool KeptAside;   // "The new logo is kept as", where a write under the logo's name failed
 };
 
 struct ConsoleRecord {

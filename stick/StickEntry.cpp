@@ -88,6 +88,8 @@ void SayWhatHappened(const ReportHeard &Heard, EFI_STATUS Status, SecureBoot Boo
     ConsolePrint(u"  so nothing was saved anywhere.\n");
   } else if (Heard.Saved) {
     ConsolePrint(u"Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.\n");
+  } else if (Heard.KeptAside) {
+    ConsolePrint(u"Quillon: the logo is kept whole on this stick, as the report names above.\n");
   } else if (!Heard.Bgrt) {
     ConsolePrint(u"Quillon: this firmware publishes no boot logo (no BGRT): nothing to save.\n");
     ConsolePrint(u"  Some firmware publishes it only when a screen is attached.\n");

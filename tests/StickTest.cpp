@@ -146,6 +146,16 @@ const Case kCases[] = {
      {"Quillon: Secure Boot is on.", "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.",
       "  Some of what the firmware publishes could not be saved (see above).", "", kKept, kCopy, kNext},
      true, true},
+    {"a stick that will not rename, too full for a second logo: the first gone, the second kept whole aside",
+     [](Machine &M) {
+       M.Stick.SetRenames(false);
+       M.Firmware.FailCall(SimCall::FileWrite, EFI_VOLUME_FULL, 3, 1);  // each save writes twice
+       M.AddLogo();
+       M.AddLogo();
+     },
+     {"Quillon: Secure Boot is on.", "Quillon: the logo is kept whole on this stick, as the report names above.", "",
+      kKept, kCopy, kNext},
+     false, true},
     {"firmware that does not say where the program was loaded from: nothing saved anywhere",
      [](Machine &M) {
        M.Firmware.RemoveImageProtocols();

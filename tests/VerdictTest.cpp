@@ -237,6 +237,21 @@ const Case kCases[] = {
       "  Screen: no graphics output", "  Linux: kept, not redrawn: no screen", "  Windows: shows it",
       "  BGRTs: 3, marked displayed: 1, the last BGRT 2",
       "  BIOSLogo.bmp holds the last logo saved, BGRT 3's (0: none)"}},
+    {"two BGRTs on a volume that will not rename, the second's write failing: the file holds none",
+     [](Machine &M) {
+       M.Volume.SetRenames(false);
+       M.Firmware.FailCall(SimCall::FileWrite, EFI_VOLUME_FULL, 3, 1);  // each save writes twice
+       M.AddLogo(193, 58, 24, At(543, 371, 1));
+       M.AddLogo(100, 50, 24, At(590, 375, 0));
+     },
+     {"  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
+      "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
+      "  Screen: no graphics output", "  Linux: kept, not redrawn: no screen", "  Windows: shows it",
+      "  BGRT 2 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x00",
+      "  Status: not displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data",
+      "  Screen: no graphics output", "  Linux: kept, not redrawn: no screen", "  Windows: shows it",
+      "  BGRTs: 2, marked displayed: 1, the last BGRT 1",
+      "  BIOSLogo.bmp holds the last logo saved, BGRT 0's (0: none)"}},
 };
 
 void PrintTo(const Case &C, std::ostream *Stream) { *Stream << C.Name; }
