@@ -44,3 +44,47 @@ consteval auto PackTexts() {
   }
   return Packed;
 }
+
+// The same block with where each text starts, for lists read often enough that the walk counts
+// (status names: one is looked up for every %r). A start takes one byte: the block is cut into
+// pages of 256 bytes, and a text's page is known from its index, as texts lie in index order.
+template <size_t Count, size_t Bytes>
+struct IndexedTexts {
+  static constexpr size_t kPages = (Bytes + 255) / 256;
+  static_assert(kPages <= 3, "the lookup below counts at most three pages");
+  uint8_t Start[Count];          // where each text starts within its page
+  uint8_t FirstOfPage[kPages];   // the first index whose text starts in each page
+  char Text[Bytes];
+
+  const char *operator[](size_t Index) const {
+    const char *At = Text + Start[Index];
+    if (kPages > 1 && Index >= FirstOfPage[1 % kPages]) At += 256;
+    if (kPages > 2 && Index >= FirstOfPage[2 % kPages]) At += 256;
+    return At;
+  }
+};
+
+// Indexes a constant array of texts while compiling: IndexTexts<kTexts>().
+template <const auto &Texts>
+consteval auto IndexTexts() {
+  constexpr size_t Count = sizeof Texts / sizeof Texts[0];
+  constexpr auto Packed = PackTexts<Texts>();
+  IndexedTexts<Count, sizeof Packed.Text> Indexed = {};
+  for (size_t Page = 0; Page < Indexed.kPages; Page++) Indexed.FirstOfPage[Page] = (uint8_t)Count;
+  size_t At = 0;
+  for (size_t Index = 0; Index < Count; Index++) {
+    size_t Page = At / 256;
+    if (Indexed.FirstOfPage[Page] == Count) Indexed.FirstOfPage[Page] = (uint8_t)Index;
+    Indexed.Start[Index] = (uint8_t)(At % 256);
+    while (Packed.Text[At] != 0) At++;
+    At++;
+  }
+  // A page no text starts in takes the next page's first index, so the pages before it still count.
+  for (size_t Page = Indexed.kPages; Page-- > 1;) {
+    if (Indexed.FirstOfPage[Page] == Count && Page + 1 < Indexed.kPages) {
+      Indexed.FirstOfPage[Page] = Indexed.FirstOfPage[Page + 1];
+    }
+  }
+  for (size_t Byte = 0; Byte < sizeof Packed.Text; Byte++) Indexed.Text[Byte] = Packed.Text[Byte];
+  return Indexed;
+}

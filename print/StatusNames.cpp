@@ -48,21 +48,22 @@ constexpr const CHAR8 *kStatusNames[kStatusNameCount] = {
     "Compromised Data",
 };
 
-constexpr auto kPackedNames = PackTexts<kStatusNames>();
+constexpr auto kPackedNames = IndexTexts<kStatusNames>();
 
 }  // namespace
 
 const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer) {
   constexpr UINTN WarningCount = 5;
   constexpr UINTN ErrorCount = 33;
+  UINTN Index = kStatusNameCount;  // no name
   if (EFI_ERROR(Status)) {
     UINTN Code = Status & ~EFI_ERROR_BIT;
-    if (Code >= 1 && Code <= ErrorCount) {
-      return kPackedNames[Code + WarningCount];
-    }
+    if (Code >= 1 && Code <= ErrorCount) Index = Code + WarningCount;
   } else if (Status <= WarningCount) {
-    return kPackedNames[Status];
+    Index = Status;
   }
+  // One lookup, so the compiler sees the whole block and folds its page bounds into the code.
+  if (Index < kStatusNameCount) return kPackedNames[Index];
   *PutHexDigits(ValueBuffer, (UINT32)Status, 8) = 0;  // as "%08X" shows it
   return ValueBuffer;
 }

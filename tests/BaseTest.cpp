@@ -5,6 +5,7 @@
 #include "base/BoundedLength.h"
 #include "base/Division.h"
 #include "base/Guid.h"
+#include "base/PackedTexts.h"
 #include "base/Unaligned.h"
 #include "firmware/Guids.h"
 
@@ -108,3 +109,32 @@ TEST(GuidEquals, ComparesAllSixteenBytesAtAnyAlignment) {
 }
 
 }  // namespace
+
+// Texts of every length from 1 to 35 characters: 630 characters and 35 terminators, so that texts
+// start in each of the three pages an indexed block may have, and texts cross both boundaries.
+constexpr auto kLengthTexts = [] {
+  struct Texts {
+    char Units[35][36];
+  } T = {};
+  for (int Length = 1; Length <= 35; Length++) {
+    for (int At = 0; At < Length; At++) T.Units[Length - 1][At] = (char)('a' + (Length + At) % 26);
+  }
+  return T;
+}();
+constexpr auto kTextsOfEveryLength = [] {
+  struct Pointers {
+    const char *Texts[35];
+  } P = {};
+  for (int Index = 0; Index < 35; Index++) P.Texts[Index] = kLengthTexts.Units[Index];
+  return P;
+}();
+
+TEST(PackedTexts, EveryTextFoundByCountingAndByItsIndex) {
+  constexpr auto Packed = PackTexts<kTextsOfEveryLength.Texts>();
+  constexpr auto Indexed = IndexTexts<kTextsOfEveryLength.Texts>();
+  static_assert(Indexed.kPages == 3);
+  for (size_t Index = 0; Index < 35; Index++) {
+    EXPECT_STREQ(Packed[Index], kTextsOfEveryLength.Texts[Index]) << Index;
+    EXPECT_STREQ(Indexed[Index], kTextsOfEveryLength.Texts[Index]) << Index;
+  }
+}
