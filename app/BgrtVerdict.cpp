@@ -9,24 +9,24 @@
 // wrap and a 32-bit image needs no 64-bit arithmetic; the lines show the values as read.
 #include "app/BgrtVerdict.h"
 
-#include "base/PackedTexts.h"
-#include "firmware/GraphicsOutput.h"
 #include "base/Unaligned.h"
+#include "firmware/Acpi.h"
+#include "firmware/GraphicsOutput.h"
 #include "firmware/SystemTable.h"
 #include "print/Print.h"
 
 namespace {
 
 // BGRT fields, from the start of the table.
-constexpr UINT64 kLength = 4;
-constexpr UINT64 kRevision = 8;
-constexpr UINT64 kVersion = 36;
-constexpr UINT64 kStatus = 38;
-constexpr UINT64 kImageType = 39;
-constexpr UINT64 kImageAddress = 40;
-constexpr UINT64 kOffsetX = 48;
-constexpr UINT64 kOffsetY = 52;
-constexpr UINT32 kBgrtBytes = 56;
+constexpr UINT64 kLength = offsetof(ACPI_BGRT, Header.Length);
+constexpr UINT64 kRevision = offsetof(ACPI_BGRT, Header.Revision);
+constexpr UINT64 kVersion = offsetof(ACPI_BGRT, Version);
+constexpr UINT64 kStatus = offsetof(ACPI_BGRT, Status);
+constexpr UINT64 kImageType = offsetof(ACPI_BGRT, ImageType);
+constexpr UINT64 kImageAddress = offsetof(ACPI_BGRT, ImageAddress);
+constexpr UINT64 kOffsetX = offsetof(ACPI_BGRT, ImageOffsetX);
+constexpr UINT64 kOffsetY = offsetof(ACPI_BGRT, ImageOffsetY);
+constexpr UINT32 kBgrtBytes = sizeof(ACPI_BGRT);
 
 constexpr UINT8 kDisplayed = 0x01;
 constexpr UINT8 kOrientationShift = 1;  // two bits: turned 0, 90, 180 or 270 degrees clockwise

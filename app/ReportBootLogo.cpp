@@ -18,7 +18,7 @@ constexpr UINT64 kRsdpXsdtAddress = 24;
 constexpr UINT64 kTableLength = 4;
 constexpr UINT64 kTableHeaderBytes = 36;
 constexpr UINT64 kSignatureBytes = 4;
-constexpr UINT64 kBgrtImageAddress = 40;
+constexpr UINT64 kBgrtImageAddress = offsetof(ACPI_BGRT, ImageAddress);
 constexpr UINT64 kBgrtBytes = sizeof(ACPI_BGRT);
 
 // Bitmap header fields, from the start of the file; the report reads up to the last of them.

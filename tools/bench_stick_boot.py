@@ -14,8 +14,8 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qemu_run  # noqa: E402
+from quillon_run.boot import STICK_RESTART  # noqa: E402
 
-LAST_LINE = "Next: take the stick out, then press any key to restart the machine."
 # The boot manager's word as it starts a boot option; the stick is the only one that boots.
 STARTING = "BdsDxe: starting Boot"
 # The stick's own time on x64 OVMF may be at most this much.
@@ -30,7 +30,7 @@ def measure(stick, arch, boots):
         if result.problem:
             raise SystemExit(f"bench-stick-boot: {arch}: {result.problem}")
         started.append(result.seconds_to(STARTING))
-        finished.append(result.seconds_to(LAST_LINE))
+        finished.append(result.seconds_to(STICK_RESTART))
     return statistics.median(started), statistics.median(finished)
 
 

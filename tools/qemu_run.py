@@ -14,14 +14,13 @@ this file gathers under one name.
 
 import sys
 
-from quillon_run.boot import EXCEPTION_MARKERS, STICK_RESTART, Options, Result, boot  # noqa: F401
+from quillon_run.boot import Options, boot  # noqa: F401
 from quillon_run.cli import main
-from quillon_run.console import KEYS, Answer, clean  # noqa: F401
-from quillon_run.disks import (LOGO_NAME, PARTITION_OFFSET, bitmap_header, check_fat, disk_file,  # noqa: F401
-                               folder_files, make_internal_disk, put, read_file, root_files, volume_of, write_gpt,
-                               write_mbr)
-from quillon_run.machines import ARCHES, UBOOT, firmware_files  # noqa: F401
-from quillon_run.shell import DONE_MARKER, EXIT_MARKER, make_disk, startup_script  # noqa: F401
+from quillon_run.console import Answer  # noqa: F401
+from quillon_run.disks import (LOGO_NAME, check_fat, disk_file, folder_files, make_internal_disk, put,  # noqa: F401
+                               read_file, volume_of)
+from quillon_run.machines import ARCHES  # noqa: F401
+from quillon_run.shell import EXIT_MARKER, make_disk  # noqa: F401
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv[1:], __doc__.split("\n\n")[0]))

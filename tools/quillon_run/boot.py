@@ -135,7 +135,7 @@ def boot(options):
     arrivals = []
     errors = b""
     answered, answered_at = 0, 0
-    autoboot_stopped = bootargs_cleared = key_sent = powered_off_asked = restart_pressed = False
+    autoboot_stopped = bootargs_cleared = key_sent = restart_pressed = False
     exception = timed_out = stopped = False
     streams = [process.stdout, process.stderr]
     last_output = started
