@@ -3,8 +3,20 @@
 option(QUILLON_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
 set(QUILLON_IMAGE_DIR "" CACHE PATH "The image tree with every architecture's image, for the image checks and the QEMU tests")
 # Data the tests read where the machine keeps it and the repository holds no copy of: BMP Suite and
-# real machines' ACPI tables.
-set(QUILLON_SHARED_DATA "${CMAKE_SOURCE_DIR}/../shared" CACHE PATH "The folder with bmpsuite/ and realacpi/")
+# real machines' ACPI tables, in a folder "shared" beside the repository. A clone made elsewhere (a
+# fresh checkout in a scratch folder) finds it beside the repository it was cloned from;
+# $QUILLON_SHARED_DATA names another place.
+set(shared_data "${CMAKE_SOURCE_DIR}/../shared")
+if(DEFINED ENV{QUILLON_SHARED_DATA})
+  set(shared_data "$ENV{QUILLON_SHARED_DATA}")
+elseif(NOT IS_DIRECTORY "${shared_data}")
+  execute_process(COMMAND git -C "${CMAKE_SOURCE_DIR}" config --get remote.origin.url
+                  OUTPUT_VARIABLE origin OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(origin AND IS_DIRECTORY "${origin}/../shared")
+    set(shared_data "${origin}/../shared")
+  endif()
+endif()
+set(QUILLON_SHARED_DATA "${shared_data}" CACHE PATH "The folder with bmpsuite/ and realacpi/")
 
 enable_testing()
 find_package(GTest REQUIRED)
