@@ -1,6 +1,7 @@
 // The application: shell entry, the boot-logo report and the saving of the logo file.
 #pragma once
 
+#include "app/ReportRecord.h"
 #include "firmware/SimpleFileSystem.h"
 #include "firmware/SystemTable.h"
 #include "firmware/Uefi.h"
@@ -10,15 +11,15 @@
 extern "C" EFI_STATUS EFIAPI AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
 // Reports the ACPI tables and every BGRT logo, saving each logo in turn on Volume, or on the first
-// file-system volume when Volume is null. Nothing is read that the firmware's memory map does not
-// describe as memory. Returns the status of the first save that failed or table that could not be
-// read, or success.
-EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume);
+// file-system volume when Volume is null, and fills Record with what it found and did. Nothing is
+// read that the firmware's memory map does not describe as memory. Returns the status of the first
+// save that failed or table that could not be read, or success.
+EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, ReportRecord *Record);
 
 // Writes Size bytes from ImageAddress to "BIOSLogo.bmp" in the root of Volume, or of the first
 // file-system volume when Volume is null, leaving the file exactly that long. A save that fails
 // leaves the volume as it was, but where the file system will not rename, or will not undo a
-// rename: then the older logo may be gone, and *OlderGone is set (the caller clears it first).
-// Prints its own failures.
+// rename: then the older logo may be gone, or the new one kept whole under another name, and
+// *Outcome says so. Prints its own failures.
 EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 ImageAddress, UINT64 Size,
-                        bool *OlderGone);
+                        SaveOutcome *Outcome);

@@ -25,7 +25,8 @@ extern "C" EFI_STATUS EFIAPI AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *
   // shell-interface protocol instead.
   if (ImageHasProtocol(ImageHandle, &EFI_SHELL_PARAMETERS_PROTOCOL_GUID) ||
       ImageHasProtocol(ImageHandle, &EFI_SHELL_INTERFACE_GUID)) {
-    return ReportBootLogo(nullptr);
+    ReportRecord Report;
+    return ReportBootLogo(nullptr, &Report);
   }
   return kNotStartedFromShell;
 }

@@ -9,7 +9,6 @@
 // wrap and a 32-bit image needs no 64-bit arithmetic; the lines show the values as read.
 #include "app/BgrtVerdict.h"
 
-#include "base/Unaligned.h"
 #include "firmware/Acpi.h"
 #include "firmware/GraphicsOutput.h"
 #include "firmware/SystemTable.h"
@@ -17,24 +16,7 @@
 
 namespace {
 
-// BGRT fields, from the start of the table.
-constexpr UINT64 kLength = offsetof(ACPI_BGRT, Header.Length);
-constexpr UINT64 kRevision = offsetof(ACPI_BGRT, Header.Revision);
-constexpr UINT64 kVersion = offsetof(ACPI_BGRT, Version);
-constexpr UINT64 kStatus = offsetof(ACPI_BGRT, Status);
-constexpr UINT64 kImageType = offsetof(ACPI_BGRT, ImageType);
-constexpr UINT64 kImageAddress = offsetof(ACPI_BGRT, ImageAddress);
-constexpr UINT64 kOffsetX = offsetof(ACPI_BGRT, ImageOffsetX);
-constexpr UINT64 kOffsetY = offsetof(ACPI_BGRT, ImageOffsetY);
 constexpr UINT32 kBgrtBytes = sizeof(ACPI_BGRT);
-
-constexpr UINT8 kDisplayed = 0x01;
-constexpr UINT8 kOrientationShift = 1;  // two bits: turned 0, 90, 180 or 270 degrees clockwise
-constexpr UINT8 kReservedStatus = 0xF8;
-
-// A longer table is summed only this far: a BGRT has 56 bytes, and one of megabytes is wrong
-// whatever its bytes add up to.
-constexpr UINT32 kMostSummed = 65536;
 
 // Modes listed a line, and at most; a broken graphics output may claim four billion, and the
 // screen line says how many it claims.
@@ -60,7 +42,7 @@ struct Screen {
   UINT32 PixelsPerScanLine;
 };
 
-[[gnu::noinline]] Screen ReadScreen() {
+Screen ReadScreen() {
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Output = nullptr;
   if (EFI_ERROR(gBootServices->LocateProtocol(&EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID, nullptr, (VOID **)&Output)) ||
       Output == nullptr) {
@@ -79,26 +61,21 @@ struct Screen {
 
 UINT32 Cut(UINT32 Value) { return Value < kLargest ? Value : kLargest; }
 
-void PrintTable(const MemoryMap &Map, const UINT8 *Bgrt, UINT32 Number) {
-  UINT32 Length = LoadUnaligned32(Bgrt + kLength);
-  UINT32 Revision = Bgrt[kRevision];
-  UINT32 Version = LoadUnaligned16(Bgrt + kVersion);
-  UINT32 ImageType = Bgrt[kImageType];
-  UINT32 Status = Bgrt[kStatus];
-  const char *Checksum = "not taken";
-  if (Length <= kMostSummed && IsReadable(Map, kProcessorReach, (UINTN)Bgrt, Length)) {
-    UINT8 Sum = 0;
-    for (UINT32 Index = 0; Index < Length; Index++) Sum = (UINT8)(Sum + Bgrt[Index]);
-    Checksum = Sum == 0 ? "right" : "wrong";
-  }
+void PrintTable(const BgrtFinding &Finding) {
+  const BgrtTable &T = Finding.Table;
+  const char *Checksum = T.Checksum == TableChecksum::Right   ? "right"
+                         : T.Checksum == TableChecksum::Wrong ? "wrong"
+                                                              : "not taken";
+  UINT32 Status = T.Status;
   // A '!' follows a value other than the one the ACPI specification gives a BGRT.
-  ConsolePrint(u"  BGRT %u checksum %a\n", Number, Checksum);
-  ConsolePrint(u"  Length %u%a, revision %u%a, version %u%a, type %u%a, status 0x%02X\n", Length,
-               Length != kBgrtBytes ? "!" : "", Revision, Revision != 1 ? "!" : "", Version, Version != 1 ? "!" : "",
-               ImageType, ImageType != 0 ? "!" : "", Status);
+  ConsolePrint(u"  BGRT %u checksum %a\n", Finding.Number, Checksum);
+  ConsolePrint(u"  Length %u%a, revision %u%a, version %u%a, type %u%a, status 0x%02X\n", T.Length,
+               T.Length != kBgrtBytes ? "!" : "", (UINT32)T.Revision, T.Revision != 1 ? "!" : "", (UINT32)T.Version,
+               T.Version != 1 ? "!" : "", (UINT32)T.ImageType, T.ImageType != 0 ? "!" : "", Status);
 
-  ConsolePrint(u"  Status: %adisplayed, rotated %u degrees%a\n", (Status & kDisplayed) != 0 ? "" : "not ",
-               (Status >> kOrientationShift & 3) * 90, (Status & kReservedStatus) != 0 ? ", reserved bits set" : "");
+  ConsolePrint(u"  Status: %adisplayed, rotated %u degrees%a\n", (Status & BGRT_STATUS_DISPLAYED) != 0 ? "" : "not ",
+               (Status >> BGRT_STATUS_ORIENTATION_SHIFT & 3) * 90,
+               (Status & BGRT_STATUS_RESERVED) != 0 ? ", reserved bits set" : "");
 }
 
 void PrintScreen(const Screen &S) {
@@ -125,10 +102,10 @@ void PrintScreen(const Screen &S) {
 
 // Where the logo lies on the screen, its sides swapped where the firmware drew it turned. Returns
 // whether it fits and is centred across, which Linux's efifb wants.
-bool PrintPlace(const BitmapShape &Shape, const UINT8 *Bgrt, const Screen &S) {
-  bool Turned = (Bgrt[kStatus] >> kOrientationShift & 1) != 0;
-  UINT32 ShownX = LoadUnaligned32(Bgrt + kOffsetX);
-  UINT32 ShownY = LoadUnaligned32(Bgrt + kOffsetY);
+bool PrintPlace(const BitmapShape &Shape, const BgrtTable &Table, const Screen &S) {
+  bool Turned = (Table.Status >> BGRT_STATUS_ORIENTATION_SHIFT & 1) != 0;
+  UINT32 ShownX = Table.OffsetX;
+  UINT32 ShownY = Table.OffsetY;
   UINT32 Width = Cut(Turned ? Shape.Height : Shape.Width);
   UINT32 Height = Cut(Turned ? Shape.Width : Shape.Height);
   UINT32 X = Cut(ShownX);
@@ -161,11 +138,11 @@ bool PrintPlace(const BitmapShape &Shape, const UINT8 *Bgrt, const Screen &S) {
 }
 
 // Why Linux's efi-bgrt drops the table, or null when it keeps it.
-[[gnu::noinline]] const char *WhyEfiBgrtDrops(const UINT8 *Bgrt, bool InBootServicesData, bool Signature) {
-  if (LoadUnaligned32(Bgrt + kLength) < kBgrtBytes) return "length < 56";
-  if (LoadUnaligned16(Bgrt + kVersion) > 1) return "version > 1";
-  if (Bgrt[kImageType] != 0) return "type not 0";
-  if (LoadUnaligned64(Bgrt + kImageAddress) == 0) return "no image";
+const char *WhyEfiBgrtDrops(const BgrtTable &Table, bool InBootServicesData, bool Signature) {
+  if (Table.Length < kBgrtBytes) return "length < 56";
+  if (Table.Version > 1) return "version > 1";
+  if (Table.ImageType != 0) return "type not 0";
+  if (Table.ImageAddress == 0) return "no image";
   if (!InBootServicesData) return "memory type";
   if (!Signature) return "no BM";
   return nullptr;
@@ -185,50 +162,44 @@ const char *WhyEfifbWontDraw(const BitmapShape &Shape, bool Screen, bool Framebu
 
 }  // namespace
 
-void PrintBgrtVerdict(const MemoryMap &Map, const UINT8 *Bgrt, const UINT8 *Image, LogoFile File, BgrtTally *Tally) {
+void PrintBgrtVerdict(const MemoryMap &Map, const BgrtFinding &Finding) {
   Screen S = ReadScreen();
-  Tally->Count++;
-  if ((Bgrt[kStatus] & kDisplayed) != 0) {
-    Tally->Displayed++;
-    Tally->DisplayedNumber = Tally->Count;
-  }
-  if (File != LogoFile::Unchanged) Tally->SavedNumber = File == LogoFile::Saved ? Tally->Count : 0;
-  PrintTable(Map, Bgrt, Tally->Count);
+  const BgrtTable &Table = Finding.Table;
+  PrintTable(Finding);
 
-  UINT64 ImageAddress = LoadUnaligned64(Bgrt + kImageAddress);
   UINT32 Type = 0;
-  bool Described = MemoryTypeAt(Map, ImageAddress, &Type);
+  bool Described = MemoryTypeAt(Map, Table.ImageAddress, &Type);
   bool InBootServicesData = Described && Type == EfiBootServicesData;
-  if (ImageAddress != 0 && Described) {
+  if (Table.ImageAddress != 0 && Described) {
     ConsolePrint(u"  Image memory: type %u, %aboot-services data\n", Type, InBootServicesData ? "" : "not ");
-  } else if (ImageAddress != 0) {
+  } else if (Table.ImageAddress != 0) {
     ConsolePrint(u"  Image memory: not in the memory map\n");
   }
 
   PrintScreen(S);
-  // The whole bitmap may be read, as far as its size field says, and at least its fixed fields.
-  BitmapShape Shape = Image != nullptr ? JudgeBitmap(Image, LoadUnaligned32(Image + 2)).Shape : BitmapShape{};
+  // What the headers say, where the whole bitmap could be read.
+  const LogoBitmap &Logo = Finding.Logo;
+  BitmapShape Shape = Logo.Whole ? Logo.Rule.Shape : BitmapShape{};
   bool FitsCentred = false;
-  if (S.Output != nullptr && Shape.Known) FitsCentred = PrintPlace(Shape, Bgrt, S);
+  if (S.Output != nullptr && Shape.Known) FitsCentred = PrintPlace(Shape, Table, S);
 
-  bool Signature = Image != nullptr && Image[0] == 'B' && Image[1] == 'M';
   const char *Says = "dropped: ";
-  const char *Why = WhyEfiBgrtDrops(Bgrt, InBootServicesData, Signature);
+  const char *Why = WhyEfiBgrtDrops(Table, InBootServicesData, Logo.Signature);
   if (Why == nullptr) {
     // efifb draws on the framebuffer, and a screen that only blits has none.
     Why = WhyEfifbWontDraw(Shape, S.Output != nullptr, S.PixelFormat != PixelBltOnly, FitsCentred);
     Says = Why != nullptr ? "kept, not redrawn: " : "kept and redrawn";
   }
   ConsolePrint(u"  Linux: %a%a\n", Says, Why != nullptr ? Why : "");
-  ConsolePrint(u"  Windows: %a\n", !Signature ? "won't show it: no bitmap"
+  ConsolePrint(u"  Windows: %a\n", !Logo.Signature ? "won't show it: no bitmap"
                                     : Shape.Known && (Shape.BitsPerPixel == 24 || Shape.BitsPerPixel == 32)
                                         ? "shows it"
                                         : "won't show it: not 24 or 32 bits");
 }
 
-void PrintSeveralBgrts(const BgrtTally &Tally) {
-  if (Tally.Count < 2) return;
-  ConsolePrint(u"  BGRTs: %u, marked displayed: %u, the last BGRT %u\n", Tally.Count, Tally.Displayed,
-               Tally.DisplayedNumber);
-  ConsolePrint(u"  BIOSLogo.bmp holds the last logo saved, BGRT %u's (0: none)\n", Tally.SavedNumber);
+void PrintSeveralBgrts(const ReportRecord &Record) {
+  if (Record.BgrtCount < 2) return;
+  ConsolePrint(u"  BGRTs: %u, marked displayed: %u, the last BGRT %u\n", Record.BgrtCount, Record.Displayed,
+               Record.LastDisplayed);
+  ConsolePrint(u"  BIOSLogo.bmp holds the last logo saved, BGRT %u's (0: none)\n", Record.SavedNumber);
 }

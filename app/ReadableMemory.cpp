@@ -81,6 +81,11 @@ bool IsReadable(const MemoryMap &Map, const AddressReach &Reach, UINT64 Address,
   }
 }
 
+const UINT8 *ReadableAt(const MemoryMap &Map, UINT64 Address, UINT64 Length) {
+  if (!IsReadable(Map, kProcessorReach, Address, Length)) return nullptr;
+  return (const UINT8 *)(UINTN)Address;
+}
+
 bool MemoryTypeAt(const MemoryMap &Map, UINT64 Address, UINT32 *Type) {
   if (Map.DescriptorSize < sizeof(EFI_MEMORY_DESCRIPTOR)) return false;
   for (UINTN Offset = 0; Map.Size - Offset >= Map.DescriptorSize; Offset += Map.DescriptorSize) {

@@ -46,5 +46,10 @@ bool IsMemoryType(UINT32 Type);
 // nothing and is always readable.
 bool IsReadable(const MemoryMap &Map, const AddressReach &Reach, UINT64 Address, UINT64 Length);
 
+// The address as a pointer, when Length bytes there may be read by this processor; null otherwise.
+// The one way from an address a firmware table holds to memory, so that nothing is read unchecked
+// or through a pointer cut to fewer bits than the address has.
+const UINT8 *ReadableAt(const MemoryMap &Map, UINT64 Address, UINT64 Length);
+
 // The memory type of the first descriptor that covers Address; false when none does.
 bool MemoryTypeAt(const MemoryMap &Map, UINT64 Address, UINT32 *Type);

@@ -4,8 +4,7 @@
 // table must not make the processor fault on a device page or an address it cannot reach.
 #include "app/App.h"
 #include "app/BgrtVerdict.h"
-#include "app/BitmapLayout.h"
-#include "app/ReadableMemory.h"
+#include "app/ReadBgrt.h"
 #include "base/Guid.h"
 #include "base/Unaligned.h"
 #include "firmware/Acpi.h"
@@ -14,21 +13,9 @@
 
 namespace {
 
-constexpr UINT64 kRsdpXsdtAddress = 24;
-constexpr UINT64 kTableLength = 4;
-constexpr UINT64 kTableHeaderBytes = 36;
-constexpr UINT64 kSignatureBytes = 4;
-constexpr UINT64 kBgrtImageAddress = offsetof(ACPI_BGRT, ImageAddress);
-constexpr UINT64 kBgrtBytes = sizeof(ACPI_BGRT);
-
-// Bitmap header fields, from the start of the file; the report reads up to the last of them.
-constexpr UINT64 kBmpFileSize = offsetof(BMP_HEADER, FileSize);
-constexpr UINT64 kBmpDataOffset = offsetof(BMP_HEADER, DataOffset);
-constexpr UINT64 kBmpHeaderSize = offsetof(BMP_HEADER, HeaderSize);
-constexpr UINT64 kBmpWidth = offsetof(BMP_HEADER, Width);
-constexpr UINT64 kBmpHeight = offsetof(BMP_HEADER, Height);
-constexpr UINT64 kBmpPlanes = offsetof(BMP_HEADER, Planes);
-constexpr UINT64 kBmpBitsPerPixel = offsetof(BMP_HEADER, BitsPerPixel);
+constexpr UINT64 kTableHeaderBytes = sizeof(ACPI_TABLE_HEADER);
+constexpr UINT64 kSignatureBytes = sizeof(ACPI_TABLE_HEADER::Signature);
+constexpr UINT64 kEntryBytes = sizeof(UINT64);
 
 // Entries pointing where nothing can be read are named one by one up to this many, then counted:
 // an XSDT whose Length takes in memory that is no table can hold thousands of them, and a firmware
@@ -45,13 +32,6 @@ constexpr EFI_STATUS kNotABitmap = EFI_COMPROMISED_DATA;
 constexpr UINTN kFirstMapBytes = 8192;
 constexpr UINTN kMapSlackBytes = 16 * 64;
 constexpr int kMapTries = 4;
-
-// The address as a pointer, when Length bytes there may be read; null otherwise. The only way from
-// an address a table holds to memory, so nothing is read unchecked or through a cut pointer.
-const UINT8 *Readable(const MemoryMap &Map, UINT64 Address, UINT64 Length) {
-  if (!IsReadable(Map, kProcessorReach, Address, Length)) return nullptr;
-  return (const UINT8 *)(UINTN)Address;
-}
 
 void KeepFirstFailure(EFI_STATUS *FirstFailure, EFI_STATUS Status) {
   if (EFI_ERROR(Status) && !EFI_ERROR(*FirstFailure)) *FirstFailure = Status;
@@ -99,84 +79,113 @@ bool IsBgrt(const UINT8 *Table) {
   return Table[0] == 'B' && Table[1] == 'G' && Table[2] == 'R' && Table[3] == 'T';
 }
 
-void PrintBitmapHeader(const UINT8 *Image) {
-  ConsolePrint(u"     Image size  [0x%X]\n", LoadUnaligned32(Image + kBmpFileSize));
-  ConsolePrint(u"     Data offset [0x%X]\n", LoadUnaligned32(Image + kBmpDataOffset));
-  ConsolePrint(u"     Header size [0x%X]\n", LoadUnaligned32(Image + kBmpHeaderSize));
-  ConsolePrint(u"           Width [0x%X]\n", LoadUnaligned32(Image + kBmpWidth));
-  ConsolePrint(u"           Height[0x%X]\n", LoadUnaligned32(Image + kBmpHeight));
-  ConsolePrint(u"           Planes[0x%X]\n", (UINT32)LoadUnaligned16(Image + kBmpPlanes));
-  ConsolePrint(u"           BPP   [0x%X]\n", (UINT32)LoadUnaligned16(Image + kBmpBitsPerPixel));
+void PrintBitmapHeader(const LogoBitmap &Logo) {
+  ConsolePrint(u"     Image size  [0x%X]\n", Logo.FileSize);
+  ConsolePrint(u"     Data offset [0x%X]\n", Logo.DataOffset);
+  ConsolePrint(u"     Header size [0x%X]\n", Logo.HeaderSize);
+  ConsolePrint(u"           Width [0x%X]\n", Logo.Width);
+  ConsolePrint(u"           Height[0x%X]\n", Logo.Height);
+  ConsolePrint(u"           Planes[0x%X]\n", (UINT32)Logo.Planes);
+  ConsolePrint(u"           BPP   [0x%X]\n", (UINT32)Logo.BitsPerPixel);
 }
 
-// Kept out of line, where it costs the images less than inlined.
-// Reports the logo a BGRT points at and saves it; *Whole is the bitmap where all of it could be
-// read, for the verdict, and *File says what the save did to BIOSLogo.bmp. Returns the save's status, success
-// when there was nothing to save, kNotReadable when the bitmap lies outside readable memory, or
-// kNotABitmap.
-[[gnu::noinline]] EFI_STATUS ReportLogo(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 ImageAddress,
-                      const UINT8 **Whole, LogoFile *File) {
+// Reports the logo a BGRT points at and saves it, recording in Finding what became of it. Returns
+// the save's status, success when there was nothing to save, kNotReadable when the bitmap lies
+// outside readable memory, or kNotABitmap.
+EFI_STATUS ReportLogo(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, BgrtFinding *Finding) {
+  UINT64 ImageAddress = Finding->Table.ImageAddress;
+  LogoBitmap &Logo = Finding->Logo;
   if (ImageAddress == 0) {
     ConsolePrint(u"  No logo image\n");
+    Finding->Outcome = LogoOutcome::NoImage;
     return EFI_SUCCESS;
   }
-  const UINT8 *Image = Readable(Map, ImageAddress, kBitmapFixedBytes);
-  if (Image == nullptr) {
+  ReadLogoBitmap(Map, ImageAddress, &Logo);
+  if (!Logo.HeaderRead) {
     ConsolePrint(u"  Can't read logo image @[0x%lX]\n", ImageAddress);
+    Finding->Outcome = LogoOutcome::Unreadable;
     return kNotReadable;
   }
-  PrintBitmapHeader(Image);
-  UINT32 ImageSize = LoadUnaligned32(Image + kBmpFileSize);
-  if (Readable(Map, ImageAddress, ImageSize) == nullptr) {
-    ConsolePrint(u"  Can't read logo image @[0x%lX] of [0x%X] bytes\n", ImageAddress, ImageSize);
+  PrintBitmapHeader(Logo);
+  if (!Logo.Whole) {
+    ConsolePrint(u"  Can't read logo image @[0x%lX] of [0x%X] bytes\n", ImageAddress, Logo.FileSize);
+    Finding->Outcome = LogoOutcome::Unreadable;
     return kNotReadable;
   }
-  *Whole = Image;
   // Only a bitmap is written out, and no more of memory than its own headers account for.
-  BitmapFault Fault = JudgeBitmap(Image, ImageSize > kBitmapFixedBytes ? ImageSize : kBitmapFixedBytes).Fault;
-  if (Fault != kBitmapSound) {
-    ConsolePrint(u"  Won't save logo image @[0x%lX]: %a\n", ImageAddress, BitmapFaultText(Fault));
+  if (Logo.Rule.Fault != kBitmapSound) {
+    ConsolePrint(u"  Won't save logo image @[0x%lX]: %a\n", ImageAddress, BitmapFaultText(Logo.Rule.Fault));
+    Finding->Outcome = LogoOutcome::Refused;
     return kNotABitmap;
   }
-  bool OlderGone = false;
-  EFI_STATUS Status = SaveLogoFile(Volume, ImageAddress, ImageSize, &OlderGone);
-  if (!EFI_ERROR(Status)) {
+  Finding->SaveStatus = SaveLogoFile(Volume, ImageAddress, Logo.FileSize, &Finding->Save);
+  if (EFI_ERROR(Finding->SaveStatus)) {
+    Finding->Outcome = LogoOutcome::SaveFailed;
+  } else {
     ConsolePrint(u"BIOS logo has been saved to 'BIOSLogo.bmp'\n");
-    *File = LogoFile::Saved;
-  } else if (OlderGone) {
-    *File = LogoFile::Lost;
+    Finding->Outcome = LogoOutcome::Saved;
   }
-  return Status;
+  return Finding->SaveStatus;
+}
+
+// Adds what became of one BGRT to the report's record.
+void RecordFinding(ReportRecord *Record, const BgrtFinding &Finding) {
+  if (Finding.Table.Whole && (Finding.Table.Status & BGRT_STATUS_DISPLAYED) != 0) {
+    Record->Displayed++;
+    Record->LastDisplayed = Finding.Number;
+  }
+  switch (Finding.Outcome) {
+    case LogoOutcome::NoImage:
+      break;
+    case LogoOutcome::Unreadable:
+      Record->Unreadable = true;
+      break;
+    case LogoOutcome::Refused:
+      Record->Refused = true;
+      break;
+    case LogoOutcome::Saved:
+      Record->SavedNumber = Finding.Number;
+      break;
+    case LogoOutcome::SaveFailed:
+      Record->SaveFailed = true;
+      Record->KeptAside = Record->KeptAside || Finding.Save.KeptAside;
+      // A save that failed after taking the older logo from its name leaves the file no logo.
+      if (Finding.Save.OlderGone) Record->SavedNumber = 0;
+      break;
+  }
+  if (Finding.Number <= kBgrtsRecorded) Record->Bgrts[Finding.Number - 1] = Finding;
 }
 
 // Reports one BGRT, saves its logo and judges both. Returns the status of ReportLogo, or
 // kNotReadable when the BGRT lies outside readable memory.
 EFI_STATUS ReportBgrt(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 BgrtAddress,
-                      BgrtTally *Tally) {
+                      ReportRecord *Record) {
   ConsolePrint(u"  Found BGRT @[0x%lX]\n", BgrtAddress);
-  const UINT8 *Bgrt = Readable(Map, BgrtAddress, kBgrtImageAddress + 8);
-  if (Bgrt == nullptr) {
+  BgrtFinding Finding{};
+  Finding.Number = ++Record->BgrtCount;
+  EFI_STATUS Status = kNotReadable;
+  if (!ReadBgrt(Map, BgrtAddress, &Finding.Table)) {
     ConsolePrint(u"  Can't read BGRT @[0x%lX]\n", BgrtAddress);
-    return kNotReadable;
+    Finding.Outcome = LogoOutcome::Unreadable;
+  } else {
+    ConsolePrint(u"  Image address @[0x%lX]\n", Finding.Table.ImageAddress);
+    ConsolePrint(u"     [0x%lX]\n", Finding.Table.ImageAddress);
+    Status = ReportLogo(Map, Volume, &Finding);
+    // The verdict reads the whole table; one cut short by the end of memory is not judged.
+    if (Finding.Table.Whole) PrintBgrtVerdict(Map, Finding);
   }
-  UINT64 ImageAddress = LoadUnaligned64(Bgrt + kBgrtImageAddress);
-  ConsolePrint(u"  Image address @[0x%lX]\n", ImageAddress);
-  ConsolePrint(u"     [0x%lX]\n", ImageAddress);
-  const UINT8 *Whole = nullptr;
-  LogoFile File = LogoFile::Unchanged;
-  EFI_STATUS Status = ReportLogo(Map, Volume, ImageAddress, &Whole, &File);
-
-  // The verdict reads the whole table; one cut short by the end of memory is not judged.
-  if (Readable(Map, BgrtAddress, kBgrtBytes) != nullptr) PrintBgrtVerdict(Map, Bgrt, Whole, File, Tally);
+  RecordFinding(Record, Finding);
   return Status;
 }
 
 // Everything from the RSDP on, once the memory map is at hand.
-EFI_STATUS ReportTables(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 RsdpAddress) {
+EFI_STATUS ReportTables(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 RsdpAddress,
+                        ReportRecord *Record) {
   ConsolePrint(u"RSDP address [%lX]\n", RsdpAddress);
-  const UINT8 *Rsdp = Readable(Map, RsdpAddress + kRsdpXsdtAddress, 8);
+  const UINT8 *Rsdp = ReadableAt(Map, RsdpAddress + offsetof(ACPI_RSDP, XsdtAddress), sizeof(UINT64));
   if (Rsdp == nullptr) {
     ConsolePrint(u"Can't read RSDP @[0x%lX]\n", RsdpAddress);
+    Record->Unreadable = true;
     return kNotReadable;
   }
   UINT64 XsdtAddress = LoadUnaligned64(Rsdp);
@@ -185,9 +194,10 @@ EFI_STATUS ReportTables(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *V
     ConsolePrint(u"Can't find XSDT\n");
     return EFI_SUCCESS;
   }
-  const UINT8 *Xsdt = Readable(Map, XsdtAddress, kTableHeaderBytes);
+  const UINT8 *Xsdt = ReadableAt(Map, XsdtAddress, kTableHeaderBytes);
   if (Xsdt == nullptr) {
     ConsolePrint(u"Can't read XSDT @[0x%lX]\n", XsdtAddress);
+    Record->Unreadable = true;
     return kNotReadable;
   }
 
@@ -197,51 +207,55 @@ EFI_STATUS ReportTables(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *V
 
   // A length below the header's own gives no entries rather than a wrapped count. A length that
   // runs past readable memory is refused whole: what lies behind the table is not entries.
-  UINT32 Length = LoadUnaligned32(Xsdt + kTableLength);
-  UINT64 EntryCount = Length > kTableHeaderBytes ? (Length - kTableHeaderBytes) / 8 : 0;
-  const UINT8 *Entries = Readable(Map, XsdtAddress + kTableHeaderBytes, EntryCount * 8);
+  UINT32 Length = LoadUnaligned32(Xsdt + offsetof(ACPI_TABLE_HEADER, Length));
+  UINT64 EntryCount = Length > kTableHeaderBytes ? (Length - kTableHeaderBytes) / kEntryBytes : 0;
+  const UINT8 *Entries = ReadableAt(Map, XsdtAddress + kTableHeaderBytes, EntryCount * kEntryBytes);
   if (Entries == nullptr) {
     ConsolePrint(u" Can't read XSDT entries @[0x%lX] of Length [0x%X]\n", XsdtAddress + kTableHeaderBytes, Length);
+    Record->Unreadable = true;
     return kNotReadable;
   }
 
   EFI_STATUS FirstFailure = EFI_SUCCESS;
   UINT64 Unreadable = 0;
-  BgrtTally Tally{};
   for (UINT64 Index = 0; Index < EntryCount; Index++) {
-    UINT64 TableAddress = LoadUnaligned64(Entries + 8 * Index);
+    UINT64 TableAddress = LoadUnaligned64(Entries + kEntryBytes * Index);
     if (TableAddress == 0) continue;
-    const UINT8 *Table = Readable(Map, TableAddress, kSignatureBytes);
+    const UINT8 *Table = ReadableAt(Map, TableAddress, kSignatureBytes);
     if (Table == nullptr) {
       if (++Unreadable <= kMostUnreadableNamed) ConsolePrint(u"  Can't read table @[0x%lX]\n", TableAddress);
+      Record->Unreadable = true;
       KeepFirstFailure(&FirstFailure, kNotReadable);
     } else if (IsBgrt(Table)) {
-      KeepFirstFailure(&FirstFailure, ReportBgrt(Map, Volume, TableAddress, &Tally));
+      KeepFirstFailure(&FirstFailure, ReportBgrt(Map, Volume, TableAddress, Record));
     }
   }
   if (Unreadable > kMostUnreadableNamed) {
     ConsolePrint(u"  Can't read [0x%lX] more tables\n", Unreadable - kMostUnreadableNamed);
   }
-  PrintSeveralBgrts(Tally);
+  PrintSeveralBgrts(*Record);
   return FirstFailure;
 }
 
 }  // namespace
 
-EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume) {
+EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, ReportRecord *Record) {
+  *Record = ReportRecord{};
   UINT64 Rsdp = FindRsdp();
   if (Rsdp == 0) {
     ConsolePrint(u"Can't find Acpi Table\n");
     return EFI_SUCCESS;
   }
+  Record->AcpiFound = true;
 
   MemoryMap Map;
   EFI_STATUS Status = GetMemoryMap(&Map);
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"Can't get memory map  [%r]\n", Status);
+    Record->Unreadable = true;
     return Status;
   }
-  Status = ReportTables(Map, Volume, Rsdp);
+  Status = ReportTables(Map, Volume, Rsdp, Record);
   gBootServices->FreePool((VOID *)Map.Descriptors);
   return Status;
 }

@@ -144,7 +144,7 @@ struct Save {
   EFI_FILE_PROTOCOL *Old;  // null when there is none
   CHAR16 OldName[kNameCharacters];
   CHAR16 BackupName[kNameCharacters];
-  bool OlderGone;  // the older logo no longer has the logo's name
+  SaveOutcome Outcome;
 };
 
 // The rename path: the old logo steps aside, the scratch file takes the logo's name, the old one is
@@ -166,7 +166,7 @@ EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
     ConsolePrint(u"Error Rename  [%r]\n", Status);
     if (EFI_ERROR(Back)) {
       ConsolePrint(u"Error Rename  [%r] the older logo is left as '%s'\n", Back, S.BackupName);
-      S.OlderGone = true;
+      S.Outcome.OlderGone = true;
     }
     if (S.Old != nullptr) S.Old->Close(S.Old);
     DiscardScratch(S.Scratch, S.ScratchName);
@@ -196,7 +196,7 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
       return EFI_ERROR(Deleted) ? Deleted : EFI_ACCESS_DENIED;
     }
   }
-  S.OlderGone = S.Old != nullptr;
+  S.Outcome.OlderGone = S.Old != nullptr;
   EFI_FILE_PROTOCOL *Logo = nullptr;
   bool CutOffLeft = false;
   EFI_STATUS Status = S.Root->Open(S.Root, &Logo, kLogoFileName, kCreateReadWrite, 0);
@@ -213,6 +213,7 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
   }
   if (EFI_ERROR(Status) && (S.Old != nullptr || CutOffLeft)) {
     ConsolePrint(u"The new logo is kept as '%s'\n", S.ScratchName);
+    S.Outcome.KeptAside = true;
     S.Scratch->Close(S.Scratch);
   } else {
     DiscardScratch(S.Scratch, S.ScratchName);
@@ -220,8 +221,8 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
   return Status;
 }
 
-EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size, bool *OlderGone) {
-  Save S{Root, nullptr, {}, nullptr, {}, {}, false};
+EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size, SaveOutcome *Outcome) {
+  Save S{Root, nullptr, {}, nullptr, {}, {}, {}};
   EFI_STATUS Status = FindUnusedName(Root, kScratchStem, S.ScratchName);
   if (!EFI_ERROR(Status)) Status = Root->Open(Root, &S.Scratch, S.ScratchName, kCreateReadWrite, 0);
   if (EFI_ERROR(Status)) {
@@ -248,14 +249,15 @@ EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size
   bool Refused = false;
   Status = ReplaceByRenames(S, &Refused);
   if (Refused) Status = ReplaceInPlace(S, ImageAddress, Size);
-  *OlderGone = S.OlderGone;
+  *Outcome = S.Outcome;
   return Status;
 }
 
 }  // namespace
 
 EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *FileSystem, UINT64 ImageAddress, UINT64 Size,
-                        bool *OlderGone) {
+                        SaveOutcome *Outcome) {
+  *Outcome = SaveOutcome{};
   EFI_STATUS Status = EFI_SUCCESS;
   if (FileSystem == nullptr) {
     Status = gBootServices->LocateProtocol(&EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, nullptr, (VOID **)&FileSystem);
@@ -272,7 +274,7 @@ EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *FileSystem, UINT64 Imag
     return Status;
   }
 
-  Status = ReplaceLogo(Root, ImageAddress, Size, OlderGone);
+  Status = ReplaceLogo(Root, ImageAddress, Size, Outcome);
   Root->Close(Root);
   return Status;
 }

@@ -40,6 +40,13 @@ struct ACPI_BGRT {
   UINT32 ImageOffsetY;
 };
 
+// The BGRT's status byte: bit 0 says the logo is shown now, bits 1-2 how far the firmware turned
+// it clockwise, in quarter turns; the other bits are reserved.
+constexpr UINT8 BGRT_STATUS_DISPLAYED = 0x01;
+constexpr UINT8 BGRT_STATUS_ORIENTATION_SHIFT = 1;
+constexpr UINT8 BGRT_STATUS_ORIENTATION_MASK = 0x06;
+constexpr UINT8 BGRT_STATUS_RESERVED = 0xF8;
+
 // The start of a BMP file: file header, then the first fields of the info header.
 struct BMP_HEADER {
   CHAR8 Signature[2];

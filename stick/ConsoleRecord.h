@@ -1,20 +1,10 @@
 // A record of everything printed, kept while it goes to the console: the stick program puts it on
-// the stick as the report's text, and learns from the report's own lines what happened.
+// the stick as the report's text.
 #pragma once
 
 #include "firmware/SimpleTextOutput.h"
 #include "firmware/SystemTable.h"
 #include "firmware/Uefi.h"
-
-// What the report's lines said, as they went by.
-struct ReportHeard {
-  bool Bgrt;        // "  Found BGRT"
-  bool Saved;       // "BIOS logo has been saved", unless a later failed save took it from its name
-  bool Refused;     // "  Won't save logo image"
-  bool Unreadable;  // "  Can't read" or "Can't get memory map"
-  bool SaveFailed;  // "Error ..." or the save's other failures
-  bool KeptAside;   // "The new logo is kept as", where a write under the logo's name failed
-};
 
 struct ConsoleRecord {
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Protocol;  // first, so the protocol pointer is the record's address
@@ -25,7 +15,6 @@ struct ConsoleRecord {
   UINTN Length;
   UINTN Room;
   bool Cut;  // more was printed than Room holds
-  ReportHeard Heard;
 };
 
 // Makes gSystemTable a copy of the firmware's whose console is the record, which keeps up to Room

@@ -54,7 +54,7 @@ EFI_STATUS EFIAPI NoVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCOL 
 
 // Writes the record's text to the stick as the report. An earlier run's report is deleted first:
 // writing less into a file does not make it shorter.
-bool KeepReport(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick, const ConsoleRecord &Record) {
+bool KeepReport(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick, const ConsoleRecord &Text) {
   EFI_FILE_PROTOCOL *Root = nullptr;
   if (EFI_ERROR(Stick->OpenVolume(Stick, &Root))) return false;
   EFI_FILE_PROTOCOL *File = nullptr;
@@ -63,8 +63,8 @@ bool KeepReport(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick, const ConsoleRecord &Rec
   }
   bool Kept = false;
   if (!EFI_ERROR(Root->Open(Root, &File, kReportName, kCreateReadWrite, 0))) {
-    UINTN Written = Record.Length;
-    Kept = !EFI_ERROR(File->Write(File, &Written, Record.Text)) && Written == Record.Length &&
+    UINTN Written = Text.Length;
+    Kept = !EFI_ERROR(File->Write(File, &Written, Text.Text)) && Written == Text.Length &&
            !EFI_ERROR(File->Flush(File));
     if (Kept) {
       File->Close(File);
@@ -78,7 +78,7 @@ bool KeepReport(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick, const ConsoleRecord &Rec
 
 // The plain words after the report: whether Secure Boot is on, and where the logo is or what kept
 // it from the stick. Every line is under 80 columns.
-void SayWhatHappened(const ReportHeard &Heard, EFI_STATUS Status, SecureBoot Boot, bool StickFound) {
+void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot Boot, bool StickFound) {
   ConsolePrint(u"\n");
   ConsolePrint(u"Quillon: Secure Boot is %a.\n", Boot == SecureBoot::On    ? "on"
                                                  : Boot == SecureBoot::Off ? "off"
@@ -86,25 +86,27 @@ void SayWhatHappened(const ReportHeard &Heard, EFI_STATUS Status, SecureBoot Boo
   if (!StickFound) {
     ConsolePrint(u"Quillon: the firmware does not say which stick Quillon started from,\n");
     ConsolePrint(u"  so nothing was saved anywhere.\n");
-  } else if (Heard.Saved) {
+  } else if (Report.SavedNumber != 0) {
     ConsolePrint(u"Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.\n");
-  } else if (Heard.KeptAside) {
+  } else if (Report.KeptAside) {
     ConsolePrint(u"Quillon: the logo is kept whole on this stick, as the report names above.\n");
-  } else if (!Heard.Bgrt) {
+  } else if (Report.BgrtCount == 0 && Report.Unreadable) {
+    ConsolePrint(u"Quillon: the firmware's tables point where nothing can be read (see above).\n");
+  } else if (Report.BgrtCount == 0) {
     ConsolePrint(u"Quillon: this firmware publishes no boot logo (no BGRT): nothing to save.\n");
     ConsolePrint(u"  Some firmware publishes it only when a screen is attached.\n");
   } else if (Status == EFI_WRITE_PROTECTED) {
     ConsolePrint(u"Quillon: this stick is read-only (a switch on its side?): nothing was saved.\n");
   } else if (Status == EFI_VOLUME_FULL) {
     ConsolePrint(u"Quillon: this stick is full: the logo could not be saved.\n");
-  } else if (Heard.Refused) {
+  } else if (Report.Refused) {
     ConsolePrint(u"Quillon: the firmware's logo is no bitmap Quillon will save (see above).\n");
-  } else if (Heard.Unreadable) {
+  } else if (Report.Unreadable) {
     ConsolePrint(u"Quillon: the firmware's tables point where nothing can be read (see above).\n");
   } else {
     ConsolePrint(u"Quillon: the logo could not be saved on this stick (see above).\n");
   }
-  if (Heard.Saved && (Heard.Refused || Heard.Unreadable || Heard.SaveFailed)) {
+  if (Report.SavedNumber != 0 && (Report.Refused || Report.Unreadable || Report.SaveFailed)) {
     ConsolePrint(u"  Some of what the firmware publishes could not be saved (see above).\n");
   }
 }
@@ -142,13 +144,13 @@ extern "C" EFI_STATUS EFIAPI StickEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL Nowhere = {0x00010000, NoVolume};
   ConsolePrint(u"Quillon %a: the boot logo out of this machine's firmware.\n", kStickVersion);
 
-  ConsoleRecord Record;
-  bool Recording = StartRecording(&Record, kReportRoom);
-  EFI_STATUS Status = ReportBootLogo(Stick != nullptr ? Stick : &Nowhere);
-  ReportHeard Heard = Recording ? Record.Heard : ReportHeard{};
-  SayWhatHappened(Heard, Status, SecureBootState(), Stick != nullptr);
-  bool Kept = Recording && Stick != nullptr && KeepReport(Stick, Record);
-  if (Recording) StopRecording(&Record);
+  ConsoleRecord Text;
+  bool Recording = StartRecording(&Text, kReportRoom);
+  ReportRecord Report;
+  EFI_STATUS Status = ReportBootLogo(Stick != nullptr ? Stick : &Nowhere, &Report);
+  SayWhatHappened(Report, Status, SecureBootState(), Stick != nullptr);
+  bool Kept = Recording && Stick != nullptr && KeepReport(Stick, Text);
+  if (Recording) StopRecording(&Text);
   SayWhatNext(Stick != nullptr, Kept);
 
   WaitForKey();
