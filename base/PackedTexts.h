@@ -58,8 +58,12 @@ struct IndexedTexts {
 
   const char *operator[](size_t Index) const {
     const char *At = Text + Start[Index];
-    if (kPages > 1 && Index >= FirstOfPage[1 % kPages]) At += 256;
-    if (kPages > 2 && Index >= FirstOfPage[2 % kPages]) At += 256;
+    if constexpr (kPages > 1) {
+      if (Index >= FirstOfPage[1]) At += 256;
+    }
+    if constexpr (kPages > 2) {
+      if (Index >= FirstOfPage[2]) At += 256;
+    }
     return At;
   }
 };

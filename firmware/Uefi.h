@@ -10,8 +10,6 @@
 // platform's own C convention, which is the default there.
 #if defined(__x86_64__)
 #define EFIAPI __attribute__((ms_abi))
-#elif defined(__i386__)
-#define EFIAPI __attribute__((cdecl, regparm(0)))
 #else
 #define EFIAPI
 #endif

@@ -46,9 +46,9 @@ UINTN ConsolePrintSlots(const CHAR16 *Format, FormatArguments Arguments) {
   return ConsoleVPrint(Format, gSystemTable->ConOut, Arguments);
 }
 
-UINTN ConsolePrintProgram(const UINT8 *Program, const UINT64 *Slots, UINTN SlotCount) {
+UINTN ConsolePrintProgram(const UINT8 *Program, FormatArguments Arguments) {
   if (!CanPrint()) return 0;
   return PrintThroughPool(gSystemTable->ConOut, [&](VOID *Buffer) {
-    return FormatProgram(Buffer, CONSOLE_PRINT_CHARACTERS, FMT_OUT_WIDE, Program, FormatArguments{Slots, SlotCount});
+    return FormatProgram(Buffer, CONSOLE_PRINT_CHARACTERS, FMT_OUT_WIDE, Program, Arguments);
   });
 }

@@ -66,15 +66,11 @@ UINTN ConsoleVPrint(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Conso
 UINTN ConsolePrintSlots(const CHAR16 *Format, FormatArguments Arguments);
 
 // Runs a format parsed while compiling (print/FormatProgram.h) into Buffer, with the bounds and
-// the result of FormatCore. Only FMT_OUT_WIDE of Flags counts: the format is already parsed. The
-// arguments come by reference: a record of two words by value goes through memory in one wide copy
-// on some calling conventions, which costs more than reading the two fields where they lie.
-UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const UINT8 *Program, const FormatArguments &Arguments);
+// the result of FormatCore. Only FMT_OUT_WIDE of Flags counts: the format is already parsed.
+UINTN FormatProgram(VOID *Buffer, UINTN Size, UINTN Flags, const UINT8 *Program, FormatArguments Arguments);
 
-// Prints a format parsed while compiling to the system table's ConOut. The slots come as two
-// arguments: every literal print calls this, and a record of two words would go through memory on
-// some calling conventions.
-UINTN ConsolePrintProgram(const UINT8 *Program, const UINT64 *Slots, UINTN SlotCount);
+// Prints a format parsed while compiling to the system table's ConOut.
+UINTN ConsolePrintProgram(const UINT8 *Program, FormatArguments Arguments);
 
 // The argument slots a format takes: one for each '*' and each conversion that has an argument.
 template <typename Unit, UINTN Length>
@@ -103,33 +99,15 @@ UINTN FormatCompiled(VOID *Buffer, UINTN Size, UINTN Flags, const CompiledFormat
 }
 
 template <FormatShape Shape, typename... Types>
-UINTN ConsolePrintArguments(const CompiledFormat<Shape> &Format, Types... Arguments) {
+UINTN ConsolePrintCompiled(const CompiledFormat<Shape> &Format, Types... Arguments) {
+  static_assert(Shape.WideFormat, "console formats are UCS-2");
+  CheckArgumentCount<Shape, Types...>();
   const UINT64 Slots[SlotRoom(sizeof...(Types))] = {FormatSlot(Arguments)...};
   if constexpr (Shape.Compiles) {
-    return ConsolePrintProgram(Format.Program, Slots, sizeof...(Types));
+    return ConsolePrintProgram(Format.Program, FormatArguments{Slots, sizeof...(Types)});
   } else {
     return ConsolePrintSlots((const CHAR16 *)Format.Runtime, FormatArguments{Slots, sizeof...(Types)});
   }
-}
-
-// An argument as a word where its slot holds no more than a word would: the print's code then
-// depends on how many arguments a call has and which of them are wider, not on their types, and
-// calls share it. On 64-bit firmware that is every argument.
-template <typename Type>
-[[gnu::always_inline]] inline auto AsWord(Type Argument) {
-  if constexpr (sizeof(UINTN) == sizeof(UINT64) || __is_pointer(Type) ||
-                (__is_integral(Type) && sizeof(Type) <= 4 && (Type)-1 > (Type)0)) {
-    return (UINTN)FormatSlot(Argument);
-  } else {
-    return Argument;
-  }
-}
-
-template <FormatShape Shape, typename... Types>
-[[gnu::always_inline]] inline UINTN ConsolePrintCompiled(const CompiledFormat<Shape> &Format, Types... Arguments) {
-  static_assert(Shape.WideFormat, "console formats are UCS-2");
-  CheckArgumentCount<Shape, Types...>();
-  return ConsolePrintArguments(Format, AsWord(Arguments)...);
 }
 
 // ConsolePrint(u"literal format", arguments...): prints to the system table's ConOut, read at

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Checks a linked EFI image: PE32+ for x64 and AArch64 or PE32 for IA32, the architecture's machine
-# type, EFI application subsystem, entry point set, base relocations present (firmware loads it
-# anywhere), no section flagged as initialised data without bytes in the file, and nothing imported
-# (there is no loader to resolve imports). With a linker map and a
+# Checks a linked EFI image: no larger than its bound, PE32+ for x64 and AArch64 or PE32 for IA32, the
+# architecture's machine type, EFI application subsystem, entry point set, base relocations present
+# (firmware loads it anywhere), no section flagged as initialised data without bytes in the file,
+# and nothing imported (there is no loader to resolve imports). With a linker map and a
 # symbol name, also that the entry point is that symbol, and, on x64 and IA32, that the code uses
 # no SSE, AVX, MMX or x87 instruction: firmware may start an application with them switched off,
 # and the first one would fault.
-#   usage: check-image.sh LLVM_READOBJ IMAGE x64|ia32|aa64 [MAP ENTRY_SYMBOL]
+#   usage: check-image.sh LLVM_READOBJ IMAGE x64|ia32|aa64 MOST_BYTES [MAP ENTRY_SYMBOL]
 set -euo pipefail
 readobj=$1
 image=$2
 arch=$3
-map=${4:-}
-symbol=${5:-}
+most=$4
+map=${5:-}
+symbol=${6:-}
 headers=$("$readobj" --file-headers "$image")
 imports=$("$readobj" --coff-imports "$image")
 
@@ -27,6 +28,8 @@ case "$arch" in
   *) fail "no such architecture: $arch" ;;
 esac
 
+bytes=$(stat -c %s "$image")
+[ "$bytes" -le "$most" ] || fail "$bytes bytes, over its bound of $most"
 [ "$(field Magic)" = "$magic" ] || fail "not $format (Magic $(field Magic))"
 grep -q "Machine: $machine\b" <<<"$headers" || fail "not $named"
 grep -q "Subsystem: IMAGE_SUBSYSTEM_EFI_APPLICATION" <<<"$headers" || fail "not an EFI application"
@@ -66,4 +69,4 @@ grep -q "IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE" <<<"$headers" || fail "not relo
 relocations=$("$readobj" --coff-basereloc "$image" | grep -c "Address:" || true)
 [ "$relocations" -gt 0 ] || fail "no base relocations"
 if grep -q "Import {" <<<"$imports"; then fail "imports: $(grep Name: <<<"$imports" | tr -s ' ' | head -5)"; fi
-echo "check-image: $image: $format EFI application, $named, entry $entry, $relocations relocations, no imports, $(stat -c %s "$image") bytes"
+echo "check-image: $image: $format EFI application, $named, entry $entry, $relocations relocations, no imports, $bytes bytes (at most $most)"
