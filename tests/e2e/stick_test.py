@@ -19,19 +19,18 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import authenticode  # noqa: E402
 import qemu_run  # noqa: E402
 from quillon_run import mok  # noqa: E402
+from quillon_run.stick_words import FIRST_LINE, LAST_LINE  # noqa: E402
 
 from e2e_test import (HEADER_LINES, LOGO_LINES, SAVED_LINE, Failure, bitmap, check, match_block,  # noqa: E402
                       report_lines, run_scenario, saved_file, scenario_parser, typical_file)
 
 BOOT_SECONDS = 150
 REPORT_NAME = "Quillon-report.txt"
-FIRST_LINE = "Quillon 1.0: the boot logo out of this machine's firmware."
 LOGO_ON_STICK = "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder."
 REPORT_KEPT = "Quillon: this report is on the stick too, as Quillon-report.txt."
 NO_BGRT = "Quillon: this firmware publishes no boot logo (no BGRT): nothing to save."
 READ_ONLY = "Quillon: this stick is read-only (a switch on its side?): nothing was saved."
 REPORT_NOT_KEPT = "Quillon: the report could not be kept on the stick."
-NEXT = "Next: take the stick out, then press any key to restart the machine."
 PROGRAM = {"x64": "grubx64.efi", "ia32": "grubia32.efi", "aa64": "grubaa64.efi"}
 
 
@@ -98,14 +97,14 @@ def program_lines(result):
     """The program's lines, from its first to its last, which asks for the key it waits for."""
     lines = result.lines()
     check(FIRST_LINE in lines, f"the stick program did not run:\n{result.console}")
-    check(NEXT in lines, f"the program did not say what to do next:\n{result.console}")
+    check(LAST_LINE in lines, f"the program did not say what to do next:\n{result.console}")
     # After it, only the firmware's own words as it restarts the machine.
-    after = [line for line in lines[lines.index(NEXT) + 1:] if line.strip() and not line.startswith("resetting")]
+    after = [line for line in lines[lines.index(LAST_LINE) + 1:] if line.strip() and not line.startswith("resetting")]
     check(not after, f"lines after the program's last: {after}")
-    plain = lines[lines.index(FIRST_LINE):lines.index(NEXT) + 1]
+    plain = lines[lines.index(FIRST_LINE):lines.index(LAST_LINE) + 1]
     words = plain[next(i for i, line in enumerate(plain) if line.startswith("Quillon: Secure Boot")):]
     check(all(len(line) < 80 for line in words), f"a line of the plain words is 80 columns or wider: {words}")
-    return lines[lines.index(FIRST_LINE):lines.index(NEXT) + 1]
+    return plain
 
 
 def check_report_kept(result, lines):
@@ -211,7 +210,7 @@ def scenario_stick_secure_boot(arguments):
     check(shown == stick_program_hash(arguments), f"MokManager shows the hash {shown}, not the program's")
 
     # The program's own screen, the last picture of the enrolment.
-    finished = [qemu_run.Answer(NEXT, [], arguments.arch + "-12-quillon.png")]
+    finished = [qemu_run.Answer(LAST_LINE, [], arguments.arch + "-12-quillon.png")]
     second = boot(arguments, "after-enrolment", stick=qemu_run.disk_file(first.disk), secure_boot=True, vars=variables,
                   answers=finished, pictures=arguments.pictures)
     check("Verification failed" not in second.console, "shim still refuses the program")

@@ -4,6 +4,8 @@
     machines  each architecture's firmware (with or without Secure Boot) and QEMU's command line
     console   the serial console: its text, keys sent to it, and screens answered as they come
     screen    pictures of the display, through QEMU's monitor
+    mok       shim's and MokManager's screens, answered as a person would
+    stick_words  the stick program's first and last lines, read from its C++ source
     boot      one boot from start to power-off, and what it left
     cli       the command line behind `make run` (tools/qemu_run.py)
 """

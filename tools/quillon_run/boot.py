@@ -16,12 +16,11 @@ from . import disks
 from . import machines
 from . import screen
 from . import shell
+from .stick_words import LAST_LINE
 
 # What each firmware prints when the processor faults: x64 and IA32 OVMF, AAVMF, and U-Boot.
 EXCEPTION_MARKERS = (b"!!!! X64 Exception", b"!!!! IA32 Exception", b"Synchronous Exception at",
                      b"Synchronous Abort", b"### ERROR ###")
-# The stick program's last words, before it waits for a key and restarts the machine.
-STICK_RESTART = "press any key to restart the machine."
 
 
 @dataclasses.dataclass
@@ -89,7 +88,7 @@ class Result:
 def planned_end(options):
     if options.end or options.stop_at:
         return options.end or options.stop_at
-    return STICK_RESTART if options.stick else shell.DONE_MARKER
+    return LAST_LINE if options.stick else shell.DONE_MARKER
 
 
 def prepare_disks(options, work):
@@ -184,7 +183,7 @@ def boot(options):
             if not options.stick and not key_sent and b"startup.nsh" in raw and b"any other key" in raw:
                 console.send("Enter")
                 key_sent = True
-            if options.stick and options.restart_key and not restart_pressed and STICK_RESTART.encode() in raw:
+            if options.stick and options.restart_key and not restart_pressed and LAST_LINE.encode() in raw:
                 # Keys that come before the program waits do not count: let it get there first.
                 time.sleep(consoles.SETTLE)
                 console.send("Enter")
