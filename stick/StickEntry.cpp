@@ -9,6 +9,7 @@
 #include "print/Print.h"
 #include "stick/ConsoleRecord.h"
 #include "stick/Stick.h"
+#include "stick/Words.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ void SayWhatNext(bool StickFound, bool Kept) {
   } else if (StickFound) {
     ConsolePrint(u"Quillon: the report could not be kept on the stick.\n");
   }
-  ConsolePrint(u"Next: take the stick out, then press any key to restart the machine.\n");
+  ConsolePrint(QUILLON_STICK_LAST_LINE);
 }
 
 // Waits for a key: any pressed before now does not count.
@@ -142,7 +143,7 @@ extern "C" EFI_STATUS EFIAPI StickEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   gBootServices = SystemTable->BootServices;
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick = StickVolume(ImageHandle);
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL Nowhere = {0x00010000, NoVolume};
-  ConsolePrint(u"Quillon %a: the boot logo out of this machine's firmware.\n", kStickVersion);
+  ConsolePrint(QUILLON_STICK_FIRST_LINE, kStickVersion);
 
   ConsoleRecord Text;
   bool Recording = StartRecording(&Text, kReportRoom);

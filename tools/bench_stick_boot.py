@@ -14,7 +14,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qemu_run  # noqa: E402
-from quillon_run.boot import STICK_RESTART  # noqa: E402
+from quillon_run.stick_words import LAST_LINE  # noqa: E402
 
 # The boot manager's word as it starts a boot option; the stick is the only one that boots.
 STARTING = "BdsDxe: starting Boot"
@@ -30,7 +30,7 @@ def measure(stick, arch, boots):
         if result.problem:
             raise SystemExit(f"bench-stick-boot: {arch}: {result.problem}")
         started.append(result.seconds_to(STARTING))
-        finished.append(result.seconds_to(STICK_RESTART))
+        finished.append(result.seconds_to(LAST_LINE))
     return statistics.median(started), statistics.median(finished)
 
 

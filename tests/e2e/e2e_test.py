@@ -9,14 +9,14 @@ The typical x64 run leaves its logo in the shared folder; every other architectu
 same bytes, as Debian's firmware packages carry the same logo.
 """
 
-import argparse
 import os
 import re
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-import qemu_run  # noqa: E402
+from support import (HEADER_LINES, LOGO_LINES, LOGO_SAVED, ONE_LOGO_SAVED, SAVED_LINE, bitmap, boot, check,
+                     check_root_holds, match_block, qemu_run, report_lines, run_scenario, saved_file,
+                     scenario_parser, scenarios_in, typical_file, verdict_blocks)
 
 OVMF_2M = "/usr/share/OVMF/OVMF_CODE.fd"
 # OVMF's shell shows an error's code without the error bit: bit 63, or bit 31 on IA32.
@@ -24,79 +24,8 @@ ERROR_BITS = (1 << 63) | (1 << 31)
 WRITE_PROTECTED = 8
 VOLUME_FULL = 11
 COMPROMISED_DATA = 33  # a table or bitmap outside readable memory
-BOOT_SECONDS = 150
-
-HEADER_LINES = [
-    r"RSDP address \[[0-9A-F]+\]",
-    r"XSDT address \[[0-9A-F]+\]",
-    r"XSDT information",
-    r" Signature \[XSDT\]",
-    r" Entry 0 @\[0x[0-9A-F]+\]",
-]
-LOGO_LINES = [
-    r"  Found BGRT @\[0x(?P<bgrt>[0-9A-F]+)\]",
-    r"  Image address @\[0x(?P<image>[0-9A-F]+)\]",
-    r"     \[0x(?P<image_again>[0-9A-F]+)\]",
-    r"     Image size  \[0x(?P<size>[0-9A-F]+)\]",
-    r"     Data offset \[0x(?P<offset>[0-9A-F]+)\]",
-    r"     Header size \[0x(?P<header>[0-9A-F]+)\]",
-    r"           Width \[0x(?P<width>[0-9A-F]+)\]",
-    r"           Height\[0x(?P<height>[0-9A-F]+)\]",
-    r"           Planes\[0x(?P<planes>[0-9A-F]+)\]",
-    r"           BPP   \[0x(?P<bpp>[0-9A-F]+)\]",
-]
-SAVED_LINE = "BIOS logo has been saved to 'BIOSLogo.bmp'"
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-# The verdict's lines after each BGRT begin so, and no other line of the report does.
-VERDICT_STARTS = ("  BGRT ", "  Length ", "  Status: ", "  Image memory: ", "  Screen", "  Pixels: ", "  Modes: ",
-                  "  Across: ", "  Down: ", "  Size: ", "  Linux: ", "  Windows: ", "  BGRTs: ",
-                  "  BIOSLogo.bmp holds ")
-
-
-def all_report_lines(result):
-    """Quillon's lines: from the RSDP line to the exit marker."""
-    lines = result.lines()
-    start = next((i for i, line in enumerate(lines) if line.startswith("RSDP address") or
-                  line.startswith("Can't find")), None)
-    end = next((i for i, line in enumerate(lines) if line.startswith(qemu_run.EXIT_MARKER)), len(lines))
-    return [] if start is None else lines[start:end]
-
-
-def report_lines(result):
-    """Quillon's lines but the verdict's, which verdict_blocks reads."""
-    return [line for line in all_report_lines(result) if not line.startswith(VERDICT_STARTS)]
-
-
-def verdict_blocks(result):
-    """The verdict's lines after each BGRT, one list a BGRT; the lines about several BGRTs last."""
-    blocks = []
-    for line in all_report_lines(result):
-        if line.startswith("  BGRT "):
-            blocks.append([])
-        if line.startswith(VERDICT_STARTS) and blocks:
-            blocks[-1].append(line)
-    return blocks
-
-
-def match_block(lines, patterns, at):
-    """Matches consecutive lines against patterns from index `at`; returns the named fields."""
-    fields = {}
-    for offset, pattern in enumerate(patterns):
-        check(at + offset < len(lines), f"the report ends before /{pattern}/")
-        found = re.fullmatch(pattern, lines[at + offset])
-        check(found is not None, f"line {at + offset + 1} of the report is {lines[at + offset]!r}, not /{pattern}/")
-        fields.update({name: int(value, 16) for name, value in found.groupdict().items()})
-    return fields
+# The line CraftTables prints for each BGRT it builds: where, its image, and the image's size.
+BGRT_MADE = r"CraftTables: BGRT \[([0-9A-F]+)\] image \[([0-9A-F]+)\] bytes \[(\d+)\]"
 
 
 def identify(path):
@@ -104,23 +33,6 @@ def identify(path):
     output = subprocess.run(["identify", "-format", "%w %h %z %B", path], check=True,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE).stdout.decode().split()
     return tuple(int(value) for value in output[:4])
-
-
-def boot(arguments, name, **settings):
-    options = qemu_run.Options(image=arguments.image, arch=arguments.arch, timeout=BOOT_SECONDS,
-                               work=os.path.join(arguments.work, name), **settings)
-    result = qemu_run.boot(options)
-    print(f"{name}: boot took {result.seconds:.1f} s")
-    if result.problem:
-        raise Failure(f"{result.problem}\n--- console ---\n{result.console}")
-    return result
-
-
-def saved_file(arguments, name, data):
-    path = os.path.join(arguments.work, name)
-    with open(path, "wb") as handle:
-        handle.write(data)
-    return path
 
 
 def check_typical_report(arguments, result, name):
@@ -145,9 +57,7 @@ def check_typical_report(arguments, result, name):
 def check_files(arguments, result, expected):
     """The disk's root holds exactly these files besides Quillon and the script: no scratch or
     backup file of a save is left."""
-    names = {name.lower() for name in result.files}
-    wanted = {name.lower() for name in [os.path.basename(arguments.image), "startup.nsh", *expected]}
-    check(names == wanted, f"the disk holds {sorted(names)}, not {sorted(wanted)}")
+    check_root_holds(result, [os.path.basename(arguments.image), "startup.nsh", *expected])
 
 
 def check_error_status(result, code):
@@ -200,14 +110,18 @@ def free_bytes(disk):
     return int(found.group(1).replace(" ", ""))
 
 
-def scenario_volume_full(arguments):
-    # Fill a small disk so that about 8 KiB stay free once Quillon and startup.nsh are on it.
-    options = qemu_run.Options(image=arguments.image, arch=arguments.arch, disk_kib=1024,
+def filler(arguments, put):
+    """A file that leaves about 8 KiB free on a 1 MiB disk that holds Quillon, the script and `put`."""
+    options = qemu_run.Options(image=arguments.image, arch=arguments.arch, disk_kib=1024, put=put,
                                work=os.path.join(arguments.work, "measure"))
     os.makedirs(options.work, exist_ok=True)
     free = free_bytes(qemu_run.make_disk(options, options.work))
-    filler = saved_file(arguments, "filler.bin", bytes(free - 8192))
-    result = boot(arguments, "volume_full", disk_kib=1024, put=[(filler, "filler.bin")])
+    return saved_file(arguments, "filler.bin", bytes(free - 8192))
+
+
+def scenario_volume_full(arguments):
+    # Fill a small disk so that about 8 KiB stay free once Quillon and startup.nsh are on it.
+    result = boot(arguments, "volume_full", disk_kib=1024, put=[(filler(arguments, []), "filler.bin")])
     lines = report_lines(result)
     fields = match_block(lines, HEADER_LINES + LOGO_LINES, 0)
     check(fields["size"] > 8192, "the logo would fit; the test proves nothing")
@@ -221,13 +135,8 @@ def scenario_full_with_older(arguments):
     # An older logo and a filler leave about 8 KiB free: too little for the new logo beside it.
     older = bitmap(40, 30, 5)
     older_path = saved_file(arguments, "older.bmp", older)
-    options = qemu_run.Options(image=arguments.image, arch=arguments.arch, disk_kib=1024,
-                               put=[(older_path, qemu_run.LOGO_NAME)], work=os.path.join(arguments.work, "measure"))
-    os.makedirs(options.work, exist_ok=True)
-    free = free_bytes(qemu_run.make_disk(options, options.work))
-    filler = saved_file(arguments, "filler.bin", bytes(free - 8192))
-    result = boot(arguments, "full_with_older", disk_kib=1024,
-                  put=[(older_path, qemu_run.LOGO_NAME), (filler, "filler.bin")])
+    put = [(older_path, qemu_run.LOGO_NAME)]
+    result = boot(arguments, "full_with_older", disk_kib=1024, put=put + [(filler(arguments, put), "filler.bin")])
     lines = report_lines(result)
     fields = match_block(lines, HEADER_LINES + LOGO_LINES, 0)
     check(fields["size"] > 8192, "the logo would fit; the test proves nothing")
@@ -244,32 +153,13 @@ def scenario_i440fx(arguments):
     check(result.logo == typical_file(arguments), "the file differs from the q35 one")
 
 
-def bitmap(width, height, offset):
-    """The bitmap CraftTables builds: headers, then (index * 31 + offset) bytes."""
-    row = ((width * 24 + 31) // 32) * 4
-    size = 54 + row * height
-    header = bytearray(54)
-    header[0:2] = b"BM"
-    header[2:6] = size.to_bytes(4, "little")
-    header[10:14] = (54).to_bytes(4, "little")
-    header[14:18] = (40).to_bytes(4, "little")
-    header[18:22] = width.to_bytes(4, "little")
-    header[22:26] = height.to_bytes(4, "little")
-    header[26:28] = (1).to_bytes(2, "little")
-    header[28:30] = (24).to_bytes(2, "little")
-    header[34:38] = (row * height).to_bytes(4, "little")
-    return bytes(header) + bytes((index * 31 + offset) & 0xFF for index in range(54, size))
-
-
 def scenario_crafted(arguments):
     # A 64-bit firmware with more than 4 GiB reads tables and a bitmap above 4 GiB; a 32-bit one
     # cannot reach them and must refuse the second BGRT's image rather than read through a cut
     # pointer, which would find a real bitmap 4 GiB lower.
     memory = "256M" if arguments.arch == "ia32" else "6G"
     result = boot(arguments, "crafted", memory=memory, before=[arguments.craft])
-    built = [(int(bgrt, 16), int(image, 16), int(size))
-             for bgrt, image, size in re.findall(r"CraftTables: BGRT \[([0-9A-F]+)\] image \[([0-9A-F]+)\] bytes \[(\d+)\]",
-                                                 result.console)]
+    built = [(int(bgrt, 16), int(image, 16), int(size)) for bgrt, image, size in re.findall(BGRT_MADE, result.console)]
     check(len(built) == 3, f"CraftTables did not build its tables:\n{result.console}")
     check(built[1][1] >= 1 << 32, "the second logo is not above 4 GiB; the test proves nothing")
     lines = report_lines(result)
@@ -285,7 +175,7 @@ def scenario_crafted(arguments):
             at += 4
             refused = True
         else:
-            fields = match_block(lines, LOGO_LINES + [re.escape(SAVED_LINE)], at)
+            fields = match_block(lines, LOGO_SAVED, at)
             at += len(LOGO_LINES) + 1
             check(fields["size"] == size, f"BGRT {index + 1}: size {fields['size']:#x}, built {size:#x}")
         check(fields["bgrt"] == bgrt, f"BGRT {index + 1} printed at {fields['bgrt']:#x}, built at {bgrt:#x}")
@@ -305,7 +195,7 @@ def crafted_tables(result):
     """What CraftTables made, in XSDT order: ("bgrt", address, image, size) or ("entry", address)."""
     made = []
     for line in result.lines():
-        found = re.fullmatch(r"CraftTables: BGRT \[([0-9A-F]+)\] image \[([0-9A-F]+)\] bytes \[(\d+)\]", line)
+        found = re.fullmatch(BGRT_MADE, line)
         if found:
             made.append(("bgrt", int(found.group(1), 16), int(found.group(2), 16), int(found.group(3))))
         found = re.fullmatch(r"CraftTables: entry \[([0-9A-F]+)\]", line)
@@ -314,15 +204,20 @@ def crafted_tables(result):
     return made
 
 
-def scenario_broken_bgrts(arguments):
-    result = boot(arguments, "broken_bgrts", before=[arguments.craft + " broken"])
+def boot_crafted(arguments, name, mode, tables, **settings):
+    """A boot that runs CraftTables in `mode` before Quillon, which must build `tables` tables:
+    the result, and what CraftTables made."""
+    result = boot(arguments, name, before=[f"{arguments.craft} {mode}"], **settings)
     made = crafted_tables(result)
-    check(len(made) == 6, f"CraftTables did not build its tables:\n{result.console}")
+    check(len(made) == tables, f"CraftTables did not build its table{'s' if tables > 1 else ''}:\n{result.console}")
+    return result, made
+
+
+def scenario_broken_bgrts(arguments):
+    result, made = boot_crafted(arguments, "broken_bgrts", "broken", 6)
     lines = report_lines(result)
-    match_block(lines, HEADER_LINES, 0)
-    at = len(HEADER_LINES)
-    match_block(lines, LOGO_LINES + [re.escape(SAVED_LINE)], at)
-    at += len(LOGO_LINES) + 1
+    match_block(lines, ONE_LOGO_SAVED, 0)
+    at = len(ONE_LOGO_SAVED)
     for item in made:
         if item[0] == "entry":
             match_block(lines, [re.escape(f"  Can't read table @[0x{item[1]:X}]")], at)
@@ -361,12 +256,10 @@ def scenario_long_xsdt(arguments):
 def scenario_not_bitmaps(arguments):
     # After the firmware's own logo: a small bitmap whose size field claims 16 MiB of the RAM behind
     # it, and an image that is no bitmap. Neither is written out.
-    result = boot(arguments, "not_bitmaps", before=[arguments.craft + " not-bitmaps"])
-    made = crafted_tables(result)
-    check(len(made) == 2, f"CraftTables did not build its tables:\n{result.console}")
+    result, made = boot_crafted(arguments, "not_bitmaps", "not-bitmaps", 2)
     lines = report_lines(result)
-    match_block(lines, HEADER_LINES + LOGO_LINES + [re.escape(SAVED_LINE)], 0)
-    at = len(HEADER_LINES) + len(LOGO_LINES) + 1
+    match_block(lines, ONE_LOGO_SAVED, 0)
+    at = len(ONE_LOGO_SAVED)
     reasons = ["size field past the bitmap's own bytes", "no BM signature"]
     for (_, bgrt, image, size), reason in zip(made, reasons):
         refusal = re.escape(f"  Won't save logo image @[0x{image:X}]: {reason}")
@@ -395,14 +288,12 @@ def odd_bitmap():
 
 
 def scenario_odd_bitmap(arguments):
-    result = boot(arguments, "odd_bitmap", before=[arguments.craft + " odd-bitmap"])
-    made = crafted_tables(result)
-    check(len(made) == 1, f"CraftTables did not build its table:\n{result.console}")
+    result, _ = boot_crafted(arguments, "odd_bitmap", "odd-bitmap", 1)
     lines = report_lines(result)
-    match_block(lines, HEADER_LINES + LOGO_LINES + [re.escape(SAVED_LINE)], 0)
-    at = len(HEADER_LINES) + len(LOGO_LINES) + 1
-    fields = match_block(lines, LOGO_LINES + [re.escape(SAVED_LINE)], at)
-    check(at + len(LOGO_LINES) + 1 == len(lines), f"lines after the last BGRT: {lines[at + len(LOGO_LINES) + 1:]}")
+    match_block(lines, ONE_LOGO_SAVED, 0)
+    at = len(ONE_LOGO_SAVED)
+    fields = match_block(lines, LOGO_SAVED, at)
+    check(at + len(LOGO_SAVED) == len(lines), f"lines after the last BGRT: {lines[at + len(LOGO_SAVED):]}")
     check((fields["header"], fields["bpp"], fields["size"]) == (124, 32, len(odd_bitmap())), f"reported as {fields}")
     check(result.exit_status == 0, f"exit status {result.exit_status}")
     check(result.logo == odd_bitmap(), "the file is not the bitmap byte for byte")
@@ -457,9 +348,7 @@ def scenario_verdict(arguments):
 def scenario_verdict_off_centre(arguments):
     # A BGRT the test program adds after the firmware's: a 64 x 32 logo drawn turned 90 degrees at
     # 100, 50, off centre both ways.
-    result = boot(arguments, "verdict_off_centre", before=[arguments.craft + " off-centre"])
-    made = crafted_tables(result)
-    check(len(made) == 1, f"CraftTables did not build its table:\n{result.console}")
+    result, _ = boot_crafted(arguments, "verdict_off_centre", "off-centre", 1)
     blocks = verdict_blocks(result)
     check(len(blocks) == 2, f"{len(blocks)} verdicts")
     print("\n".join(blocks[1]))
@@ -478,10 +367,7 @@ def scenario_verdict_off_centre(arguments):
 def check_uboot_volume(arguments, result, expected):
     """After a boot on U-Boot: the disk's root holds exactly these files besides Quillon, the
     crafted-table program and the shell's folder, and its file system is clean."""
-    names = {name.lower().rstrip("/") for name in result.files}
-    wanted = {name.lower() for name in [os.path.basename(arguments.image), os.path.basename(arguments.craft), "EFI",
-                                        *expected]}
-    check(names == wanted, f"the disk holds {sorted(names)}, not {sorted(wanted)}")
+    check_root_holds(result, [os.path.basename(arguments.image), os.path.basename(arguments.craft), "EFI", *expected])
     clean, said = qemu_run.check_fat(result.disk)
     check(clean, f"fsck.fat finds the file system damaged:\n{said}")
 
@@ -504,12 +390,10 @@ def scenario_uboot_tables(arguments):
 def uboot_save(arguments, name, put):
     """Quillon on U-Boot with one crafted BGRT: its logo saved whole though the file system will not
     rename, nothing else left behind."""
-    result = boot(arguments, name, code="u-boot", before=[arguments.craft + " one"], put=put)
-    made = crafted_tables(result)
-    check(len(made) == 1, f"CraftTables did not build its table:\n{result.console}")
+    result, made = boot_crafted(arguments, name, "one", 1, code="u-boot", put=put)
     lines = report_lines(result)
-    fields = match_block(lines, HEADER_LINES + LOGO_LINES + [re.escape(SAVED_LINE)], 0)
-    check(len(lines) == len(HEADER_LINES) + len(LOGO_LINES) + 1, f"lines after the saved-logo line: {lines}")
+    fields = match_block(lines, ONE_LOGO_SAVED, 0)
+    check(len(lines) == len(ONE_LOGO_SAVED), f"lines after the saved-logo line: {lines}")
     check((fields["bgrt"], fields["image"]) == made[0][1:3], f"reported as {fields}, built as {made[0]}")
     check(result.exit_status == 0, f"exit status {result.exit_status}")
     check(result.logo == bitmap(64, 32, 1), "the file is not the bitmap in memory byte for byte")
@@ -597,32 +481,7 @@ def scenario_no_display(arguments):
     check(result.exit_status == 0, f"exit status {result.exit_status}")
 
 
-SCENARIOS = {name[len("scenario_"):]: function for name, function in globals().items()
-             if name.startswith("scenario_")}
-
-
-def scenario_parser(scenarios):
-    """The arguments every scenario takes; a test file adds its own."""
-    parser = argparse.ArgumentParser()
-    parser.add_argument("scenario", choices=sorted(scenarios))
-    parser.add_argument("--arch", default="x64", choices=sorted(qemu_run.ARCHES))
-    parser.add_argument("--shared", required=True, help="folder where the typical x64 run leaves its file")
-    parser.add_argument("--work", required=True)
-    return parser
-
-
-def run_scenario(scenarios, arguments):
-    """Runs the chosen scenario in a work folder of its own; says PASS, or FAIL and why."""
-    arguments.work = os.path.join(arguments.work, arguments.arch, arguments.scenario)
-    os.makedirs(arguments.work, exist_ok=True)
-    try:
-        scenarios[arguments.scenario](arguments)
-    except Failure as failure:
-        print(f"FAIL {arguments.scenario}: {failure}")
-        print(f"console logs and disk images are in {arguments.work}")
-        return 1
-    print(f"PASS {arguments.scenario}")
-    return 0
+SCENARIOS = scenarios_in(globals())
 
 
 def main():

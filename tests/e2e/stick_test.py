@@ -11,79 +11,23 @@ exited, fsck.fat, the firmware logo the typical x64 run saved, the Authenticode 
 import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-import authenticode  # noqa: E402
-import qemu_run  # noqa: E402
-from quillon_run import mok  # noqa: E402
+# support first: it puts tools/ on the path, for the imports after it.
+from support import (ONE_LOGO_SAVED, bitmap, boot, check, check_only_added, check_stick_clean, check_unchanged,
+                     match_block, qemu_run, report_lines, run_scenario, saved_file, scenario_parser, scenarios_in,
+                     typical_file)
+import authenticode
+from quillon_run import mok
+from quillon_run.stick_words import FIRST_LINE, LAST_LINE
 
-from e2e_test import (HEADER_LINES, LOGO_LINES, SAVED_LINE, Failure, bitmap, check, match_block,  # noqa: E402
-                      report_lines, run_scenario, saved_file, scenario_parser, typical_file)
-
-BOOT_SECONDS = 150
 REPORT_NAME = "Quillon-report.txt"
-FIRST_LINE = "Quillon 1.0: the boot logo out of this machine's firmware."
 LOGO_ON_STICK = "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder."
 REPORT_KEPT = "Quillon: this report is on the stick too, as Quillon-report.txt."
 NO_BGRT = "Quillon: this firmware publishes no boot logo (no BGRT): nothing to save."
 READ_ONLY = "Quillon: this stick is read-only (a switch on its side?): nothing was saved."
 REPORT_NOT_KEPT = "Quillon: the report could not be kept on the stick."
-NEXT = "Next: take the stick out, then press any key to restart the machine."
 PROGRAM = {"x64": "grubx64.efi", "ia32": "grubia32.efi", "aa64": "grubaa64.efi"}
-
-
-def boot(arguments, name, **settings):
-    settings.setdefault("stick", arguments.stick)
-    options = qemu_run.Options(arch=arguments.arch, timeout=BOOT_SECONDS, work=os.path.join(arguments.work, name),
-                               **settings)
-    result = qemu_run.boot(options)
-    print(f"{name}: boot took {result.seconds:.1f} s")
-    if result.problem:
-        raise Failure(f"{result.problem}\n--- console ---\n{result.console}")
-    return result
-
-
-def tree(disk):
-    """Every file on a FAT disk, by its path, with its bytes."""
-    with tempfile.TemporaryDirectory(prefix="quillon-tree-") as folder:
-        subprocess.run(["mcopy", "-s", "-n", "-i", disk, "::/", folder], check=True, stdout=subprocess.DEVNULL)
-        files = {}
-        for root, _, names in os.walk(folder):
-            for name in names:
-                path = os.path.join(root, name)
-                with open(path, "rb") as handle:
-                    files[os.path.relpath(path, folder)] = handle.read()
-        return files
-
-
-def check_stick_clean(result, uboot=False):
-    """fsck.fat finds nothing wrong with the stick. U-Boot's FAT driver leaves FAT32's free-cluster
-    count, a hint that readers check and recompute, as it was: on U-Boot that alone is no fault."""
-    clean, said = qemu_run.check_fat(result.disk)
-    complaints = [line for line in said.splitlines()[1:] if line.strip() and not line.startswith(
-        ("  Auto-correcting", "Leaving filesystem unchanged", "/"))]
-    if uboot and complaints and all(line.startswith("Free cluster summary wrong") for line in complaints):
-        return
-    check(clean, f"fsck.fat finds the stick damaged:\n{said}")
-
-
-def check_only_added(arguments, result, added, uboot=False):
-    """The stick after the boot: every file it was made with, unchanged, and besides them only
-    the files named in `added`; fsck.fat finds nothing wrong."""
-    before, after = tree(qemu_run.volume_of(arguments.stick)), tree(result.disk)
-    for path, data in before.items():
-        check(after.get(path) == data, f"the stick's {path} changed or went")
-    new = sorted(set(after) - set(before))
-    check(new == sorted(added), f"the boot left {new} on the stick, not {sorted(added)}")
-    check_stick_clean(result, uboot)
-
-
-def check_unchanged(arguments, result):
-    with open(arguments.stick, "rb") as made, open(qemu_run.disk_file(result.disk), "rb") as used:
-        check(made.read() == used.read(), "the stick changed")
 
 
 def check_started_from_stick(result):
@@ -98,14 +42,14 @@ def program_lines(result):
     """The program's lines, from its first to its last, which asks for the key it waits for."""
     lines = result.lines()
     check(FIRST_LINE in lines, f"the stick program did not run:\n{result.console}")
-    check(NEXT in lines, f"the program did not say what to do next:\n{result.console}")
+    check(LAST_LINE in lines, f"the program did not say what to do next:\n{result.console}")
     # After it, only the firmware's own words as it restarts the machine.
-    after = [line for line in lines[lines.index(NEXT) + 1:] if line.strip() and not line.startswith("resetting")]
+    after = [line for line in lines[lines.index(LAST_LINE) + 1:] if line.strip() and not line.startswith("resetting")]
     check(not after, f"lines after the program's last: {after}")
-    plain = lines[lines.index(FIRST_LINE):lines.index(NEXT) + 1]
+    plain = lines[lines.index(FIRST_LINE):lines.index(LAST_LINE) + 1]
     words = plain[next(i for i, line in enumerate(plain) if line.startswith("Quillon: Secure Boot")):]
     check(all(len(line) < 80 for line in words), f"a line of the plain words is 80 columns or wider: {words}")
-    return lines[lines.index(FIRST_LINE):lines.index(NEXT) + 1]
+    return plain
 
 
 def check_report_kept(result, lines):
@@ -123,7 +67,7 @@ def check_logo_saved(arguments, result, secure_boot):
     """What every boot that saves the firmware's logo shows and leaves: the report, the plain
     words, the logo and the report on the stick, and nothing else changed."""
     lines = program_lines(result)
-    match_block(report_lines(result), HEADER_LINES + LOGO_LINES + [re.escape(SAVED_LINE)], 0)
+    match_block(report_lines(result), ONE_LOGO_SAVED, 0)
     said = f"Quillon: Secure Boot is {'on' if secure_boot else 'off'}."
     check(said in lines and LOGO_ON_STICK in lines, f"the program does not say {said!r} and where the logo is")
     check(result.logo == typical_file(arguments), "the stick's BIOSLogo.bmp is not the firmware's logo")
@@ -211,7 +155,7 @@ def scenario_stick_secure_boot(arguments):
     check(shown == stick_program_hash(arguments), f"MokManager shows the hash {shown}, not the program's")
 
     # The program's own screen, the last picture of the enrolment.
-    finished = [qemu_run.Answer(NEXT, [], arguments.arch + "-12-quillon.png")]
+    finished = [qemu_run.Answer(LAST_LINE, [], arguments.arch + "-12-quillon.png")]
     second = boot(arguments, "after-enrolment", stick=qemu_run.disk_file(first.disk), secure_boot=True, vars=variables,
                   answers=finished, pictures=arguments.pictures)
     check("Verification failed" not in second.console, "shim still refuses the program")
@@ -252,8 +196,7 @@ def scenario_stick_uboot_resets(arguments):
     check_unchanged(arguments, result)
 
 
-SCENARIOS = {name[len("scenario_"):]: function for name, function in globals().items()
-             if name.startswith("scenario_")}
+SCENARIOS = scenarios_in(globals())
 
 
 def main():

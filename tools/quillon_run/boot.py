@@ -16,12 +16,8 @@ from . import disks
 from . import machines
 from . import screen
 from . import shell
-
-# What each firmware prints when the processor faults: x64 and IA32 OVMF, AAVMF, and U-Boot.
-EXCEPTION_MARKERS = (b"!!!! X64 Exception", b"!!!! IA32 Exception", b"Synchronous Exception at",
-                     b"Synchronous Abort", b"### ERROR ###")
-# The stick program's last words, before it waits for a key and restarts the machine.
-STICK_RESTART = "press any key to restart the machine."
+from . import watchers
+from .stick_words import LAST_LINE
 
 
 @dataclasses.dataclass
@@ -58,7 +54,7 @@ class Options:
         return self.code == "u-boot"
 
 
-@dataclasses.dataclass
+@dataclasses.dataclass(kw_only=True)
 class Result:
     console: str  # the serial console, escape sequences removed, lines ended by "\n"
     exit_status: int | None  # %lasterror% after Quillon, when the script got that far
@@ -89,7 +85,7 @@ class Result:
 def planned_end(options):
     if options.end or options.stop_at:
         return options.end or options.stop_at
-    return STICK_RESTART if options.stick else shell.DONE_MARKER
+    return LAST_LINE if options.stick else shell.DONE_MARKER
 
 
 def prepare_disks(options, work):
@@ -110,93 +106,123 @@ def prepare_disks(options, work):
     return disks.volume_of(stick), internal
 
 
-def boot(options):
-    """Runs one boot and returns what it showed and saved. Never raises for a failed boot."""
+def check_tools(options):
     for tool in (machines.ARCHES[options.arch].qemu, "mkfs.fat", "mcopy"):
         if shutil.which(tool) is None:
             raise SystemExit(f"quillon-run: {tool} is missing; run tools/install-deps.sh")
     if options.uboot() and options.arch not in machines.UBOOT:
         raise SystemExit(f"quillon-run: Debian has no U-Boot for QEMU's {options.arch}; "
                          f"only for {', '.join(machines.UBOOT)}")
-    work = options.work = options.work or tempfile.mkdtemp(prefix="quillon-qemu-")
-    os.makedirs(work, exist_ok=True)
-    disk, internal = prepare_disks(options, work)
+
+
+def prepare_vars(options, work):
+    """The variable store the firmware boots with: the test's own, or a fresh copy of the template.
+    U-Boot keeps its variables in memory."""
     vars_copy = options.vars or os.path.join(work, "vars.fd")
     if not options.uboot() and not (options.vars and os.path.exists(vars_copy)):
         shutil.copyfile(machines.firmware_files(options)[1], vars_copy)
+    return vars_copy
+
+
+def watchers_for(options, answers, started):
+    """The watchers of this boot, in the order each sees the console; `answers` is the boot's
+    Answers watcher, which the result counts."""
+    chosen = [watchers.SilenceNotice(options.timeout, started)] if options.echo else []
+    chosen.append(answers)
+    if options.uboot() and not options.stick:
+        chosen.append(watchers.UBootAutoboot())
+    if not options.stick:
+        chosen.append(watchers.ShellKey())
+    if options.stick and options.restart_key:
+        chosen.append(watchers.StickRestart())
+    if options.stop_at:
+        chosen.append(watchers.PlannedStop(options.stop_at, answers))
+    chosen.append(watchers.ProcessorExceptions())
+    return chosen
+
+
+def watch(process, console, watching, timeout):
+    """Reads QEMU's output until it exits, the time runs out or a watcher says stop; shows the
+    watchers the console after each read. Returns the Stop that ended it (None when QEMU exited by
+    itself) and QEMU's own error output."""
+    errors = b""
+    streams = [process.stdout, process.stderr]
+    while streams:
+        remaining = timeout - (time.monotonic() - console.started)
+        if remaining <= 0:
+            return watchers.Stop(f"the machine did not power off within {timeout:.0f} s"), errors
+        readable, _, _ = select.select(streams, [], [], min(remaining, 0.5))
+        for stream in readable:
+            chunk = os.read(stream.fileno(), 65536)
+            if not chunk:
+                streams.remove(stream)
+            elif stream is process.stdout:
+                console.take(chunk)
+            else:
+                errors += chunk
+        for watcher in watching:
+            stop = watcher.see(console)
+            if stop is not None:
+                return stop, errors
+    return None, errors
+
+
+def exit_status(text):
+    found = re.search(shell.EXIT_MARKER + r" (0x[0-9A-Fa-f]+|[0-9]+)", text)
+    return int(found.group(1), 0) if found else None
+
+
+def problem_of(options, stop, returncode, errors, watching, script_done):
+    """What went wrong, first things first, or "" when the boot went as planned."""
+    if stop is not None and stop.problem:
+        return stop.problem
+    if returncode != 0 and stop is None:
+        return f"QEMU failed (status {returncode}): {errors.decode(errors='replace').strip()}"
+    awaited = next((text for text in (watcher.awaited() for watcher in watching) if text is not None), None)
+    if awaited is not None:
+        return f"the machine powered off before showing {awaited!r}"
+    if not script_done:
+        return f"the machine powered off before showing {planned_end(options)!r}"
+    return ""
+
+
+def saved_logo(disk, files, work):
+    """BIOSLogo.bmp's bytes from the disk, or None when the root holds none."""
+    if disks.LOGO_NAME.lower() not in (name.lower() for name in files):
+        return None
+    copied = os.path.join(work, disks.LOGO_NAME)
+    disks.run(["mcopy", "-o", "-n", "-i", disk, "::/" + disks.LOGO_NAME, copied])
+    with open(copied, "rb") as handle:
+        return handle.read()
+
+
+def keep_console(console, work):
+    """The console's bytes and its text, in the work folder."""
+    with open(os.path.join(work, "console.raw"), "wb") as handle:
+        handle.write(console.raw)
+    with open(os.path.join(work, "console.log"), "w") as handle:
+        handle.write(console.text())
+
+
+def boot(options):
+    """Runs one boot and returns what it showed and saved. Never raises for a failed boot."""
+    check_tools(options)
+    work = options.work = options.work or tempfile.mkdtemp(prefix="quillon-qemu-")
+    os.makedirs(work, exist_ok=True)
+    disk, internal = prepare_disks(options, work)
+    vars_copy = prepare_vars(options, work)
     # A unix socket's path must be short; the work folder's may not be.
     sockets = tempfile.mkdtemp(prefix="quillon-monitor-")
     monitor = screen.Monitor(os.path.join(sockets, "monitor"))
     command = machines.qemu_command(options, disks.disk_file(disk), vars_copy, disks.disk_file(internal), monitor.path)
 
+    answers = watchers.Answers(options.answers, monitor, options.pictures or work)
     started = time.monotonic()
+    watching = watchers_for(options, answers, started)
     process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    console = consoles.Console(process, options.echo)
-    arrivals = []
-    errors = b""
-    answered, answered_at = 0, 0
-    autoboot_stopped = bootargs_cleared = key_sent = restart_pressed = False
-    exception = timed_out = stopped = False
-    streams = [process.stdout, process.stderr]
-    last_output = started
+    console = consoles.Console(process, options.echo, started)
     try:
-        while streams:
-            remaining = options.timeout - (time.monotonic() - started)
-            if remaining <= 0:
-                timed_out = True
-                break
-            readable, _, _ = select.select(streams, [], [], min(remaining, 0.5))
-            for stream in readable:
-                chunk = os.read(stream.fileno(), 65536)
-                if not chunk:
-                    streams.remove(stream)
-                elif stream is process.stdout:
-                    console.take(chunk)
-                    arrivals.append((time.monotonic() - started, len(console.raw)))
-                    last_output = time.monotonic()
-                else:
-                    errors += chunk
-            raw = console.raw
-            if options.echo and time.monotonic() - last_output >= 10:
-                print(f"quillon-run: no console output for 10 s; still waiting ({time.monotonic() - started:.0f} s "
-                      f"of {options.timeout:.0f} s)", flush=True)
-                last_output = time.monotonic()
-            if answered < len(options.answers):
-                answer = options.answers[answered]
-                found = console.text(answered_at).find(answer.text)
-                if found >= 0:
-                    time.sleep(consoles.SETTLE)
-                    if answer.picture:
-                        folder = options.pictures or work
-                        os.makedirs(folder, exist_ok=True)
-                        monitor.picture(os.path.join(folder, answer.picture))
-                    console.send(*answer.keys)
-                    answered, answered_at = answered + 1, len(console.raw)
-            # U-Boot on x64 hands its kernel command line to the shell, which then skips startup.nsh:
-            # stop the autoboot countdown, clear the command line and boot as before.
-            if options.uboot() and not options.stick and not autoboot_stopped and b"Hit any key to stop autoboot" in raw:
-                console.send(" ")
-                autoboot_stopped = True
-            if autoboot_stopped and not bootargs_cleared and raw.rstrip().endswith(b"=>"):
-                console.send("setenv bootargs\r", "boot\r")
-                bootargs_cleared = True
-            # The shell waits five seconds before running startup.nsh unless a key other than ESC comes.
-            if not options.stick and not key_sent and b"startup.nsh" in raw and b"any other key" in raw:
-                console.send("Enter")
-                key_sent = True
-            if options.stick and options.restart_key and not restart_pressed and STICK_RESTART.encode() in raw:
-                # Keys that come before the program waits do not count: let it get there first.
-                time.sleep(consoles.SETTLE)
-                console.send("Enter")
-                restart_pressed = True
-            if options.stop_at and answered == len(options.answers) and options.stop_at in console.text(answered_at):
-                time.sleep(consoles.SETTLE)
-                stopped = True
-                break
-            if any(marker in raw for marker in EXCEPTION_MARKERS):
-                exception = True
-                time.sleep(0.5)  # let the register dump arrive
-                break
+        stop, errors = watch(process, console, watching, options.timeout)
     finally:
         if process.poll() is None:
             process.kill()
@@ -205,38 +231,14 @@ def boot(options):
         shutil.rmtree(sockets, ignore_errors=True)
     seconds = time.monotonic() - started
     console.show(final=True)
+    keep_console(console, work)
 
     text = console.text()
-    with open(os.path.join(work, "console.raw"), "wb") as handle:
-        handle.write(console.raw)
-    with open(os.path.join(work, "console.log"), "w") as handle:
-        handle.write(text)
-
-    exit_status = None
-    found = re.search(shell.EXIT_MARKER + r" (0x[0-9A-Fa-f]+|[0-9]+)", text)
-    if found:
-        exit_status = int(found.group(1), 0)
     script_done = planned_end(options) in text
-    powered_off = stopped or (not timed_out and not exception and process.returncode == 0)
-
-    problem = ""
-    if exception:
-        problem = "the firmware reported a processor exception"
-    elif timed_out:
-        problem = f"the machine did not power off within {options.timeout:.0f} s"
-    elif process.returncode != 0 and not stopped:
-        problem = f"QEMU failed (status {process.returncode}): {errors.decode(errors='replace').strip()}"
-    elif answered < len(options.answers):
-        problem = f"the machine powered off before showing {options.answers[answered].text!r}"
-    elif not script_done:
-        problem = f"the machine powered off before showing {planned_end(options)!r}"
-
-    logo = None
     files = disks.root_files(disk)
-    if disks.LOGO_NAME.lower() in (name.lower() for name in files):
-        copied = os.path.join(work, disks.LOGO_NAME)
-        disks.run(["mcopy", "-o", "-n", "-i", disk, "::/" + disks.LOGO_NAME, copied])
-        with open(copied, "rb") as handle:
-            logo = handle.read()
-    return Result(text, exit_status, script_done, powered_off, exception, seconds, disk, logo, files, problem,
-                  internal, console.raw, arrivals, answered)
+    return Result(console=text, exit_status=exit_status(text), script_done=script_done,
+                  powered_off=stop == watchers.PLANNED or (stop is None and process.returncode == 0),
+                  exception=stop == watchers.EXCEPTION, seconds=seconds, disk=disk,
+                  logo=saved_logo(disk, files, work), files=files,
+                  problem=problem_of(options, stop, process.returncode, errors, watching, script_done),
+                  internal=internal, raw=console.raw, arrivals=console.arrivals, answered=answers.given)

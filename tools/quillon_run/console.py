@@ -36,11 +36,14 @@ class Answer:
 
 
 class Console:
-    """Reads what the firmware writes, shows it as it comes when asked, and sends keys."""
+    """Reads what the firmware writes, notes when each piece came, shows it as it comes when asked,
+    and sends keys."""
 
-    def __init__(self, process, echo):
+    def __init__(self, process, echo, started):
         self.process = process
         self.raw = b""
+        self.started = started  # time.monotonic() at power-on
+        self.arrivals = []  # (seconds since power-on, len(raw) by then)
         self.echo = echo
         self.shown = 0
 
@@ -49,6 +52,7 @@ class Console:
 
     def take(self, chunk):
         self.raw += chunk
+        self.arrivals.append((time.monotonic() - self.started, len(self.raw)))
         self.show()
 
     def show(self, final=False):
