@@ -145,6 +145,7 @@ void RecordFinding(ReportRecord *Record, const BgrtFinding &Finding) {
       break;
     case LogoOutcome::Saved:
       Record->SavedNumber = Finding.Number;
+      Record->Saved = Finding.Logo;
       break;
     case LogoOutcome::SaveFailed:
       Record->SaveFailed = true;

@@ -65,8 +65,8 @@ struct BgrtFinding {
   SaveOutcome Save;
 };
 
-// The BGRTs recorded one by one; more are counted. Real machines publish one, a few publish three.
-constexpr UINT32 kBgrtsRecorded = 4;
+// The BGRTs recorded one by one; more are counted. Real machines publish one, a few two or three.
+constexpr UINT32 kBgrtsRecorded = 3;
 
 struct ReportRecord {
   bool AcpiFound;      // the configuration table has an ACPI 2.0 entry
@@ -78,10 +78,6 @@ struct ReportRecord {
   UINT32 Displayed;    // how many of them are marked displayed
   UINT32 LastDisplayed;  // the number of the last of those
   UINT32 SavedNumber;  // the BGRT whose logo BIOSLogo.bmp holds now; 0 when none
+  LogoBitmap Saved;    // that logo, when there is one
   BgrtFinding Bgrts[kBgrtsRecorded];  // the first of them
-
-  // The finding of the BGRT whose logo the file holds, when it is among those recorded.
-  const BgrtFinding *SavedLogo() const {
-    return SavedNumber != 0 && SavedNumber <= kBgrtsRecorded ? &Bgrts[SavedNumber - 1] : nullptr;
-  }
 };

@@ -148,13 +148,15 @@ constexpr UINT32 EFI_VARIABLE_RUNTIME_ACCESS = 0x04;
 
 typedef EFI_STATUS(EFIAPI *EFI_GET_VARIABLE)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
                                              UINT32 *Attributes, UINTN *DataSize, VOID *Data);
+typedef EFI_STATUS(EFIAPI *EFI_GET_TIME)(EFI_TIME *Time, VOID *Capabilities);
 typedef VOID(EFIAPI *EFI_RESET_SYSTEM)(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN DataSize,
                                        VOID *ResetData);
 
-// EFI_RUNTIME_SERVICES in its complete member order; only GetVariable and ResetSystem are called.
+// EFI_RUNTIME_SERVICES in its complete member order; only GetTime, GetVariable and ResetSystem are
+// called.
 struct EFI_RUNTIME_SERVICES {
   EFI_TABLE_HEADER Hdr;
-  void *GetTime;
+  EFI_GET_TIME GetTime;
   void *SetTime;
   void *GetWakeupTime;
   void *SetWakeupTime;
@@ -169,6 +171,7 @@ struct EFI_RUNTIME_SERVICES {
   void *QueryCapsuleCapabilities;
   void *QueryVariableInfo;
 };
+static_assert(offsetof(EFI_RUNTIME_SERVICES, GetTime) == 24);
 static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == EfiLayout(72, 48));
 static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == EfiLayout(104, 64));
 static_assert(sizeof(EFI_RUNTIME_SERVICES) == EfiLayout(136, 80));

@@ -199,6 +199,14 @@ EFI_STATUS EFIAPI SimGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UIN
   return EFI_NOT_FOUND;
 }
 
+EFI_STATUS EFIAPI SimGetTime(EFI_TIME *Time, VOID *) {
+  SimFirmware &Firmware = SimFirmware::Current();
+  if (Time == nullptr) return EFI_INVALID_PARAMETER;
+  if (!Firmware.Clock.has_value()) return EFI_UNSUPPORTED;
+  *Time = *Firmware.Clock;
+  return EFI_SUCCESS;
+}
+
 VOID EFIAPI SimResetSystem(EFI_RESET_TYPE Type, EFI_STATUS, UINTN, VOID *) { SimFirmware::Current().Resets.push_back(Type); }
 
 // A key pressed before the program waits is read at once; after them, waiting for one brings one.
@@ -251,6 +259,7 @@ SimFirmware::SimFirmware() {
   BootServices_.LocateProtocol = SimLocateProtocol;
   BootServices_.WaitForEvent = SimWaitForEvent;
   RuntimeServices_.Hdr.Signature = 0x56524553544e5552ull;  // "RUNTSERV"
+  RuntimeServices_.GetTime = SimGetTime;
   RuntimeServices_.GetVariable = SimGetVariable;
   RuntimeServices_.ResetSystem = SimResetSystem;
   Keyboard_.ReadKeyStroke = SimReadKeyStroke;
@@ -258,6 +267,8 @@ SimFirmware::SimFirmware() {
   Console_.OutputString = SimOutputString;
   SystemTable_.Hdr.Signature = 0x5453595320494249ull;  // "IBI SYST"
   SystemTable_.Hdr.HeaderSize = sizeof SystemTable_;
+  SystemTable_.FirmwareVendor = const_cast<CHAR16 *>(u"Simulated firmware");
+  SystemTable_.FirmwareRevision = 0x00010000;
   SystemTable_.ConOut = &Console_;
   SystemTable_.BootServices = &BootServices_;
   SystemTable_.RuntimeServices = &RuntimeServices_;

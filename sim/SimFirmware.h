@@ -3,6 +3,7 @@
 // is current; the firmware-facing functions find it through SimFirmware::Current().
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,6 +67,8 @@ class SimFirmware {
   // Keys already pressed when the program starts, and whether it then waited for one more.
   std::vector<EFI_INPUT_KEY> PressedKeys;
   bool WaitedForKey = false;
+  // What GetTime answers: this time, or Unsupported, as firmware without a clock does, when unset.
+  std::optional<EFI_TIME> Clock;
   // ResetSystem's calls, by reset type; the simulated reset returns.
   std::vector<EFI_RESET_TYPE> Resets;
 

@@ -4,6 +4,7 @@
 // and what to do next, wait for a key, and restart the machine. It never returns to shim, which
 // would take some statuses as a cue to start its fallback loader or this program again.
 #include "app/App.h"
+#include "base/BoundedLength.h"
 #include "firmware/Guids.h"
 #include "firmware/LoadedImage.h"
 #include "print/Print.h"
@@ -18,6 +19,9 @@ constexpr UINT64 kCreateReadWrite = EFI_FILE_MODE_CREATE | EFI_FILE_MODE_READ | 
 // Room for the report's text: a few dozen lines on any machine; a broken XSDT can make hundreds,
 // and past this the file ends where the room does.
 constexpr UINTN kReportRoom = 256 * 1024;
+
+// A firmware vendor's name is a few words; a longer one is cut here.
+constexpr UINTN kMostVendorCharacters = 60;
 
 enum class SecureBoot { Off, On, Unknown };
 
@@ -77,6 +81,29 @@ bool KeepReport(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick, const ConsoleRecord &Tex
   return Kept;
 }
 
+// The report's first lines, so that the file on the stick says on its own which Quillon wrote it,
+// on which firmware, and when by the firmware's clock.
+void SayWhoWhereWhen() {
+  ConsolePrint(QUILLON_STICK_FIRST_LINE, kStickVersion);
+  // The vendor's name as the firmware gives it, up to a line's worth, control characters shown as '?'.
+  CHAR16 Vendor[kMostVendorCharacters + 1] = {};
+  const CHAR16 *Given = gSystemTable->FirmwareVendor;
+  UINTN Length = Given != nullptr ? (UINTN)WideBoundedLength(Given, kMostVendorCharacters) : 0;
+  for (UINTN Index = 0; Index < Length; Index++) Vendor[Index] = Given[Index] < u' ' ? u'?' : Given[Index];
+  ConsolePrint(u"Firmware: %s, revision 0x%08X\n", Vendor, gSystemTable->FirmwareRevision);
+  EFI_TIME Now{};
+  EFI_RUNTIME_SERVICES *Runtime = gSystemTable->RuntimeServices;
+  bool Told = Runtime != nullptr && !EFI_ERROR(Runtime->GetTime(&Now, nullptr));
+  // A clock that was never set may give anything; only a time that could be one is shown.
+  if (Told && Now.Year >= 1998 && Now.Year <= 9999 && Now.Month >= 1 && Now.Month <= 12 && Now.Day >= 1 &&
+      Now.Day <= 31 && Now.Hour < 24 && Now.Minute < 60) {
+    ConsolePrint(u"Time: %04u-%02u-%02u %02u:%02u by the firmware's clock\n", (UINT32)Now.Year, (UINT32)Now.Month,
+                 (UINT32)Now.Day, (UINT32)Now.Hour, (UINT32)Now.Minute);
+  } else {
+    ConsolePrint(u"Time: the firmware's clock does not say\n");
+  }
+}
+
 // The plain words after the report: whether Secure Boot is on, and where the logo is or what kept
 // it from the stick. Every line is under 80 columns.
 void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot Boot, bool StickFound) {
@@ -89,6 +116,9 @@ void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot B
     ConsolePrint(u"  so nothing was saved anywhere.\n");
   } else if (Report.SavedNumber != 0) {
     ConsolePrint(u"Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.\n");
+    const BitmapShape &Shape = Report.Saved.Rule.Shape;
+    ConsolePrint(u"  The logo: %u x %u pixels, %u bits a pixel, %,u bytes.\n", Shape.Width, Shape.Height,
+                 Shape.BitsPerPixel, Report.Saved.FileSize);
   } else if (Report.KeptAside) {
     ConsolePrint(u"Quillon: the logo is kept whole on this stick, as the report names above.\n");
   } else if (Report.BgrtCount == 0 && Report.Unreadable) {
@@ -143,10 +173,10 @@ extern "C" EFI_STATUS EFIAPI StickEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   gBootServices = SystemTable->BootServices;
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick = StickVolume(ImageHandle);
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL Nowhere = {0x00010000, NoVolume};
-  ConsolePrint(QUILLON_STICK_FIRST_LINE, kStickVersion);
 
   ConsoleRecord Text;
   bool Recording = StartRecording(&Text, kReportRoom);
+  SayWhoWhereWhen();
   ReportRecord Report;
   EFI_STATUS Status = ReportBootLogo(Stick != nullptr ? Stick : &Nowhere, &Report);
   SayWhatHappened(Report, Status, SecureBootState(), Stick != nullptr);

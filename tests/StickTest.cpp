@@ -8,6 +8,7 @@
 #include <cctype>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,10 @@ struct Machine {
     Entries.push_back(Acpi.Bgrt(Image));
   }
 
+  std::optional<uint64_t> XsdtAt;  // where the RSDP says the XSDT is, when not the one built here
+
   EFI_STATUS Run() {
-    Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)Acpi.Rsdp(Acpi.Xsdt(Entries)));
+    Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)Acpi.Rsdp(XsdtAt.value_or(Acpi.Xsdt(Entries))));
     return StickEntry(Firmware.ImageHandle(), Firmware.SystemTable());
   }
 
@@ -72,19 +75,20 @@ struct Machine {
 
 std::vector<uint8_t> Bytes(const std::string &Text) { return std::vector<uint8_t>(Text.begin(), Text.end()); }
 
-// What the stick must hold afterwards: the report is what the console showed from the report's
+// What the stick must hold afterwards: the report is what the console showed from the program's
 // first line to the plain words about the logo, as the screen showed it.
 std::vector<uint8_t> ReportOnScreen(const Machine &M) {
   std::string Text = M.Console();
-  size_t Start = Text.find("RSDP address");
   size_t End = Text.find("Quillon: this report is on the stick too");
-  return Bytes(Text.substr(Start, End - Start));
+  return Bytes(Text.substr(0, End));
 }
 
 const char *kNext = "Next: take the stick out, then press any key to restart the machine.";
 const char *kCopy = "  On any computer, the stick's files are there to copy.";
 const char *kKept = "Quillon: this report is on the stick too, as Quillon-report.txt.";
 const char *kNotKept = "Quillon: the report could not be kept on the stick.";
+const char *kLogoOnStick = "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.";
+const char *kLogoShape = "  The logo: 193 x 58 pixels, 24 bits a pixel, 33,694 bytes.";
 
 struct Case {
   const char *Name;
@@ -97,22 +101,20 @@ struct Case {
 const Case kCases[] = {
     {"a logo: saved on the stick, the report beside it",
      [](Machine &M) { M.AddLogo(); },
-     {"Quillon: Secure Boot is on.", "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.", "",
-      kKept, kCopy, kNext},
+     {"Quillon: Secure Boot is on.", kLogoOnStick, kLogoShape, "", kKept, kCopy, kNext},
      true, true},
     {"Secure Boot off", [](Machine &M) {
        M.Firmware.SetGlobalVariable(u"SecureBoot", {0});
        M.AddLogo();
      },
-     {"Quillon: Secure Boot is off.", "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.", "",
-      kKept, kCopy, kNext},
+     {"Quillon: Secure Boot is off.", kLogoOnStick, kLogoShape, "", kKept, kCopy, kNext},
      true, true},
     {"firmware that keeps no SecureBoot variable", [](Machine &M) {
        M.Firmware.RemoveGlobalVariables();
        M.AddLogo();
      },
-     {"Quillon: Secure Boot is in a state the firmware does not say.",
-      "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.", "", kKept, kCopy, kNext},
+     {"Quillon: Secure Boot is in a state the firmware does not say.", kLogoOnStick, kLogoShape, "", kKept, kCopy,
+      kNext},
      true, true},
     {"no BGRT: nothing to save, and why there may be none", [](Machine &) {},
      {"Quillon: Secure Boot is on.", "Quillon: this firmware publishes no boot logo (no BGRT): nothing to save.",
@@ -143,7 +145,7 @@ const Case kCases[] = {
        M.AddLogo();
        M.Entries.push_back(0x8000000000000000ull);
      },
-     {"Quillon: Secure Boot is on.", "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.",
+     {"Quillon: Secure Boot is on.", kLogoOnStick, kLogoShape,
       "  Some of what the firmware publishes could not be saved (see above).", "", kKept, kCopy, kNext},
      true, true},
     {"a stick that will not rename, too full for a second logo: the first gone, the second kept whole aside",
@@ -156,6 +158,19 @@ const Case kCases[] = {
      {"Quillon: Secure Boot is on.", "Quillon: the logo is kept whole on this stick, as the report names above.", "",
       kKept, kCopy, kNext},
      false, true},
+    {"an XSDT where nothing can be read, so no BGRT was found: said as unreadable tables, not as none",
+     [](Machine &M) { M.Entries.push_back(0); M.XsdtAt = 0x8000000000000000ull; },
+     {"Quillon: Secure Boot is on.", "Quillon: the firmware's tables point where nothing can be read (see above).",
+      "", kKept, kCopy, kNext},
+     false, true},
+    {"a 32-bit logo kept top-down: its size said as the bitmap means it", [](Machine &M) {
+       M.Logo = AcpiBuilder::Bitmap(40, 30, 32);
+       StoreLittleEndian(M.Logo, 22, (uint32_t)-30, 4);
+       M.AddLogo();
+     },
+     {"Quillon: Secure Boot is on.", kLogoOnStick, "  The logo: 40 x 30 pixels, 32 bits a pixel, 4,854 bytes.", "",
+      kKept, kCopy, kNext},
+     true, true},
     {"firmware that does not say where the program was loaded from: nothing saved anywhere",
      [](Machine &M) {
        M.Firmware.RemoveImageProtocols();
@@ -208,6 +223,45 @@ TEST(StickWords, EveryLineFitsEightyColumns) {
   for (const Case &C : kCases) {
     for (const std::string &Line : C.Words) EXPECT_LT(Line.size(), 80u) << Line;
   }
+}
+
+// The report on the stick stands on its own: its first lines say which Quillon wrote it, on which
+// firmware, and when, by the firmware's clock where it gives a time that could be one.
+TEST(StickReport, BeginsWithWhichQuillonOnWhichFirmwareAndWhen) {
+  struct Clock {
+    std::optional<EFI_TIME> Time;
+    const char *Said;
+  };
+  const Clock kClocks[] = {
+      {EFI_TIME{2026, 12, 11, 1, 41, 50, 0, 0, 0, 0, 0}, "Time: 2026-12-11 01:41 by the firmware's clock"},
+      {std::nullopt, "Time: the firmware's clock does not say"},
+      {EFI_TIME{2026, 13, 11, 1, 41, 0, 0, 0, 0, 0, 0}, "Time: the firmware's clock does not say"},
+      {EFI_TIME{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "Time: the firmware's clock does not say"},
+  };
+  for (const Clock &C : kClocks) {
+    Machine M;
+    M.Firmware.Clock = C.Time;
+    M.AddLogo();
+    M.Run();
+    const std::vector<uint8_t> *Report = M.Stick.Find(u"Quillon-report.txt");
+    ASSERT_NE(Report, nullptr);
+    std::string Text(Report->begin(), Report->end());
+    std::string Expected = std::string("Quillon 1.0: the boot logo out of this machine's firmware.\r\n") +
+                           "Firmware: Simulated firmware, revision 0x00010000\r\n" + C.Said + "\r\nRSDP address [";
+    EXPECT_EQ(Text.substr(0, Expected.size()), Expected);
+  }
+}
+
+// A vendor's name is the firmware's to give: one with control characters, or longer than a line,
+// reaches neither the screen nor the file as it stands.
+TEST(StickReport, AVendorNameIsCutAndItsControlCharactersShownPlain) {
+  Machine M;
+  std::u16string Vendor = u"Vendor\x1b[2J" + std::u16string(100, u'x');
+  M.Firmware.SystemTable()->FirmwareVendor = Vendor.data();
+  M.Run();
+  std::string Console = M.Console();
+  std::string Expected = "Firmware: Vendor?[2J" + std::string(50, 'x') + ", revision 0x00010000\r\n";
+  EXPECT_NE(Console.find(Expected), std::string::npos) << Console.substr(0, 200);
 }
 
 // A key pressed before the program asks for one does not restart the machine; and a report from

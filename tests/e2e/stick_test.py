@@ -23,6 +23,8 @@ from quillon_run.stick_words import FIRST_LINE, LAST_LINE
 
 REPORT_NAME = "Quillon-report.txt"
 LOGO_ON_STICK = "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder."
+# The logo every firmware package here carries, in the program's own words.
+LOGO_SHAPE = "  The logo: 193 x 58 pixels, 24 bits a pixel, 33,694 bytes."
 REPORT_KEPT = "Quillon: this report is on the stick too, as Quillon-report.txt."
 NO_BGRT = "Quillon: this firmware publishes no boot logo (no BGRT): nothing to save."
 READ_ONLY = "Quillon: this stick is read-only (a switch on its side?): nothing was saved."
@@ -53,14 +55,19 @@ def program_lines(result):
 
 
 def check_report_kept(result, lines):
-    """The report on the stick is what the screen showed from the report to the plain words after
-    it, with CR LF line ends."""
+    """The report on the stick is what the screen showed from the program's first line to the plain
+    words after the report, with CR LF line ends; it begins by saying which Quillon wrote it, on
+    which firmware, and when."""
     kept = qemu_run.read_file(result.disk, REPORT_NAME)
     check(kept is not None, "no report on the stick")
     check(REPORT_KEPT in lines, "the program does not say the report is on the stick")
-    shown = lines[1:lines.index(REPORT_KEPT)]
+    shown = lines[:lines.index(REPORT_KEPT)]
     check(kept.decode("latin-1") == "\r\n".join(shown) + "\r\n",
           f"the report on the stick differs from the screen's:\n{kept!r}\n{shown!r}")
+    check(shown[0] == FIRST_LINE and re.fullmatch(r"Firmware: .+, revision 0x[0-9A-F]{8}", shown[1]) and
+          re.fullmatch(r"Time: (\d{4}-\d\d-\d\d \d\d:\d\d by the firmware's clock|the firmware's clock does not say)",
+                       shown[2]), f"the report does not begin with Quillon, the firmware and the time: {shown[:3]}")
+    print("The report's first lines:\n" + "\n".join(shown[:5]))
 
 
 def check_logo_saved(arguments, result, secure_boot):
@@ -70,6 +77,7 @@ def check_logo_saved(arguments, result, secure_boot):
     match_block(report_lines(result), ONE_LOGO_SAVED, 0)
     said = f"Quillon: Secure Boot is {'on' if secure_boot else 'off'}."
     check(said in lines and LOGO_ON_STICK in lines, f"the program does not say {said!r} and where the logo is")
+    check(lines[lines.index(LOGO_ON_STICK) + 1] == LOGO_SHAPE, "the program does not say the logo's size in words")
     check(result.logo == typical_file(arguments), "the stick's BIOSLogo.bmp is not the firmware's logo")
     check_report_kept(result, lines)
     check_only_added(arguments, result, [qemu_run.LOGO_NAME, REPORT_NAME])
