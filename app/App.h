@@ -23,3 +23,17 @@ EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, ReportRecord 
 // *Outcome says so. Prints its own failures.
 EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 ImageAddress, UINT64 Size,
                         SaveOutcome *Outcome);
+
+// The names a save uses: the file's own, and the stems of its scratch and backup files (a digit is
+// added where a file of that name exists already), each at most 13 characters; and what the file
+// holds, in a few words for the report.
+struct SavedFileNames {
+  const CHAR16 *Name;
+  const CHAR16 *ScratchStem;
+  const CHAR16 *BackupStem;
+  const char *What;
+};
+
+// The save SaveLogoFile makes, for any file: Size bytes from Address under Names.Name.
+EFI_STATUS SaveWholeFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const SavedFileNames &Names, UINT64 Address,
+                         UINT64 Size, SaveOutcome *Outcome);

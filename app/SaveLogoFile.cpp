@@ -1,15 +1,16 @@
-// Saves a logo so that BIOSLogo.bmp only ever holds a whole logo: the new one is written to a
-// scratch file first; only when all of it is written does the old file step aside under a backup
-// name and the scratch file take the logo's name, and only then is the old file deleted. A step
-// that fails undoes the ones before it, so a failed save leaves the volume as it found it.
+// Saves a file so that its name only ever holds a whole file: the logo as BIOSLogo.bmp, and the stick
+// program's picture of the screen as Screen.bmp. The new file is written to a scratch file first;
+// only when all of it is written does the old file step aside under a backup name and the scratch
+// file take the file's name, and only then is the old file deleted. A step that fails undoes the
+// ones before it, so a failed save leaves the volume as it found it.
 //
 // Some file systems refuse to rename at all (U-Boot's answers Access Denied to any change of name).
-// There the save falls back on what needs no rename: with the new logo whole under the scratch
-// name, the old file is deleted and the logo written afresh under its own name. Should that write
-// fail, the scratch file is kept, so the volume still holds the new logo whole, and the report
+// There the save falls back on what needs no rename: with the new file whole under the scratch
+// name, the old file is deleted and the new one written afresh under its own name. Should that write
+// fail, the scratch file is kept, so the volume still holds the new file whole, and the report
 // says where.
 //
-// Nothing cut off is ever left under the logo's name unsaid: a failed write under that name is
+// Nothing cut off is ever left under the file's name unsaid: a failed write under that name is
 // deleted, and should the firmware not delete it, emptied and deleted once more; what still stays
 // is named in the report. Close is not checked: the specification gives it no failure, and every
 // file written is flushed, and its flush checked, before it is closed.
@@ -21,9 +22,7 @@
 
 namespace {
 
-constexpr const CHAR16 *kLogoFileName = u"BIOSLogo.bmp";
-constexpr const CHAR16 *kScratchStem = u"BIOSLogo.new";
-constexpr const CHAR16 *kBackupStem = u"BIOSLogo.old";
+constexpr SavedFileNames kLogoNames = {u"BIOSLogo.bmp", u"BIOSLogo.new", u"BIOSLogo.old", "logo"};
 constexpr UINT64 kCreateReadWrite = EFI_FILE_MODE_CREATE | EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
 constexpr UINT64 kReadWrite = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
 
@@ -101,14 +100,14 @@ EFI_STATUS EmptyFile(EFI_FILE_PROTOCOL *File) {
   return File->SetInfo(File, &EFI_FILE_INFO_ID, (UINTN)Info->Size, Info);
 }
 
-// Deletes a logo file whose write failed, which holds a cut-off logo. Delete closes the handle even
-// when it leaves the file, so the file is opened again by its name, emptied and deleted once more.
-// Whatever still stays is named. Returns true when a file is left under the logo's name.
-bool DiscardCutOffLogo(EFI_FILE_PROTOCOL *Root, EFI_FILE_PROTOCOL *Logo) {
-  EFI_STATUS Status = Logo->Delete(Logo);
+// Deletes a file whose write under its own name failed, which holds the start of it. Delete closes
+// the handle even when it leaves the file, so the file is opened again by its name, emptied and
+// deleted once more. Whatever still stays is named. Returns true when a file is left under the name.
+bool DiscardCutOffFile(EFI_FILE_PROTOCOL *Root, EFI_FILE_PROTOCOL *File, const CHAR16 *Name) {
+  EFI_STATUS Status = File->Delete(File);
   if (Status == EFI_SUCCESS) return false;
   EFI_FILE_PROTOCOL *Again = nullptr;
-  EFI_STATUS Opened = Root->Open(Root, &Again, kLogoFileName, kReadWrite, 0);
+  EFI_STATUS Opened = Root->Open(Root, &Again, Name, kReadWrite, 0);
   if (Opened == EFI_NOT_FOUND) return false;
   bool Emptied = false;
   if (!EFI_ERROR(Opened)) {
@@ -116,7 +115,7 @@ bool DiscardCutOffLogo(EFI_FILE_PROTOCOL *Root, EFI_FILE_PROTOCOL *Logo) {
     Status = Again->Delete(Again);
     if (Status == EFI_SUCCESS) return false;
   }
-  ConsolePrint(u"Error Delete  [%r] 'BIOSLogo.bmp' is left %a\n", Status, Emptied ? "empty" : "cut off");
+  ConsolePrint(u"Error Delete  [%r] '%s' is left %a\n", Status, Name, Emptied ? "empty" : "cut off");
   return true;
 }
 
@@ -128,16 +127,17 @@ void DiscardScratch(EFI_FILE_PROTOCOL *Scratch, const CHAR16 *Name) {
 
 // Writes all Size bytes and flushes them. A write that reports success for fewer bytes has
 // failed all the same.
-EFI_STATUS WriteWhole(EFI_FILE_PROTOCOL *File, UINT64 ImageAddress, UINT64 Size) {
+EFI_STATUS WriteWhole(EFI_FILE_PROTOCOL *File, UINT64 Address, UINT64 Size) {
   UINTN Written = (UINTN)Size;
-  EFI_STATUS Status = File->Write(File, &Written, (const VOID *)(UINTN)ImageAddress);
+  EFI_STATUS Status = File->Write(File, &Written, (const VOID *)(UINTN)Address);
   if (EFI_ERROR(Status)) return Status;
   if (Written != Size) return EFI_DEVICE_ERROR;
   return File->Flush(File);
 }
 
-// The save's open files: the scratch file holding the new logo whole, and the older logo, if any.
+// The save's open files: the scratch file holding the new file whole, and the older one, if any.
 struct Save {
+  const SavedFileNames &Names;
   EFI_FILE_PROTOCOL *Root;
   EFI_FILE_PROTOCOL *Scratch;
   CHAR16 ScratchName[kNameCharacters];
@@ -147,25 +147,25 @@ struct Save {
   SaveOutcome Outcome;
 };
 
-// The rename path: the old logo steps aside, the scratch file takes the logo's name, the old one is
+// The rename path: the old file steps aside, the scratch file takes the file's name, the old one is
 // deleted. Closes or deletes every file. *Refused is set, with nothing changed and both files still
 // open, when the file system will not rename.
 EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
   EFI_STATUS Status = EFI_SUCCESS;
-  bool Aside = false;  // the older logo has stepped aside under its backup name
+  bool Aside = false;  // the older file has stepped aside under its backup name
   if (S.Old != nullptr) {
-    Status = FindUnusedName(S.Root, kBackupStem, S.BackupName);
+    Status = FindUnusedName(S.Root, S.Names.BackupStem, S.BackupName);
     if (!EFI_ERROR(Status)) Status = RenameFile(S.Old, S.BackupName, Refused, &S.OldName);
     Aside = !EFI_ERROR(Status);
   }
-  if (!EFI_ERROR(Status)) Status = RenameFile(S.Scratch, kLogoFileName, Refused);
+  if (!EFI_ERROR(Status)) Status = RenameFile(S.Scratch, S.Names.Name, Refused);
   if (EFI_ERROR(Status)) {
     bool RefusedBack = false;
     EFI_STATUS Back = Aside ? RenameFile(S.Old, S.OldName, &RefusedBack) : EFI_SUCCESS;
     if (*Refused) return Status;
     ConsolePrint(u"Error Rename  [%r]\n", Status);
     if (EFI_ERROR(Back)) {
-      ConsolePrint(u"Error Rename  [%r] the older logo is left as '%s'\n", Back, S.BackupName);
+      ConsolePrint(u"Error Rename  [%r] the older %a is left as '%s'\n", Back, S.Names.What, S.BackupName);
       S.Outcome.OlderGone = true;
     }
     if (S.Old != nullptr) S.Old->Close(S.Old);
@@ -174,8 +174,8 @@ EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
   }
   S.Scratch->Close(S.Scratch);
 
-  // The new logo is in place. Should the old one refuse to go, it stays under its backup name and
-  // the save still counts: BIOSLogo.bmp holds what it should.
+  // The new file is in place. Should the old one refuse to go, it stays under its backup name and
+  // the save still counts: the file's name holds what it should.
   if (S.Old != nullptr) {
     EFI_STATUS Deleted = S.Old->Delete(S.Old);
     if (Deleted != EFI_SUCCESS) ConsolePrint(u"Error Delete  [%r]\n", Deleted);
@@ -183,11 +183,11 @@ EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
   return EFI_SUCCESS;
 }
 
-// The path that needs no rename: the old logo is deleted and the new one written afresh under its
+// The path that needs no rename: the old file is deleted and the new one written afresh under its
 // own name. A write that fails deletes what it wrote; the scratch file then stays when the old
-// logo is already gone or what was written would not go, so a whole logo remains, and is deleted
+// file is already gone or what was written would not go, so a whole file remains, and is deleted
 // otherwise. Closes every file.
-EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
+EFI_STATUS ReplaceInPlace(Save &S, UINT64 Address, UINT64 Size) {
   if (S.Old != nullptr) {
     EFI_STATUS Deleted = S.Old->Delete(S.Old);
     if (Deleted != EFI_SUCCESS) {
@@ -197,22 +197,22 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
     }
   }
   S.Outcome.OlderGone = S.Old != nullptr;
-  EFI_FILE_PROTOCOL *Logo = nullptr;
+  EFI_FILE_PROTOCOL *File = nullptr;
   bool CutOffLeft = false;
-  EFI_STATUS Status = S.Root->Open(S.Root, &Logo, kLogoFileName, kCreateReadWrite, 0);
+  EFI_STATUS Status = S.Root->Open(S.Root, &File, S.Names.Name, kCreateReadWrite, 0);
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"Error Open NULL  [%r]\n", Status);
   } else {
-    Status = WriteWhole(Logo, ImageAddress, Size);
+    Status = WriteWhole(File, Address, Size);
     if (EFI_ERROR(Status)) {
       ConsolePrint(u"Error Write  [%r]\n", Status);
-      CutOffLeft = DiscardCutOffLogo(S.Root, Logo);
+      CutOffLeft = DiscardCutOffFile(S.Root, File, S.Names.Name);
     } else {
-      Logo->Close(Logo);
+      File->Close(File);
     }
   }
   if (EFI_ERROR(Status) && (S.Old != nullptr || CutOffLeft)) {
-    ConsolePrint(u"The new logo is kept as '%s'\n", S.ScratchName);
+    ConsolePrint(u"The new %a is kept as '%s'\n", S.Names.What, S.ScratchName);
     S.Outcome.KeptAside = true;
     S.Scratch->Close(S.Scratch);
   } else {
@@ -221,23 +221,24 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 ImageAddress, UINT64 Size) {
   return Status;
 }
 
-EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size, SaveOutcome *Outcome) {
-  Save S{Root, nullptr, {}, nullptr, {}, {}, {}};
-  EFI_STATUS Status = FindUnusedName(Root, kScratchStem, S.ScratchName);
+EFI_STATUS Replace(EFI_FILE_PROTOCOL *Root, const SavedFileNames &Names, UINT64 Address, UINT64 Size,
+                   SaveOutcome *Outcome) {
+  Save S{Names, Root, nullptr, {}, nullptr, {}, {}, {}};
+  EFI_STATUS Status = FindUnusedName(Root, Names.ScratchStem, S.ScratchName);
   if (!EFI_ERROR(Status)) Status = Root->Open(Root, &S.Scratch, S.ScratchName, kCreateReadWrite, 0);
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"Error Open NULL  [%r]\n", Status);
     return Status;
   }
 
-  Status = WriteWhole(S.Scratch, ImageAddress, Size);
+  Status = WriteWhole(S.Scratch, Address, Size);
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"Error Write  [%r]\n", Status);
     DiscardScratch(S.Scratch, S.ScratchName);
     return Status;
   }
 
-  Status = Root->Open(Root, &S.Old, kLogoFileName, kReadWrite, 0);
+  Status = Root->Open(Root, &S.Old, Names.Name, kReadWrite, 0);
   if (Status == EFI_NOT_FOUND) {
     S.Old = nullptr;
   } else if (EFI_ERROR(Status)) {
@@ -248,7 +249,7 @@ EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size
 
   bool Refused = false;
   Status = ReplaceByRenames(S, &Refused);
-  if (Refused) Status = ReplaceInPlace(S, ImageAddress, Size);
+  if (Refused) Status = ReplaceInPlace(S, Address, Size);
   *Outcome = S.Outcome;
   return Status;
 }
@@ -257,6 +258,11 @@ EFI_STATUS ReplaceLogo(EFI_FILE_PROTOCOL *Root, UINT64 ImageAddress, UINT64 Size
 
 EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *FileSystem, UINT64 ImageAddress, UINT64 Size,
                         SaveOutcome *Outcome) {
+  return SaveWholeFile(FileSystem, kLogoNames, ImageAddress, Size, Outcome);
+}
+
+EFI_STATUS SaveWholeFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *FileSystem, const SavedFileNames &Names, UINT64 Address,
+                         UINT64 Size, SaveOutcome *Outcome) {
   *Outcome = SaveOutcome{};
   EFI_STATUS Status = EFI_SUCCESS;
   if (FileSystem == nullptr) {
@@ -274,7 +280,7 @@ EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *FileSystem, UINT64 Imag
     return Status;
   }
 
-  Status = ReplaceLogo(Root, ImageAddress, Size, Outcome);
+  Status = Replace(Root, Names, Address, Size, Outcome);
   Root->Close(Root);
   return Status;
 }
