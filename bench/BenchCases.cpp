@@ -30,124 +30,63 @@ size_t Wide(char16_t *Line, const char16_t *Format, Types... Values) {
                     FormatArguments{Slots, sizeof...(Types)});
 }
 
-// The 14 lines, in each way: the RSDP, XSDT, signature, "Entry 0", BGRT, image, seven bitmap and
-// saved-logo lines.
-size_t ReportRuntime8(char *Out, size_t Stride, const ReportValues &V) {
-  size_t Total = 0;
-  auto Line = [&](const char *Format, auto... Values) {
-    Total += FormatAscii(Out, kLineCharacters, 0, Format, Values...);
-    Out += Stride;
-  };
-  Line("RSDP address [%lX]\n", V.Rsdp);
-  Line("XSDT address [%lX]\n", V.Xsdt);
-  Line(" Signature [%c%c%c%c]\n", 'X', 'S', 'D', 'T');
-  Line(" Entry 0 @[0x%lx]\n", V.Xsdt + 36);
-  Line("  Found BGRT @[0x%lX]\n", V.Bgrt);
-  Line("  Image address @[0x%lX]\n", V.Image);
-  Line("     Image size  [0x%X]\n", V.ImageSize);
-  Line("     Data offset [0x%X]\n", V.DataOffset);
-  Line("     Header size [0x%X]\n", V.HeaderSize);
-  Line("           Width [0x%X]\n", V.Width);
-  Line("           Height[0x%X]\n", V.Height);
-  Line("           Planes[0x%X]\n", V.Planes);
-  Line("           BPP   [0x%X]\n", V.BitsPerPixel);
-  Line("BIOS logo has been saved to 'BIOSLogo.bmp'\n");
-  return Total;
+// The report's 14 lines: the RSDP, XSDT, signature, "Entry 0", BGRT, image, seven bitmap and
+// saved-logo lines. A line is its format for Quillon's engine, for C and for {fmt}, then its
+// values; each way adds the line's end. The engine's format is 8-bit here: u"" before it makes the
+// UCS-2 one, so the runtime, compiled and console ways all take the same text. C's %x is lower
+// case and the report's hexadecimal upper case, so C spells every one %X.
+#define REPORT_LINES(LINE)                                                                                      \
+  LINE("RSDP address [%lX]", "RSDP address [%lX]", "RSDP address [{:X}]", V.Rsdp)                                \
+  LINE("XSDT address [%lX]", "XSDT address [%lX]", "XSDT address [{:X}]", V.Xsdt)                                \
+  LINE(" Signature [%c%c%c%c]", " Signature [%c%c%c%c]", " Signature [{}{}{}{}]", 'X', 'S', 'D', 'T')            \
+  LINE(" Entry 0 @[0x%lx]", " Entry 0 @[0x%lX]", " Entry 0 @[0x{:X}]", V.Xsdt + 36)                              \
+  LINE("  Found BGRT @[0x%lX]", "  Found BGRT @[0x%lX]", "  Found BGRT @[0x{:X}]", V.Bgrt)                       \
+  LINE("  Image address @[0x%lX]", "  Image address @[0x%lX]", "  Image address @[0x{:X}]", V.Image)             \
+  LINE("     Image size  [0x%X]", "     Image size  [0x%X]", "     Image size  [0x{:X}]", V.ImageSize)           \
+  LINE("     Data offset [0x%X]", "     Data offset [0x%X]", "     Data offset [0x{:X}]", V.DataOffset)          \
+  LINE("     Header size [0x%X]", "     Header size [0x%X]", "     Header size [0x{:X}]", V.HeaderSize)          \
+  LINE("           Width [0x%X]", "           Width [0x%X]", "           Width [0x{:X}]", V.Width)               \
+  LINE("           Height[0x%X]", "           Height[0x%X]", "           Height[0x{:X}]", V.Height)              \
+  LINE("           Planes[0x%X]", "           Planes[0x%X]", "           Planes[0x{:X}]", V.Planes)              \
+  LINE("           BPP   [0x%X]", "           BPP   [0x%X]", "           BPP   [0x{:X}]", V.BitsPerPixel)        \
+  LINE("BIOS logo has been saved to 'BIOSLogo.bmp'", "BIOS logo has been saved to 'BIOSLogo.bmp'",               \
+       "BIOS logo has been saved to 'BIOSLogo.bmp'")
+
+// C's %lX takes an unsigned long, which holds the report's 64-bit addresses on every host the
+// bench is built for.
+static_assert(sizeof(unsigned long) == sizeof(uint64_t));
+
+// One line of the report written way W, given the line in every spelling: the engine's format in
+// 8-bit, in UCS-2 and parsed while compiling, C's and {fmt}'s. Returns the characters written.
+template <Way W, typename Unit, typename Compiled, typename... Types>
+size_t WriteLine(Unit *Out, const char *Engine8, const char16_t *Engine16, const Compiled &EngineCompiled,
+                 const char *C, const char *Fmt, Types... Values) {
+  if constexpr (W == Way::Runtime8) {
+    return FormatAscii(Out, kLineCharacters, 0, Engine8, Values...);
+  } else if constexpr (W == Way::Runtime16) {
+    return Wide(Out, Engine16, Values...);
+  } else if constexpr (W == Way::Compiled) {
+    return FormatCompiled(Out, kLineCharacters, FMT_OUT_WIDE, EngineCompiled, Values...);
+  } else if constexpr (W == Way::Snprintf) {
+    return (size_t)std::snprintf(Out, kLineCharacters, C, Values...);
+  } else {
+    static_assert(W == Way::Fmt, "the memcpy way copies finished lines");
+    return fmt::format_to_n(Out, kLineCharacters - 1, fmt::runtime(Fmt), Values...).size;
+  }
 }
 
-size_t ReportRuntime16(char16_t *Out, size_t Stride, const ReportValues &V) {
-  size_t Total = 0;
-  auto Line = [&](const char16_t *Format, auto... Values) {
-    Total += Wide(Out, Format, Values...);
-    Out += Stride;
-  };
-  Line(u"RSDP address [%lX]\n", V.Rsdp);
-  Line(u"XSDT address [%lX]\n", V.Xsdt);
-  Line(u" Signature [%c%c%c%c]\n", u'X', u'S', u'D', u'T');
-  Line(u" Entry 0 @[0x%lx]\n", V.Xsdt + 36);
-  Line(u"  Found BGRT @[0x%lX]\n", V.Bgrt);
-  Line(u"  Image address @[0x%lX]\n", V.Image);
-  Line(u"     Image size  [0x%X]\n", V.ImageSize);
-  Line(u"     Data offset [0x%X]\n", V.DataOffset);
-  Line(u"     Header size [0x%X]\n", V.HeaderSize);
-  Line(u"           Width [0x%X]\n", V.Width);
-  Line(u"           Height[0x%X]\n", V.Height);
-  Line(u"           Planes[0x%X]\n", V.Planes);
-  Line(u"           BPP   [0x%X]\n", V.BitsPerPixel);
-  Line(u"BIOS logo has been saved to 'BIOSLogo.bmp'\n");
-  return Total;
-}
+// Every line of the report written way W, each into a line buffer of its own, Stride characters
+// after the last. The engine ends a line with "\n" and writes "\r\n" for it; C and {fmt} are
+// given "\r\n".
+#define WRITE_LINE(Engine, C, Fmt, ...)                                                                        \
+  Total += WriteLine<W>(Out, Engine "\n", u"" Engine "\n", COMPILED_FORMAT(u"" Engine "\n"), C "\r\n", Fmt "\r\n" \
+                            __VA_OPT__(, ) __VA_ARGS__);                                                       \
+  Out += Stride;
 
-// The console's formats, parsed while compiling, into a UCS-2 line as ConsolePrint formats them.
-#define COMPILED_LINE(Literal, ...)                                                                            \
-  do {                                                                                                         \
-    Total += FormatCompiled(Out, kLineCharacters, FMT_OUT_WIDE, COMPILED_FORMAT(Literal) __VA_OPT__(, ) __VA_ARGS__); \
-    Out += Stride;                                                                                             \
-  } while (0)
-
-size_t ReportCompiled(char16_t *Out, size_t Stride, const ReportValues &V) {
+template <Way W, typename Unit>
+size_t ReportOneWay(Unit *Out, size_t Stride, const ReportValues &V) {
   size_t Total = 0;
-  COMPILED_LINE(u"RSDP address [%lX]\n", V.Rsdp);
-  COMPILED_LINE(u"XSDT address [%lX]\n", V.Xsdt);
-  COMPILED_LINE(u" Signature [%c%c%c%c]\n", u'X', u'S', u'D', u'T');
-  COMPILED_LINE(u" Entry 0 @[0x%lx]\n", V.Xsdt + 36);
-  COMPILED_LINE(u"  Found BGRT @[0x%lX]\n", V.Bgrt);
-  COMPILED_LINE(u"  Image address @[0x%lX]\n", V.Image);
-  COMPILED_LINE(u"     Image size  [0x%X]\n", V.ImageSize);
-  COMPILED_LINE(u"     Data offset [0x%X]\n", V.DataOffset);
-  COMPILED_LINE(u"     Header size [0x%X]\n", V.HeaderSize);
-  COMPILED_LINE(u"           Width [0x%X]\n", V.Width);
-  COMPILED_LINE(u"           Height[0x%X]\n", V.Height);
-  COMPILED_LINE(u"           Planes[0x%X]\n", V.Planes);
-  COMPILED_LINE(u"           BPP   [0x%X]\n", V.BitsPerPixel);
-  COMPILED_LINE(u"BIOS logo has been saved to 'BIOSLogo.bmp'\n");
-  return Total;
-}
-
-// C's %x is lower case; the report's hexadecimal is upper case, so C spells every one %X.
-size_t ReportSnprintf(char *Out, size_t Stride, const ReportValues &V) {
-  size_t Total = 0;
-  auto Line = [&](const char *Format, auto... Values) {
-    Total += (size_t)std::snprintf(Out, kLineCharacters, Format, Values...);
-    Out += Stride;
-  };
-  Line("RSDP address [%lX]\r\n", (unsigned long)V.Rsdp);
-  Line("XSDT address [%lX]\r\n", (unsigned long)V.Xsdt);
-  Line(" Signature [%c%c%c%c]\r\n", 'X', 'S', 'D', 'T');
-  Line(" Entry 0 @[0x%lX]\r\n", (unsigned long)(V.Xsdt + 36));
-  Line("  Found BGRT @[0x%lX]\r\n", (unsigned long)V.Bgrt);
-  Line("  Image address @[0x%lX]\r\n", (unsigned long)V.Image);
-  Line("     Image size  [0x%X]\r\n", V.ImageSize);
-  Line("     Data offset [0x%X]\r\n", V.DataOffset);
-  Line("     Header size [0x%X]\r\n", V.HeaderSize);
-  Line("           Width [0x%X]\r\n", V.Width);
-  Line("           Height[0x%X]\r\n", V.Height);
-  Line("           Planes[0x%X]\r\n", V.Planes);
-  Line("           BPP   [0x%X]\r\n", V.BitsPerPixel);
-  Line("BIOS logo has been saved to 'BIOSLogo.bmp'\r\n");
-  return Total;
-}
-
-size_t ReportFmt(char *Out, size_t Stride, const ReportValues &V) {
-  size_t Total = 0;
-  auto Line = [&](const char *Format, auto... Values) {
-    Total += fmt::format_to_n(Out, kLineCharacters - 1, fmt::runtime(Format), Values...).size;
-    Out += Stride;
-  };
-  Line("RSDP address [{:X}]\r\n", V.Rsdp);
-  Line("XSDT address [{:X}]\r\n", V.Xsdt);
-  Line(" Signature [{}{}{}{}]\r\n", 'X', 'S', 'D', 'T');
-  Line(" Entry 0 @[0x{:X}]\r\n", V.Xsdt + 36);
-  Line("  Found BGRT @[0x{:X}]\r\n", V.Bgrt);
-  Line("  Image address @[0x{:X}]\r\n", V.Image);
-  Line("     Image size  [0x{:X}]\r\n", V.ImageSize);
-  Line("     Data offset [0x{:X}]\r\n", V.DataOffset);
-  Line("     Header size [0x{:X}]\r\n", V.HeaderSize);
-  Line("           Width [0x{:X}]\r\n", V.Width);
-  Line("           Height[0x{:X}]\r\n", V.Height);
-  Line("           Planes[0x{:X}]\r\n", V.Planes);
-  Line("           BPP   [0x{:X}]\r\n", V.BitsPerPixel);
-  Line("BIOS logo has been saved to 'BIOSLogo.bmp'\r\n");
+  REPORT_LINES(WRITE_LINE)
   return Total;
 }
 
@@ -156,7 +95,7 @@ size_t ReportMemcpy(char *Out, size_t Stride, const ReportValues &V) {
   static char Finished[kReportLines][kLineCharacters];
   static bool Made = false;
   if (!Made) {
-    ReportSnprintf(&Finished[0][0], kLineCharacters, V);
+    ReportOneWay<Way::Snprintf>(&Finished[0][0], kLineCharacters, V);
     Made = true;
   }
   size_t Total = 0;
@@ -180,11 +119,11 @@ bool WritesWide(Way W) { return W == Way::Runtime16 || W == Way::Compiled; }
 
 size_t Report(Way W, void *Out, size_t Stride, const ReportValues &V) {
   switch (W) {
-    case Way::Runtime8: return ReportRuntime8((char *)Out, Stride, V);
-    case Way::Runtime16: return ReportRuntime16((char16_t *)Out, Stride, V);
-    case Way::Compiled: return ReportCompiled((char16_t *)Out, Stride, V);
-    case Way::Snprintf: return ReportSnprintf((char *)Out, Stride, V);
-    case Way::Fmt: return ReportFmt((char *)Out, Stride, V);
+    case Way::Runtime8: return ReportOneWay<Way::Runtime8>((char *)Out, Stride, V);
+    case Way::Runtime16: return ReportOneWay<Way::Runtime16>((char16_t *)Out, Stride, V);
+    case Way::Compiled: return ReportOneWay<Way::Compiled>((char16_t *)Out, Stride, V);
+    case Way::Snprintf: return ReportOneWay<Way::Snprintf>((char *)Out, Stride, V);
+    case Way::Fmt: return ReportOneWay<Way::Fmt>((char *)Out, Stride, V);
     case Way::Memcpy: return ReportMemcpy((char *)Out, Stride, V);
     case Way::Count: break;
   }
@@ -373,22 +312,11 @@ void InstallCostlessFirmware(std::u16string *Capture) {
   ConsoleCapture = Capture;
 }
 
+#define CONSOLE_LINE(Engine, C, Fmt, ...) Total += ConsolePrint(u"" Engine "\n" __VA_OPT__(, ) __VA_ARGS__);
+
 size_t ReportThroughConsole(const ReportValues &V) {
   size_t Total = 0;
-  Total += ConsolePrint(u"RSDP address [%lX]\n", V.Rsdp);
-  Total += ConsolePrint(u"XSDT address [%lX]\n", V.Xsdt);
-  Total += ConsolePrint(u" Signature [%c%c%c%c]\n", u'X', u'S', u'D', u'T');
-  Total += ConsolePrint(u" Entry 0 @[0x%lx]\n", V.Xsdt + 36);
-  Total += ConsolePrint(u"  Found BGRT @[0x%lX]\n", V.Bgrt);
-  Total += ConsolePrint(u"  Image address @[0x%lX]\n", V.Image);
-  Total += ConsolePrint(u"     Image size  [0x%X]\n", V.ImageSize);
-  Total += ConsolePrint(u"     Data offset [0x%X]\n", V.DataOffset);
-  Total += ConsolePrint(u"     Header size [0x%X]\n", V.HeaderSize);
-  Total += ConsolePrint(u"           Width [0x%X]\n", V.Width);
-  Total += ConsolePrint(u"           Height[0x%X]\n", V.Height);
-  Total += ConsolePrint(u"           Planes[0x%X]\n", V.Planes);
-  Total += ConsolePrint(u"           BPP   [0x%X]\n", V.BitsPerPixel);
-  Total += ConsolePrint(u"BIOS logo has been saved to 'BIOSLogo.bmp'\n");
+  REPORT_LINES(CONSOLE_LINE)
   return Total;
 }
 

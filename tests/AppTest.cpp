@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 
+#include "CaseNames.h"
 #include "app/App.h"
 #include "firmware/Guids.h"
 #include "sim/AcpiBuilder.h"
@@ -133,7 +134,8 @@ Logo OneLogoSaveFails(Machine &M, Expected &E, const std::string &Message, EFI_S
 
 // A scenario builds its machine and says what the run must show.
 struct Scenario {
-  const char *Name;
+  const char *Name;  // the test's name
+  const char *What;
   std::function<void(Machine &, Expected &)> Build;
 };
 
@@ -148,22 +150,24 @@ void TypicalTables(Machine &M, Expected &E, size_t Misalign = 0) {
 }
 
 const Scenario kScenarios[] = {
-    {"typical run", [](Machine &M, Expected &E) { TypicalTables(M, E); }},
-    {"tables and bitmap at odd addresses", [](Machine &M, Expected &E) { TypicalTables(M, E, 3); }},
-    {"tables and bitmap at another odd offset", [](Machine &M, Expected &E) { TypicalTables(M, E, 7); }},
-    {"only the older shell protocol",
+    {"typical_run", "typical run", [](Machine &M, Expected &E) { TypicalTables(M, E); }},
+    {"misaligned_by_3", "tables and bitmap at odd addresses", [](Machine &M, Expected &E) { TypicalTables(M, E, 3); }},
+    {"misaligned_by_7", "tables and bitmap at another odd offset",
+     [](Machine &M, Expected &E) { TypicalTables(M, E, 7); }},
+    {"older_shell_protocol", "only the older shell protocol",
      [](Machine &M, Expected &E) {
        M.Firmware.RemoveImageProtocols();
        M.Firmware.InstallOnImage(EFI_SHELL_INTERFACE_GUID);
        TypicalTables(M, E);
      }},
-    {"only an ACPI 1.0 entry",
+    {"only_acpi_1", "only an ACPI 1.0 entry",
      [](Machine &M, Expected &E) {
        M.Firmware.AddConfigurationEntry(EFI_ACPI_10_TABLE_GUID, (void *)M.Acpi.Rsdp(M.Acpi.Xsdt({})));
        E.Lines = {"Can't find Acpi Table\r\n"};
      }},
-    {"empty configuration table", [](Machine &, Expected &E) { E.Lines = {"Can't find Acpi Table\r\n"}; }},
-    {"two ACPI 2.0 entries: the first is used",
+    {"empty_configuration_table", "empty configuration table",
+     [](Machine &, Expected &E) { E.Lines = {"Can't find Acpi Table\r\n"}; }},
+    {"two_acpi_2_entries", "two ACPI 2.0 entries: the first is used",
      [](Machine &M, Expected &E) {
        M.Firmware.AddConfigurationEntry(EFI_ACPI_10_TABLE_GUID, (void *)M.Acpi.Rsdp(0));
        uint64_t Rsdp;
@@ -172,20 +176,20 @@ const Scenario kScenarios[] = {
        M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)M.Acpi.Rsdp(M.Acpi.Xsdt({Other.Bgrt})));
        ExpectTables(E, Rsdp, Xsdt);
      }},
-    {"a zero byte in the signature shows as a blank",
+    {"zero_in_signature", "a zero byte in the signature shows as a blank",
      [](Machine &M, Expected &E) {
        uint64_t Xsdt = M.Acpi.Xsdt({M.Acpi.Table("FACP")}, 0, std::string("XS\0T", 4));
        uint64_t Rsdp = M.Acpi.Rsdp(Xsdt);
        M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)Rsdp);
        ExpectTables(E, Rsdp, Xsdt, "XS T");
      }},
-    {"no BGRT",
+    {"no_bgrt", "no BGRT",
      [](Machine &M, Expected &E) {
        uint64_t Rsdp;
        uint64_t Xsdt = AddAcpi(M, {M.Acpi.Table("FACP"), M.Acpi.Table("BGRX"), M.Acpi.Table("APIC")}, &Rsdp);
        ExpectTables(E, Rsdp, Xsdt);
      }},
-    {"two BGRTs, the second logo shorter: the file is exactly the second",
+    {"two_bgrts_second_shorter", "two BGRTs, the second logo shorter: the file is exactly the second",
      [](Machine &M, Expected &E) {
        Logo First = AddLogo(M, 64, 32, 24, 0, 1);
        Logo Second = AddLogo(M, 16, 8, 24, 1, 2);
@@ -195,33 +199,33 @@ const Scenario kScenarios[] = {
        ExpectSavedLogo(E, First);
        ExpectSavedLogo(E, Second);
      }},
-    {"a stale longer file is cut to the logo",
+    {"stale_longer_file", "a stale longer file is cut to the logo",
      [](Machine &M, Expected &E) {
        M.Volume.Files[u"biologo.bmp"] = std::vector<uint8_t>(5000, 0x77);
        M.Volume.Files[u"BIOSLOGO.BMP"] = std::vector<uint8_t>(100000, 0x55);
        TypicalTables(M, E);
      }},
-    {"no file-system volume",
+    {"no_volume", "no file-system volume",
      [](Machine &M, Expected &E) {
        M.Firmware.UnregisterProtocols();
        OneLogoSaveFails(M, E, "Cannot find EFI_SIMPLE_FILE_SYSTEM_PROTOCOL \r\n", EFI_NOT_FOUND);
      }},
-    {"the volume does not open",
+    {"volume_will_not_open", "the volume does not open",
      [](Machine &M, Expected &E) {
        M.Firmware.FailCall(SimCall::OpenVolume, EFI_DEVICE_ERROR);
        OneLogoSaveFails(M, E, "OpenVolume error \r\n", EFI_DEVICE_ERROR);
      }},
-    {"a read-only volume refuses the file",
+    {"read_only_volume", "a read-only volume refuses the file",
      [](Machine &M, Expected &E) {
        M.Volume.SetReadOnly(true);
        OneLogoSaveFails(M, E, "Error Open NULL  [Write Protected]\r\n", EFI_WRITE_PROTECTED);
      }},
-    {"a full volume fails the write and leaves no file",
+    {"full_volume", "a full volume fails the write and leaves no file",
      [](Machine &M, Expected &E) {
        M.Volume.SetCapacity(100);
        OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
      }},
-    {"a full volume leaves an older logo as it was",
+    {"full_volume_keeps_older", "a full volume leaves an older logo as it was",
      [](Machine &M, Expected &E) {
        std::vector<uint8_t> Older = AcpiBuilder::Bitmap(32, 32, 24, 7);
        M.Volume.Files[kLogoName] = Older;
@@ -229,14 +233,14 @@ const Scenario kScenarios[] = {
        OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
        E.File = Older;
      }},
-    {"a failed rename leaves an older logo as it was",
+    {"failed_rename_keeps_older", "a failed rename leaves an older logo as it was",
      [](Machine &M, Expected &E) {
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
        M.Firmware.FailCall(SimCall::FileSetInfo, EFI_DEVICE_ERROR);
        OneLogoSaveFails(M, E, "Error Rename  [Device Error]\r\n", EFI_DEVICE_ERROR);
        E.File = std::vector<uint8_t>(10, 0x55);
      }},
-    {"a failed save does not stop the report; the first failure is the exit status",
+    {"failed_save_goes_on", "a failed save does not stop the report; the first failure is the exit status",
      [](Machine &M, Expected &E) {
        M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR, 0, 1);
        // The first save fails before its flush, so the third save's flush is the second.
@@ -254,23 +258,23 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("Error Write  [Volume Full]\r\n");
        E.Status = EFI_DEVICE_ERROR;
      }},
-    {"a null ACPI 2.0 table counts as none",
+    {"null_acpi_table", "a null ACPI 2.0 table counts as none",
      [](Machine &M, Expected &E) {
        M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, nullptr);
        E.Lines = {"Can't find Acpi Table\r\n"};
      }},
-    {"a null ACPI 2.0 table before a real one is passed over",
+    {"null_acpi_table_then_real", "a null ACPI 2.0 table before a real one is passed over",
      [](Machine &M, Expected &E) {
        M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, nullptr);
        TypicalTables(M, E);
      }},
-    {"a null XSDT address ends the report",
+    {"null_xsdt", "a null XSDT address ends the report",
      [](Machine &M, Expected &E) {
        uint64_t Rsdp = M.Acpi.Rsdp(0);
        M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)Rsdp);
        E.Lines = {Printed("RSDP address [%llX]\r\n", Rsdp), "XSDT address [0]\r\n", "Can't find XSDT\r\n"};
      }},
-    {"a null XSDT entry is skipped",
+    {"null_xsdt_entry", "a null XSDT entry is skipped",
      [](Machine &M, Expected &E) {
        Logo L = AddLogo(M, 8, 8, 24);
        uint64_t Rsdp;
@@ -278,7 +282,7 @@ const Scenario kScenarios[] = {
        ExpectTables(E, Rsdp, Xsdt);
        ExpectSavedLogo(E, L);
      }},
-    {"a BGRT without an image saves nothing",
+    {"bgrt_without_image", "a BGRT without an image saves nothing",
      [](Machine &M, Expected &E) {
        uint64_t Bgrt = M.Acpi.Bgrt(0);
        uint64_t Rsdp;
@@ -291,20 +295,20 @@ const Scenario kScenarios[] = {
      }},
 
     // A volume that will not rename, as U-Boot's: the logo is written under its own name.
-    {"a volume that will not rename gets the logo under its own name",
+    {"no_renames", "a volume that will not rename gets the logo under its own name",
      [](Machine &M, Expected &E) {
        M.Volume.SetRenames(false);
        TypicalTables(M, E);
        E.Volume = {{kLogoName, *E.File}};
      }},
-    {"a volume that will not rename has an older logo replaced",
+    {"no_renames_older_replaced", "a volume that will not rename has an older logo replaced",
      [](Machine &M, Expected &E) {
        M.Volume.SetRenames(false);
        M.Volume.Files[u"bioslogo.BMP"] = std::vector<uint8_t>(100000, 0x55);
        TypicalTables(M, E);
        E.Volume = {{kLogoName, *E.File}};
      }},
-    {"without renames, a failed write once the older logo is gone keeps the new one whole",
+    {"no_renames_new_kept_aside", "without renames, a failed write once the older logo is gone keeps the new one whole",
      [](Machine &M, Expected &E) {
        M.Volume.SetRenames(false);
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
@@ -313,14 +317,14 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("The new logo is kept as 'BIOSLogo.new'\r\n");
        E.Volume = {{u"BIOSLogo.new", L.Bytes}};
      }},
-    {"without renames, a failed write with no older logo leaves nothing",
+    {"no_older_write_fails", "without renames, a failed write with no older logo leaves nothing",
      [](Machine &M, Expected &E) {
        M.Volume.SetRenames(false);
        M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR, 1, 1);
        OneLogoSaveFails(M, E, "Error Write  [Device Error]\r\n", EFI_DEVICE_ERROR);
        E.Volume.emplace();
      }},
-    {"a scratch file that will not go is named",
+    {"scratch_file_stays", "a scratch file that will not go is named",
      [](Machine &M, Expected &E) {
        M.Firmware.FailCall(SimCall::FileWrite, EFI_VOLUME_FULL);
        M.Firmware.FailCall(SimCall::FileDelete, EFI_WARN_DELETE_FAILURE);
@@ -331,7 +335,7 @@ const Scenario kScenarios[] = {
     // Without renames the logo is written under its own name; when that write fails and its file
     // will not go either, no cut-off logo is left under the name unsaid. The volume keeps room for
     // the scratch file and a fifth of a second copy, so the second write stops part of the way.
-    {"without renames, a cut-off logo that will not go at first is emptied and deleted again",
+    {"cut_off_deleted_again", "without renames, a cut-off logo that will not go at first is emptied and deleted again",
      [](Machine &M, Expected &E) {
        M.Volume.SetRenames(false);
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
@@ -341,7 +345,8 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("The new logo is kept as 'BIOSLogo.new'\r\n");
        E.Volume = {{u"BIOSLogo.new", L.Bytes}};
      }},
-    {"without renames, a cut-off logo that will not go is emptied and named, the new one kept whole",
+    {"cut_off_left_empty",
+     "without renames, a cut-off logo that will not go is emptied and named, the new one kept whole",
      [](Machine &M, Expected &E) {
        M.Volume.SetRenames(false);
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
@@ -353,7 +358,7 @@ const Scenario kScenarios[] = {
        E.File = std::vector<uint8_t>{};
        E.Volume = {{kLogoName, {}}, {u"BIOSLogo.new", L.Bytes}};
      }},
-    {"without renames, a cut-off logo that will neither go nor empty is named as cut off",
+    {"cut_off_left_cut_off", "without renames, a cut-off logo that will neither go nor empty is named as cut off",
      [](Machine &M, Expected &E) {
        M.Volume.SetRenames(false);
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
@@ -367,7 +372,8 @@ const Scenario kScenarios[] = {
        E.File = CutOff;
        E.Volume = {{kLogoName, CutOff}, {u"BIOSLogo.new", L.Bytes}};
      }},
-    {"without renames or an older logo, a cut-off logo deleted at the second try leaves nothing",
+    {"no_older_cut_off_deleted_again",
+     "without renames or an older logo, a cut-off logo deleted at the second try leaves nothing",
      [](Machine &M, Expected &E) {
        M.Volume.SetRenames(false);
        Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
@@ -375,7 +381,8 @@ const Scenario kScenarios[] = {
        M.Firmware.FailCall(SimCall::FileDelete, EFI_DEVICE_ERROR, 0, 1);
        E.Volume.emplace();
      }},
-    {"without renames or an older logo, a cut-off logo that will not go keeps the new one whole",
+    {"no_older_cut_off_left_empty",
+     "without renames or an older logo, a cut-off logo that will not go keeps the new one whole",
      [](Machine &M, Expected &E) {
        M.Volume.SetRenames(false);
        Logo L = OneLogoSaveFails(M, E, "Error Write  [Volume Full]\r\n", EFI_VOLUME_FULL);
@@ -386,7 +393,8 @@ const Scenario kScenarios[] = {
        E.File = std::vector<uint8_t>{};
        E.Volume = {{kLogoName, {}}, {u"BIOSLogo.new", L.Bytes}};
      }},
-    {"without renames, a logo kept aside after a failed write stays when a later BGRT's logo is saved",
+    {"kept_aside_then_later_saved",
+     "without renames, a logo kept aside after a failed write stays when a later BGRT's logo is saved",
      [](Machine &M, Expected &E) {
        M.Volume.SetRenames(false);
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
@@ -403,7 +411,7 @@ const Scenario kScenarios[] = {
        E.Status = EFI_DEVICE_ERROR;
        E.Volume = {{kLogoName, Second.Bytes}, {u"BIOSLogo.new", First.Bytes}};
      }},
-    {"an older logo that cannot take its name back after a failed rename is named",
+    {"older_left_aside", "an older logo that cannot take its name back after a failed rename is named",
      [](Machine &M, Expected &E) {
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
        M.Firmware.FailCall(SimCall::FileSetInfo, EFI_DEVICE_ERROR, 1);  // the older logo steps aside first
@@ -413,7 +421,7 @@ const Scenario kScenarios[] = {
      }},
 
     // Images that are no bitmap, or claim more bytes than the bitmap has, are not saved.
-    {"an image without the BM signature is not saved and keeps the logo saved before it",
+    {"no_bm_signature", "an image without the BM signature is not saved and keeps the logo saved before it",
      [](Machine &M, Expected &E) {
        Logo First = AddLogo(M, 8, 8, 24, 0, 1);
        Logo NoBitmap = AddLogo(M, 8, 8, 24, 0, 2);
@@ -427,7 +435,7 @@ const Scenario kScenarios[] = {
        E.Lines.push_back(Printed("  Won't save logo image @[0x%llX]: no BM signature\r\n", NoBitmap.Image));
        E.Status = EFI_COMPROMISED_DATA;
      }},
-    {"a size field past the bitmap, in readable memory, is not saved",
+    {"size_past_bitmap", "a size field past the bitmap, in readable memory, is not saved",
      [](Machine &M, Expected &E) {
        std::vector<uint8_t> Page(3 * EFI_PAGE_SIZE, 0x66);
        std::vector<uint8_t> Small = AcpiBuilder::Bitmap(2, 2, 24);
@@ -447,7 +455,7 @@ const Scenario kScenarios[] = {
 
     // Tables and bitmaps outside readable memory: one line names what was not read, nothing is
     // read there, and the report goes on.
-    {"an RSDP in the BIOS area, where the map says nothing, is read",
+    {"rsdp_in_bios_area", "an RSDP in the BIOS area, where the map says nothing, is read",
      [](Machine &M, Expected &E) {
        Logo L = AddLogo(M, 8, 8, 24);
        uint64_t Xsdt = M.Acpi.Xsdt({L.Bgrt});
@@ -459,13 +467,13 @@ const Scenario kScenarios[] = {
        ExpectTables(E, RsdpAddress, Xsdt);
        ExpectSavedLogo(E, L);
      }},
-    {"an RSDP outside readable memory",
+    {"rsdp_unreadable", "an RSDP outside readable memory",
      [](Machine &M, Expected &E) {
        M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)0xFEC00000ull);
        E.Lines = {"RSDP address [FEC00000]\r\n", "Can't read RSDP @[0xFEC00000]\r\n"};
        E.Status = EFI_COMPROMISED_DATA;
      }},
-    {"an XSDT address that is not canonical",
+    {"xsdt_not_canonical", "an XSDT address that is not canonical",
      [](Machine &M, Expected &E) {
        uint64_t Rsdp = M.Acpi.Rsdp(0x8000000000000000ull);
        M.Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)Rsdp);
@@ -473,7 +481,7 @@ const Scenario kScenarios[] = {
                   "Can't read XSDT @[0x8000000000000000]\r\n"};
        E.Status = EFI_COMPROMISED_DATA;
      }},
-    {"an XSDT whose length runs past readable memory is refused whole",
+    {"xsdt_length_unreadable", "an XSDT whose length runs past readable memory is refused whole",
      [](Machine &M, Expected &E) {
        Logo L = AddLogo(M, 8, 8, 24);
        uint64_t Xsdt = M.Acpi.Xsdt({L.Bgrt}, 0, "XSDT", 0xFFFFFFF0);
@@ -483,7 +491,7 @@ const Scenario kScenarios[] = {
        E.Lines.push_back(Printed(" Can't read XSDT entries @[0x%llX] of Length [0xFFFFFFF0]\r\n", Xsdt + 36));
        E.Status = EFI_COMPROMISED_DATA;
      }},
-    {"entries pointing where nothing can be read are named, the BGRT among them still saved",
+    {"unreadable_entries", "entries pointing where nothing can be read are named, the BGRT among them still saved",
      [](Machine &M, Expected &E) {
        Logo L = AddLogo(M, 8, 8, 24);
        uint64_t Rsdp;
@@ -495,7 +503,8 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("  Can't read table @[0xFEC00000]\r\n");
        E.Status = EFI_COMPROMISED_DATA;
      }},
-    {"past sixteen, entries pointing where nothing can be read are counted, and BGRTs among them still saved",
+    {"unreadable_entries_past_sixteen",
+     "past sixteen, entries pointing where nothing can be read are counted, and BGRTs among them still saved",
      [](Machine &M, Expected &E) {
        Logo L = AddLogo(M, 8, 8, 24);
        std::vector<uint64_t> Entries;
@@ -511,7 +520,7 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("  Can't read [0x18] more tables\r\n");
        E.Status = EFI_COMPROMISED_DATA;
      }},
-    {"a BGRT cut short by the end of memory",
+    {"bgrt_cut_short", "a BGRT cut short by the end of memory",
      [](Machine &M, Expected &E) {
        std::vector<uint8_t> Page(EFI_PAGE_SIZE, 0);
        std::vector<uint8_t> Header = AcpiBuilder::TableHeader("BGRT", 56);
@@ -524,7 +533,7 @@ const Scenario kScenarios[] = {
        E.Lines.push_back(Printed("  Can't read BGRT @[0x%llX]\r\n", Bgrt));
        E.Status = EFI_COMPROMISED_DATA;
      }},
-    {"a bitmap on a device page is neither read nor saved",
+    {"bitmap_on_device_page", "a bitmap on a device page is neither read nor saved",
      [](Machine &M, Expected &E) {
        M.Acpi.SetMemoryType(EfiMemoryMappedIO);
        uint64_t Image = M.Acpi.Place(AcpiBuilder::Bitmap(8, 8, 24));
@@ -539,7 +548,7 @@ const Scenario kScenarios[] = {
        E.Lines.push_back(Printed("  Can't read logo image @[0x%llX]\r\n", Image));
        E.Status = EFI_COMPROMISED_DATA;
      }},
-    {"a bitmap size past readable memory leaves the logo saved before it",
+    {"bitmap_size_unreadable", "a bitmap size past readable memory leaves the logo saved before it",
      [](Machine &M, Expected &E) {
        Logo First = AddLogo(M, 8, 8, 24, 0, 1);
        Logo Huge = AddLogo(M, 8, 8, 24, 0, 2);
@@ -553,7 +562,7 @@ const Scenario kScenarios[] = {
        E.Lines.push_back(Printed("  Can't read logo image @[0x%llX] of [0x7FFFFFF0] bytes\r\n", Huge.Image));
        E.Status = EFI_COMPROMISED_DATA;
      }},
-    {"a refused bitmap does not hide a failed save before it",
+    {"failed_save_then_unreadable_table", "a refused bitmap does not hide a failed save before it",
      [](Machine &M, Expected &E) {
        M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR);
        Logo First = AddLogo(M, 8, 8, 24, 0, 1);
@@ -565,7 +574,7 @@ const Scenario kScenarios[] = {
        E.Lines.push_back("  Can't read table @[0x8000000000000000]\r\n");
        E.Status = EFI_DEVICE_ERROR;
      }},
-    {"without a memory map nothing is read",
+    {"no_memory_map", "without a memory map nothing is read",
      [](Machine &M, Expected &E) {
        M.Firmware.FailCall(SimCall::GetMemoryMap, EFI_DEVICE_ERROR);
        TypicalTables(M, E);
@@ -573,7 +582,7 @@ const Scenario kScenarios[] = {
        E.Lines = {"Can't get memory map  [Device Error]\r\n"};
        E.Status = EFI_DEVICE_ERROR;
      }},
-    {"a memory map larger than the first buffer is asked for again",
+    {"large_memory_map", "a memory map larger than the first buffer is asked for again",
      [](Machine &M, Expected &E) {
        for (UINT64 Page = 0; Page < 400; Page++) {
          M.Firmware.DescribeMemory(0x100000000000ull + 2 * Page * EFI_PAGE_SIZE, 1, EfiConventionalMemory);
@@ -582,7 +591,7 @@ const Scenario kScenarios[] = {
      }},
 };
 
-void PrintTo(const Scenario &S, std::ostream *Stream) { *Stream << S.Name; }
+void PrintTo(const Scenario &S, std::ostream *Stream) { *Stream << S.What; }
 
 class ReportRun : public ::testing::TestWithParam<Scenario> {};
 
@@ -609,15 +618,7 @@ TEST_P(ReportRun, PrintsSavesAndReturnsAsExpected) {
   EXPECT_EQ(M.Volume.OpenHandles(), 0u) << "a file handle was left open";
 }
 
-std::string ScenarioName(const ::testing::TestParamInfo<Scenario> &Info) {
-  std::string Name;
-  for (const char *Character = Info.param.Name; *Character != 0; Character++) {
-    Name.push_back(std::isalnum((unsigned char)*Character) ? *Character : '_');
-  }
-  return std::to_string(Info.index) + "_" + Name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Scenarios, ReportRun, ::testing::ValuesIn(kScenarios), ScenarioName);
+INSTANTIATE_TEST_SUITE_P(Scenarios, ReportRun, ::testing::ValuesIn(kScenarios), CaseName<Scenario>);
 
 TEST(ReportXsdtLength, ShortLengthsGiveNoEntries) {
   for (uint32_t Length : {0u, 20u, 35u, 36u, 43u}) {

@@ -2,13 +2,13 @@
 // and compression, then one field bent), judged with as many bytes readable as it has.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "CaseNames.h"
 #include "app/BitmapLayout.h"
 #include "sim/AcpiBuilder.h"
 
@@ -88,6 +88,7 @@ constexpr uint32_t kEmbedded = 0x4D424544;
 constexpr uint32_t kLinked = 0x4C494E4B;
 
 struct Case {
+  const char *Name;  // the test's name
   const char *What;
   std::function<std::vector<uint8_t>()> Make;
   BitmapFault Fault;
@@ -108,78 +109,88 @@ std::vector<uint8_t> Bent(Form F, std::function<void(std::vector<uint8_t> &)> Be
 
 const Case kCases[] = {
     // Sound bitmaps of every header form, depth and compression real writers use.
-    {"40-byte header, 24 bits", [] { return Build(Form{}); }, kBitmapSound, -1},
-    {"12-byte core header, 8 bits with 256 three-byte colours",
+    {"header_40_bits_24", "40-byte header, 24 bits", [] { return Build(Form{}); }, kBitmapSound, -1},
+    {"core_header_bits_8", "12-byte core header, 8 bits with 256 three-byte colours",
      [] { return Build(With([](Form &F) { F.HeaderBytes = 12; F.Bits = 8; F.Colours = 256; })); }, kBitmapSound, -1},
-    {"12-byte core header, 1 bit", [] { return Build(With([](Form &F) { F.HeaderBytes = 12; F.Bits = 1; F.Colours = 2; })); },
+    {"core_header_bit_1", "12-byte core header, 1 bit",
+     [] { return Build(With([](Form &F) { F.HeaderBytes = 12; F.Bits = 1; F.Colours = 2; })); },
      kBitmapSound, -1},
-    {"52-byte header, 16 bits, bit fields",
+    {"header_52_bits_16", "52-byte header, 16 bits, bit fields",
      [] { return Build(With([](Form &F) { F.HeaderBytes = 52; F.Bits = 16; F.Compression = 3; })); }, kBitmapSound, -1},
-    {"56-byte header, 32 bits, bit fields",
+    {"header_56_bits_32", "56-byte header, 32 bits, bit fields",
      [] { return Build(With([](Form &F) { F.HeaderBytes = 56; F.Bits = 32; F.Compression = 3; })); }, kBitmapSound, -1},
-    {"64-byte header, 4 bits", [] { return Build(With([](Form &F) { F.HeaderBytes = 64; F.Bits = 4; F.Colours = 16; })); },
+    {"header_64_bits_4", "64-byte header, 4 bits",
+     [] { return Build(With([](Form &F) { F.HeaderBytes = 64; F.Bits = 4; F.Colours = 16; })); },
      kBitmapSound, -1},
-    {"108-byte header, 32 bits", [] { return Build(With([](Form &F) { F.HeaderBytes = 108; F.Bits = 32; })); },
+    {"header_108_bits_32", "108-byte header, 32 bits",
+     [] { return Build(With([](Form &F) { F.HeaderBytes = 108; F.Bits = 32; })); },
      kBitmapSound, -1},
-    {"124-byte header, 32 bits, bit fields",
+    {"header_124_bits_32", "124-byte header, 32 bits, bit fields",
      [] { return Build(With([](Form &F) { F.HeaderBytes = 124; F.Bits = 32; F.Compression = 3; })); }, kBitmapSound, -1},
-    {"40-byte header, 16 bits, three masks after it",
+    {"header_40_three_masks", "40-byte header, 16 bits, three masks after it",
      [] { return Build(With([](Form &F) { F.Bits = 16; F.Compression = 3; F.ExtraMasks = 12; })); }, kBitmapSound, -1},
-    {"40-byte header, 32 bits, four masks after it (alpha bit fields)",
+    {"header_40_four_masks", "40-byte header, 32 bits, four masks after it (alpha bit fields)",
      [] { return Build(With([](Form &F) { F.Bits = 32; F.Compression = 6; F.ExtraMasks = 16; })); }, kBitmapSound, -1},
-    {"1 bit, two colours, rows padded to four bytes",
+    {"one_bit_padded_rows", "1 bit, two colours, rows padded to four bytes",
      [] { return Build(With([](Form &F) { F.Bits = 1; F.Colours = 2; F.Width = 33; })); }, kBitmapSound, -1},
-    {"8 bits, fewer colours than the depth allows",
+    {"fewer_colours_than_depth", "8 bits, fewer colours than the depth allows",
      [] { return Build(With([](Form &F) { F.Bits = 8; F.Colours = 17; })); }, kBitmapSound, -1},
-    {"top-down (negative height)", [] { return Build(With([](Form &F) { F.Height = -7; })); }, kBitmapSound, -1},
-    {"RLE8 at its worst case: every pixel a run, an end of line a row, an end of bitmap",
+    {"top_down", "top-down (negative height)",
+     [] { return Build(With([](Form &F) { F.Height = -7; })); }, kBitmapSound, -1},
+    {"rle8_worst_case", "RLE8 at its worst case: every pixel a run, an end of line a row, an end of bitmap",
      [] { return Build(With([](Form &F) { F.Bits = 8; F.Compression = 1; F.Colours = 256; F.PixelBytes = (2 * 5 + 2) * 3 + 2; })); },
      kBitmapSound, -1},
-    {"RLE4, shorter than its worst case: its stated size",
+    {"rle4_stated_size", "RLE4, shorter than its worst case: its stated size",
      [] { return Build(With([](Form &F) { F.Bits = 4; F.Compression = 2; F.Colours = 16; F.PixelBytes = 10; })); },
      kBitmapSound, -1},
-    {"PNG inside a bitmap: its stated size",
+    {"png_inside", "PNG inside a bitmap: its stated size",
      [] {
        return Bent(With([](Form &F) { F.Bits = 0; F.Compression = 5; F.PixelBytes = 40; }),
                    [](std::vector<uint8_t> &B) { std::memcpy(&B[54], "\x89PNG\r\n\x1A\n", 8); });
      },
      kBitmapSound, -1},
-    {"JPEG inside a bitmap: its stated size",
+    {"jpeg_inside", "JPEG inside a bitmap: its stated size",
      [] {
        return Bent(With([](Form &F) { F.Bits = 24; F.Compression = 4; F.PixelBytes = 40; }),
                    [](std::vector<uint8_t> &B) { std::memcpy(&B[54], "\xFF\xD8\xFF\xE0", 4); });
      },
      kBitmapSound, -1},
-    {"two bytes of padding after the pixels", [] { return Build(With([](Form &F) { F.TrailingBytes = 2; })); },
+    {"two_bytes_padding", "two bytes of padding after the pixels",
+     [] { return Build(With([](Form &F) { F.TrailingBytes = 2; })); },
      kBitmapSound, 14 + 40 + 16 * 3},
-    {"a page of padding, the most allowed", [] { return Build(With([](Form &F) { F.TrailingBytes = 4096; })); },
+    {"page_of_padding", "a page of padding, the most allowed",
+     [] { return Build(With([](Form &F) { F.TrailingBytes = 4096; })); },
      kBitmapSound, 14 + 40 + 16 * 3},
-    {"the largest side a screen could show",
+    {"largest_side", "the largest side a screen could show",
      [] { return Build(With([](Form &F) { F.Width = 16384; F.Height = 1; F.Bits = 1; F.Colours = 2; })); }, kBitmapSound, -1},
-    {"an embedded ICC profile after the pixels", [] { return WithProfile(kEmbedded, 600); }, kBitmapSound, -1},
-    {"a linked profile's file name after the pixels", [] { return WithProfile(kLinked, 40, false); }, kBitmapSound, -1},
-    {"a data offset a little past the colour table",
+    {"embedded_profile", "an embedded ICC profile after the pixels",
+     [] { return WithProfile(kEmbedded, 600); }, kBitmapSound, -1},
+    {"linked_profile", "a linked profile's file name after the pixels",
+     [] { return WithProfile(kLinked, 40, false); }, kBitmapSound, -1},
+    {"data_offset_past_colours", "a data offset a little past the colour table",
      [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { B.insert(B.begin() + 54, 16, 0); Set(B, 2, B.size(), 4); Set(B, 10, 70, 4); }); },
      kBitmapSound, -1},
 
     // A size field that claims more than the bitmap.
-    {"a page and a byte of padding", [] { return Build(With([](Form &F) { F.TrailingBytes = 4097; })); },
+    {"page_and_byte_of_padding", "a page and a byte of padding",
+     [] { return Build(With([](Form &F) { F.TrailingBytes = 4097; })); },
      kBitmapSizePastBitmap, 14 + 40 + 16 * 3},
-    {"a 2 x 2 bitmap claiming 16 MiB",
+    {"tiny_claims_16_mib", "a 2 x 2 bitmap claiming 16 MiB",
      [] { return Bent(With([](Form &F) { F.Width = 2; F.Height = 2; }), [](std::vector<uint8_t> &B) { Set(B, 2, 0x1000000, 4); }); },
      kBitmapSizePastBitmap, 14 + 40 + 8 * 2},
-    {"an ICC profile whose header does not say so is not counted",
+    {"profile_unsaid_in_header", "an ICC profile whose header does not say so is not counted",
      [] { return WithProfile(kEmbedded, 6000, false); }, kBitmapSizePastBitmap, 14 + 124 + 16 * 3},
-    {"an ICC profile of another size than its field says is not counted",
+    {"profile_size_mismatch", "an ICC profile of another size than its field says is not counted",
      [] {
        std::vector<uint8_t> B = WithProfile(kEmbedded, 6000);
        Set(B, 130, 5000, 4);
        return B;
      },
      kBitmapSizePastBitmap, 14 + 124 + 16 * 3},
-    {"a linked profile name longer than any path is not counted", [] { return WithProfile(kLinked, 5000, false); },
+    {"linked_name_too_long", "a linked profile name longer than any path is not counted",
+     [] { return WithProfile(kLinked, 5000, false); },
      kBitmapSizePastBitmap, 14 + 124 + 16 * 3},
-    {"RLE8 whose size field claims a page more than its stated data",
+    {"rle8_size_page_past_data", "RLE8 whose size field claims a page more than its stated data",
      [] {
        return Bent(With([](Form &F) { F.Bits = 8; F.Compression = 1; F.PixelBytes = 20; F.TrailingBytes = 4097; }),
                    [](std::vector<uint8_t> &B) { Set(B, 34, 20, 4); });
@@ -187,102 +198,114 @@ const Case kCases[] = {
      kBitmapSizePastBitmap, 14 + 40 + 20},
 
     // Pixel arrays the size field or any screen cannot hold.
-    {"pixels cut short by the size field",
+    {"pixels_cut_short", "pixels cut short by the size field",
      [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 2, B.size() - 10, 4); }); }, kBitmapSizeShortOfPixels, 0},
-    {"a size field a byte short of the pixels in a core header",
+    {"core_size_byte_short", "a size field a byte short of the pixels in a core header",
      [] {
        return Bent(With([](Form &F) { F.HeaderBytes = 12; F.Bits = 8; F.Colours = 256; }),
                    [](std::vector<uint8_t> &B) { Set(B, 2, B.size() - 1, 4); });
      },
      kBitmapSizeShortOfPixels, 0},
-    {"dimensions patched upward with the size field a page past the file",
+    {"dimensions_patched_upward", "dimensions patched upward with the size field a page past the file",
      [] {
        return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 18, 1920, 4); Set(B, 22, 1080, 4); Set(B, 2, B.size() + 4096, 4); });
      },
      kBitmapSizeShortOfPixels, 0},
-    {"a side one past the largest a screen could show",
+    {"side_past_largest", "a side one past the largest a screen could show",
      [] { return Build(With([](Form &F) { F.Width = 1; F.Height = 16385; F.Bits = 1; F.Colours = 2; })); },
      kBitmapLargerThanAnyScreen, 0},
-    {"3,000,000 x 2,000,000 pixels",
+    {"three_million_wide", "3,000,000 x 2,000,000 pixels",
      [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 18, 3000000, 4); Set(B, 22, 2000000, 4); Set(B, 2, 2111692253, 4); }); },
      kBitmapLargerThanAnyScreen, 0},
-    {"the largest dimensions are no screen's",
+    {"largest_dimensions", "the largest dimensions are no screen's",
      [] {
        return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 18, 0x7FFFFFFF, 4); Set(B, 22, 0x80000000, 4); Set(B, 28, 32, 2); });
      },
      kBitmapLargerThanAnyScreen, 0},
-    {"a core header's largest dimensions",
+    {"core_largest_dimensions", "a core header's largest dimensions",
      [] { return Bent(With([](Form &F) { F.HeaderBytes = 12; }), [](std::vector<uint8_t> &B) { Set(B, 18, 0xFFFF, 2); }); },
      kBitmapLargerThanAnyScreen, 0},
 
     // Run-length data bounded by its stated size.
-    {"RLE8 with no stated size",
+    {"rle8_no_stated_size", "RLE8 with no stated size",
      [] {
        return Bent(With([](Form &F) { F.Bits = 8; F.Compression = 1; F.PixelBytes = 20; }),
                    [](std::vector<uint8_t> &B) { Set(B, 34, 0, 4); });
      },
      kBitmapNoRunLengthSize, 0},
-    {"RLE4 stating more than its worst case",
+    {"rle4_past_worst_case", "RLE4 stating more than its worst case",
      [] { return Build(With([](Form &F) { F.Bits = 4; F.Compression = 2; F.PixelBytes = (2 * 5 + 2) * 3 + 3; })); },
      kBitmapRunLengthPastWorstCase, 0},
 
     // OS/2's own codings in its 64-byte header.
-    {"OS/2 Huffman in a 64-byte header",
+    {"os2_huffman", "OS/2 Huffman in a 64-byte header",
      [] { return Build(With([](Form &F) { F.HeaderBytes = 64; F.Bits = 1; F.Colours = 2; F.Compression = 3; F.PixelBytes = 40; })); },
      kBitmapHuffman, 0},
-    {"OS/2 RLE24 in a 64-byte header",
+    {"os2_rle24", "OS/2 RLE24 in a 64-byte header",
      [] { return Build(With([](Form &F) { F.HeaderBytes = 64; F.Compression = 4; F.PixelBytes = 40; })); }, kBitmapRle24, 0},
 
     // Not a bitmap at all.
-    {"PNG bytes where a bitmap should be",
+    {"png_bytes", "PNG bytes where a bitmap should be",
      [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { B[0] = 'P'; B[1] = 'N'; }); }, kBitmapNoSignature, 0},
-    {"a 16-byte header (OS/2 2.x short form)", [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 14, 16, 4); }); },
+    {"header_16_bytes", "a 16-byte header (OS/2 2.x short form)",
+     [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 14, 16, 4); }); },
      kBitmapUnknownHeader, 0},
-    {"a header size of 0x57565150", [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 14, 0x57565150, 4); }); },
+    {"header_size_absurd", "a header size of 0x57565150",
+     [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 14, 0x57565150, 4); }); },
      kBitmapUnknownHeader, 0},
-    {"two planes", [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 26, 2, 2); }); }, kBitmapPlanesNotOne, 0},
-    {"no planes in a core header",
+    {"two_planes", "two planes",
+     [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 26, 2, 2); }); }, kBitmapPlanesNotOne, 0},
+    {"core_no_planes", "no planes in a core header",
      [] { return Bent(With([](Form &F) { F.HeaderBytes = 12; }), [](std::vector<uint8_t> &B) { Set(B, 22, 0, 2); }); },
      kBitmapPlanesNotOne, 0},
-    {"2 bits per pixel", [] { return Build(With([](Form &F) { F.Bits = 2; })); }, kBitmapUnknownDepth, 0},
-    {"16 bits in a core header", [] { return Build(With([](Form &F) { F.HeaderBytes = 12; F.Bits = 16; })); },
+    {"two_bits", "2 bits per pixel", [] { return Build(With([](Form &F) { F.Bits = 2; })); }, kBitmapUnknownDepth, 0},
+    {"core_bits_16", "16 bits in a core header",
+     [] { return Build(With([](Form &F) { F.HeaderBytes = 12; F.Bits = 16; })); },
      kBitmapUnknownDepth, 0},
-    {"0 bits uncompressed", [] { return Build(With([](Form &F) { F.Bits = 0; F.PixelBytes = 8; })); }, kBitmapUnknownDepth, 0},
-    {"compression 7", [] { return Build(With([](Form &F) { F.Compression = 7; })); }, kBitmapUnknownCompression, 0},
-    {"RLE8 with 4 bits", [] { return Build(With([](Form &F) { F.Bits = 4; F.Compression = 1; })); },
+    {"zero_bits_uncompressed", "0 bits uncompressed",
+     [] { return Build(With([](Form &F) { F.Bits = 0; F.PixelBytes = 8; })); }, kBitmapUnknownDepth, 0},
+    {"compression_7", "compression 7",
+     [] { return Build(With([](Form &F) { F.Compression = 7; })); }, kBitmapUnknownCompression, 0},
+    {"rle8_with_4_bits", "RLE8 with 4 bits", [] { return Build(With([](Form &F) { F.Bits = 4; F.Compression = 1; })); },
      kBitmapUnknownCompression, 0},
-    {"bit fields with 24 bits", [] { return Build(With([](Form &F) { F.Compression = 3; F.ExtraMasks = 12; })); },
+    {"bit_fields_24_bits", "bit fields with 24 bits",
+     [] { return Build(With([](Form &F) { F.Compression = 3; F.ExtraMasks = 12; })); },
      kBitmapUnknownCompression, 0},
-    {"zero width", [] { return Build(With([](Form &F) { F.Width = 0; F.PixelBytes = 4; })); }, kBitmapNoPixels, 0},
-    {"zero height", [] { return Build(With([](Form &F) { F.Height = 0; F.PixelBytes = 4; })); }, kBitmapNoPixels, 0},
-    {"negative width", [] { return Build(With([](Form &F) { F.Width = -5; F.PixelBytes = 4; })); }, kBitmapNoPixels, 0},
-    {"a size field shorter than the headers",
+    {"zero_width", "zero width",
+     [] { return Build(With([](Form &F) { F.Width = 0; F.PixelBytes = 4; })); }, kBitmapNoPixels, 0},
+    {"zero_height", "zero height",
+     [] { return Build(With([](Form &F) { F.Height = 0; F.PixelBytes = 4; })); }, kBitmapNoPixels, 0},
+    {"negative_width", "negative width",
+     [] { return Build(With([](Form &F) { F.Width = -5; F.PixelBytes = 4; })); }, kBitmapNoPixels, 0},
+    {"size_short_of_headers", "a size field shorter than the headers",
      [] { return Bent(With([](Form &F) { F.HeaderBytes = 124; }), [](std::vector<uint8_t> &B) { Set(B, 2, 100, 4); }); },
      kBitmapHeadersPastSize, 0},
-    {"masks past the size field",
+    {"masks_past_size", "masks past the size field",
      [] {
        return Bent(With([](Form &F) { F.Bits = 16; F.Compression = 3; F.ExtraMasks = 12; }),
                    [](std::vector<uint8_t> &B) { Set(B, 2, 60, 4); });
      },
      kBitmapHeadersPastSize, 0},
-    {"a data offset inside the headers", [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 10, 53, 4); }); },
+    {"data_offset_in_headers", "a data offset inside the headers",
+     [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 10, 53, 4); }); },
      kBitmapDataInHeaders, 0},
-    {"a data offset inside the masks",
+    {"data_offset_in_masks", "a data offset inside the masks",
      [] {
        return Bent(With([](Form &F) { F.Bits = 32; F.Compression = 3; F.ExtraMasks = 12; }),
                    [](std::vector<uint8_t> &B) { Set(B, 10, 60, 4); });
      },
      kBitmapDataInHeaders, 0},
-    {"a data offset past the size field", [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 10, B.size() + 1, 4); }); },
+    {"data_offset_past_size", "a data offset past the size field",
+     [] { return Bent(Form{}, [](std::vector<uint8_t> &B) { Set(B, 10, B.size() + 1, 4); }); },
      kBitmapDataPastSize, 0},
-    {"a data offset far past the headers",
+    {"data_offset_far_past_headers", "a data offset far past the headers",
      [] {
        return Bent(Form{}, [](std::vector<uint8_t> &B) { B.insert(B.begin() + 54, 5000, 0); Set(B, 2, B.size(), 4); Set(B, 10, 5054, 4); });
      },
      kBitmapDataFarFromHeaders, 0},
-    {"PNG compression without PNG at the data offset",
+    {"png_compression_no_png", "PNG compression without PNG at the data offset",
      [] { return Build(With([](Form &F) { F.Bits = 0; F.Compression = 5; F.PixelBytes = 40; })); }, kBitmapNoEmbeddedImage, 0},
-    {"JPEG compression with no stated size",
+    {"jpeg_no_stated_size", "JPEG compression with no stated size",
      [] {
        return Bent(With([](Form &F) { F.Compression = 4; F.PixelBytes = 40; }), [](std::vector<uint8_t> &B) {
          std::memcpy(&B[54], "\xFF\xD8\xFF\xE0", 4);
@@ -291,6 +314,8 @@ const Case kCases[] = {
      },
      kBitmapNoEmbeddedImage, 0},
 };
+
+void PrintTo(const Case &C, std::ostream *Stream) { *Stream << C.What; }
 
 class BitmapRule : public ::testing::TestWithParam<Case> {};
 
@@ -304,13 +329,7 @@ TEST_P(BitmapRule, JudgesAsExpected) {
   }
 }
 
-std::string CaseName(const ::testing::TestParamInfo<Case> &Info) {
-  std::string Name;
-  for (const char *At = Info.param.What; *At != 0; At++) Name += std::isalnum((unsigned char)*At) ? *At : '_';
-  return Name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, BitmapRule, ::testing::ValuesIn(kCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(Cases, BitmapRule, ::testing::ValuesIn(kCases), CaseName<Case>);
 
 // The words the report shows for each fault, kept in one packed block; a value that names no fault
 // has words of its own.
