@@ -25,13 +25,14 @@ EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 ImageAdd
                         SaveOutcome *Outcome);
 
 // The names a save uses: the file's own, and the stems of its scratch and backup files (a digit is
-// added where a file of that name exists already), each at most 13 characters; and what the file
-// holds, in a few words for the report.
+// added where a file of that name exists already); and what the file holds, in a few words for the
+// report. The texts lie in the record itself: a record of pointers in the image would need the
+// loader to relocate each of them.
 struct SavedFileNames {
-  const CHAR16 *Name;
-  const CHAR16 *ScratchStem;
-  const CHAR16 *BackupStem;
-  const char *What;
+  CHAR16 Name[14];
+  CHAR16 ScratchStem[14];
+  CHAR16 BackupStem[14];
+  char What[16];
 };
 
 // The save SaveLogoFile makes, for any file: Size bytes from Address under Names.Name.

@@ -90,6 +90,7 @@ struct Shape {
   UINT32 HeaderBytes;
   UINT32 Width;
   UINT32 Height;  // rows, whichever way they run
+  bool TopDown;
   UINT32 Planes;
   UINT32 BitsPerPixel;
   UINT32 Compression;
@@ -118,6 +119,7 @@ Shape ReadShape(const UINT8 *Image, UINT32 HeaderBytes) {
   // A negative height is a top-down bitmap; -INT32_MIN does not fit in 32 signed bits, but does
   // in 32 unsigned ones.
   S.Height = Height < 0 ? 0u - (UINT32)Height : (UINT32)Height;
+  S.TopDown = Height < 0;
   S.Planes = LoadUnaligned16(Image + kPlanes);
   S.BitsPerPixel = LoadUnaligned16(Image + kBitsPerPixel);
   S.Compression = LoadUnaligned32(Image + kCompression);
@@ -263,7 +265,7 @@ BitmapVerdict JudgeBitmap(const UINT8 *Image, UINT64 Readable) {
   if (HeadersEnd > Within) return Refuse(kBitmapHeadersPastSize);
   Shape S = ReadShape(Image, HeaderBytes);
   BitmapVerdict Verdict{kBitmapSound, 0,
-                        {true, HeaderBytes, S.Width, S.Height, S.BitsPerPixel, S.Compression}};
+                        {true, HeaderBytes, S.Width, S.Height, S.TopDown, S.BitsPerPixel, S.Compression}};
   Verdict.Fault = JudgeShape(Image, S, Size, DataOffset, HeadersEnd, Within, &Verdict.Accounted);
   return Verdict;
 }

@@ -36,6 +36,7 @@ struct BitmapShape {
   UINT32 HeaderBytes;
   UINT32 Width;
   UINT32 Height;  // rows, whichever way they run
+  bool TopDown;   // the first row is the top one, where a negative height says so
   UINT32 BitsPerPixel;
   UINT32 Compression;
 };

@@ -1,5 +1,6 @@
-// EFI_GRAPHICS_OUTPUT_PROTOCOL: the screen the firmware drew its logo on. Only QueryMode and the
-// mode record are read; SetMode and Blt are plain pointers that keep the offsets right.
+// EFI_GRAPHICS_OUTPUT_PROTOCOL: the screen the firmware drew its logo on. QueryMode and the mode
+// record say what the screen is; Blt reads it back; SetMode is a plain pointer that keeps the
+// offsets right.
 #pragma once
 
 #include "firmware/Uefi.h"
@@ -47,6 +48,23 @@ static_assert(offsetof(EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE, SizeOfInfo) == EfiLayo
 static_assert(offsetof(EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE, FrameBufferBase) == EfiLayout(24, 16));
 static_assert(sizeof(EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE) == EfiLayout(40, 32));
 
+// A pixel as Blt moves it, whatever the screen's own format.
+struct EFI_GRAPHICS_OUTPUT_BLT_PIXEL {
+  UINT8 Blue;
+  UINT8 Green;
+  UINT8 Red;
+  UINT8 Reserved;
+};
+static_assert(sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL) == 4);
+
+enum EFI_GRAPHICS_OUTPUT_BLT_OPERATION : UINT32 {
+  EfiBltVideoFill,
+  EfiBltVideoToBltBuffer,
+  EfiBltBufferToVideo,
+  EfiBltVideoToVideo,
+  EfiGraphicsOutputBltOperationMax,
+};
+
 struct EFI_GRAPHICS_OUTPUT_PROTOCOL;
 
 // Fills *Info with a pool buffer the caller frees, of *SizeOfInfo bytes.
@@ -54,11 +72,21 @@ typedef EFI_STATUS(EFIAPI *EFI_GRAPHICS_OUTPUT_PROTOCOL_QUERY_MODE)(EFI_GRAPHICS
                                                                     UINT32 ModeNumber, UINTN *SizeOfInfo,
                                                                     EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **Info);
 
+// Copies a Width x Height rectangle; from the screen into BltBuffer with EfiBltVideoToBltBuffer.
+// Delta is the buffer's bytes a row (0: Width pixels).
+typedef EFI_STATUS(EFIAPI *EFI_GRAPHICS_OUTPUT_PROTOCOL_BLT)(EFI_GRAPHICS_OUTPUT_PROTOCOL *This,
+                                                             EFI_GRAPHICS_OUTPUT_BLT_PIXEL *BltBuffer,
+                                                             EFI_GRAPHICS_OUTPUT_BLT_OPERATION BltOperation,
+                                                             UINTN SourceX, UINTN SourceY, UINTN DestinationX,
+                                                             UINTN DestinationY, UINTN Width, UINTN Height,
+                                                             UINTN Delta);
+
 struct EFI_GRAPHICS_OUTPUT_PROTOCOL {
   EFI_GRAPHICS_OUTPUT_PROTOCOL_QUERY_MODE QueryMode;
   void *SetMode;
-  void *Blt;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_BLT Blt;
   EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode;
 };
+static_assert(offsetof(EFI_GRAPHICS_OUTPUT_PROTOCOL, Blt) == EfiLayout(16, 8));
 static_assert(offsetof(EFI_GRAPHICS_OUTPUT_PROTOCOL, Mode) == EfiLayout(24, 12));
 static_assert(sizeof(EFI_GRAPHICS_OUTPUT_PROTOCOL) == EfiLayout(32, 16));

@@ -27,6 +27,7 @@ enum class SimCall {
   FileFlush,
   GetMemoryMap,
   QueryMode,
+  Blt,
   Count,
 };
 

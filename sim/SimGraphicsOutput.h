@@ -1,6 +1,7 @@
-// A simulated graphics output: the modes it offers and the one it is in. QueryMode hands out mode
-// records in pool buffers of the simulated firmware, for the caller to free, and fails through
-// SimFirmware::FailCall. A machine without one has no graphics output at all.
+// A simulated graphics output: the modes it offers, the one it is in, and what its screen shows.
+// QueryMode hands out mode records in pool buffers of the simulated firmware, for the caller to free;
+// Blt reads the screen back. Both fail through SimFirmware::FailCall. A machine without one has no
+// graphics output at all.
 #pragma once
 
 #include <vector>
@@ -28,6 +29,15 @@ class SimGraphicsOutput {
   static EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Describe(const Mode &M);
 
   std::vector<Mode> Modes;
+
+  // The current mode's screen, row by row from the top, each pixel 0xRRGGBB; black at first.
+  std::vector<UINT32> Pixels;
+  UINT32 Width() const { return Current_.HorizontalResolution; }
+  UINT32 Height() const { return Current_.VerticalResolution; }
+  UINT32 &At(UINT32 X, UINT32 Y) { return Pixels[(size_t)Y * Width() + X]; }
+  // Draws Bitmap (24 or 32 bits, uncompressed, as AcpiBuilder::Bitmap makes them) at X, Y, turned
+  // Quarters quarter turns clockwise, as firmware draws its logo; what falls off the screen is lost.
+  void Draw(const std::vector<UINT8> &Bitmap, UINT32 X, UINT32 Y, UINT32 Quarters = 0);
 
   struct Output {
     EFI_GRAPHICS_OUTPUT_PROTOCOL Protocol;  // first, so the protocol pointer is the output's address

@@ -9,6 +9,8 @@
 #include "firmware/LoadedImage.h"
 #include "print/Print.h"
 #include "stick/ConsoleRecord.h"
+#include "stick/LogoOnScreen.h"
+#include "stick/ScreenPicture.h"
 #include "stick/Stick.h"
 #include "stick/Words.h"
 
@@ -106,7 +108,8 @@ void SayWhoWhereWhen() {
 
 // The plain words after the report: whether Secure Boot is on, and where the logo is or what kept
 // it from the stick. Every line is under 80 columns.
-void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot Boot, bool StickFound) {
+void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot Boot, bool StickFound,
+                     bool ScreenSaved) {
   ConsolePrint(u"\n");
   ConsolePrint(u"Quillon: Secure Boot is %a.\n", Boot == SecureBoot::On    ? "on"
                                                  : Boot == SecureBoot::Off ? "off"
@@ -140,6 +143,7 @@ void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot B
   if (Report.SavedNumber != 0 && (Report.Refused || Report.Unreadable || Report.SaveFailed)) {
     ConsolePrint(u"  Some of what the firmware publishes could not be saved (see above).\n");
   }
+  if (ScreenSaved) ConsolePrint(u"Quillon: the screen as the firmware left it is on the stick as Screen.bmp.\n");
 }
 
 // Where the report is, and what to do next: the last line, as the key it asks for is the next
@@ -171,15 +175,22 @@ void WaitForKey() {
 extern "C" EFI_STATUS EFIAPI StickEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   gSystemTable = SystemTable;
   gBootServices = SystemTable->BootServices;
+  // Before the first line, which the console draws over the screen.
+  ScreenPicture Picture;
+  TakeScreenPicture(&Picture);
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick = StickVolume(ImageHandle);
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL Nowhere = {0x00010000, NoVolume};
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume = Stick != nullptr ? Stick : &Nowhere;
 
   ConsoleRecord Text;
   bool Recording = StartRecording(&Text, kReportRoom);
   SayWhoWhereWhen();
   ReportRecord Report;
-  EFI_STATUS Status = ReportBootLogo(Stick != nullptr ? Stick : &Nowhere, &Report);
-  SayWhatHappened(Report, Status, SecureBootState(), Stick != nullptr);
+  EFI_STATUS Status = ReportBootLogo(Volume, &Report);
+  bool ScreenSaved = SaveScreenPicture(Volume, Picture);
+  SayLogosOnScreen(Picture, Report);
+  ReleaseScreenPicture(&Picture);
+  SayWhatHappened(Report, Status, SecureBootState(), Stick != nullptr, ScreenSaved);
   bool Kept = Recording && Stick != nullptr && KeepReport(Stick, Text);
   if (Recording) StopRecording(&Text);
   SayWhatNext(Stick != nullptr, Kept);

@@ -5,79 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "firmware/Guids.h"
-#include "firmware/LoadedImage.h"
-#include "sim/AcpiBuilder.h"
-#include "sim/SimFileSystem.h"
-#include "sim/SimFirmware.h"
-
-extern "C" EFI_STATUS EFIAPI StickEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
+#include "tests/CaseNames.h"
+#include "tests/StickMachine.h"
 
 namespace {
 
 using Files = std::map<std::u16string, std::vector<uint8_t>>;
 
-struct Machine {
-  SimFirmware Firmware;
-  SimFileSystem Internal{Firmware};  // registered first: the volume the firmware lists first
-  SimFileSystem Stick{Firmware};
-  AcpiBuilder Acpi{Firmware};
-  EFI_LOADED_IMAGE_PROTOCOL Loaded{};
-  std::vector<uint64_t> Entries;
-  std::vector<uint8_t> Logo = AcpiBuilder::Bitmap(193, 58, 24);
-
-  Machine() {
-    Loaded.DeviceHandle = Firmware.DeviceHandle();
-    Firmware.InstallOnImage(EFI_LOADED_IMAGE_PROTOCOL_GUID, &Loaded);
-    Firmware.InstallOnDevice(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, Stick.Protocol());
-    Firmware.SetGlobalVariable(u"SecureBoot", {1});
-    Internal.Files[u"notes.txt"] = {'n', 'o', 't', 'e', 's'};
-  }
-
-  void AddLogo() {
-    Acpi.SetMemoryType(EfiBootServicesData);
-    uint64_t Image = Acpi.Place(Logo);
-    Acpi.SetMemoryType(EfiACPIReclaimMemory);
-    Entries.push_back(Acpi.Bgrt(Image));
-  }
-
-  std::optional<uint64_t> XsdtAt;  // where the RSDP says the XSDT is, when not the one built here
-
-  EFI_STATUS Run() {
-    Firmware.AddConfigurationEntry(EFI_ACPI_20_TABLE_GUID, (void *)Acpi.Rsdp(XsdtAt.value_or(Acpi.Xsdt(Entries))));
-    return StickEntry(Firmware.ImageHandle(), Firmware.SystemTable());
-  }
-
-  std::string Console() const {
-    const std::u16string &Text = Firmware.ConsoleText();
-    return std::string(Text.begin(), Text.end());
-  }
-
-  // The plain words after the report: from the Secure Boot line on.
-  std::vector<std::string> Words() const {
-    std::string Text = Console();
-    std::vector<std::string> Lines;
-    for (size_t At = Text.find("Quillon: Secure Boot"); At != std::string::npos && At < Text.size();) {
-      size_t End = Text.find("\r\n", At);
-      Lines.push_back(Text.substr(At, End - At));
-      At = End + 2;
-    }
-    return Lines;
-  }
-};
-
 std::vector<uint8_t> Bytes(const std::string &Text) { return std::vector<uint8_t>(Text.begin(), Text.end()); }
 
 // What the stick must hold afterwards: the report is what the console showed from the program's
 // first line to the plain words about the logo, as the screen showed it.
-std::vector<uint8_t> ReportOnScreen(const Machine &M) {
+std::vector<uint8_t> ReportOnScreen(const StickMachine &M) {
   std::string Text = M.Console();
   size_t End = Text.find("Quillon: this report is on the stick too");
   return Bytes(Text.substr(0, End));
@@ -91,65 +36,66 @@ const char *kLogoOnStick = "Quillon: the logo is on this stick as BIOSLogo.bmp, 
 const char *kLogoShape = "  The logo: 193 x 58 pixels, 24 bits a pixel, 33,694 bytes.";
 
 struct Case {
-  const char *Name;
-  std::function<void(Machine &)> Build;
+  const char *Name;  // the test's name
+  const char *What;
+  std::function<void(StickMachine &)> Build;
   std::vector<std::string> Words;
   bool LogoOnStick;
   bool ReportOnStick;
 };
 
 const Case kCases[] = {
-    {"a logo: saved on the stick, the report beside it",
-     [](Machine &M) { M.AddLogo(); },
+    {"logo_saved", "a logo: saved on the stick, the report beside it",
+     [](StickMachine &M) { M.AddLogo(); },
      {"Quillon: Secure Boot is on.", kLogoOnStick, kLogoShape, "", kKept, kCopy, kNext},
      true, true},
-    {"Secure Boot off", [](Machine &M) {
+    {"secure_boot_off", "Secure Boot off", [](StickMachine &M) {
        M.Firmware.SetGlobalVariable(u"SecureBoot", {0});
        M.AddLogo();
      },
      {"Quillon: Secure Boot is off.", kLogoOnStick, kLogoShape, "", kKept, kCopy, kNext},
      true, true},
-    {"firmware that keeps no SecureBoot variable", [](Machine &M) {
+    {"secure_boot_unknown", "firmware that keeps no SecureBoot variable", [](StickMachine &M) {
        M.Firmware.RemoveGlobalVariables();
        M.AddLogo();
      },
      {"Quillon: Secure Boot is in a state the firmware does not say.", kLogoOnStick, kLogoShape, "", kKept, kCopy,
       kNext},
      true, true},
-    {"no BGRT: nothing to save, and why there may be none", [](Machine &) {},
+    {"no_bgrt", "no BGRT: nothing to save, and why there may be none", [](StickMachine &) {},
      {"Quillon: Secure Boot is on.", "Quillon: this firmware publishes no boot logo (no BGRT): nothing to save.",
       "  Some firmware publishes it only when a screen is attached.", "", kKept, kCopy, kNext},
      false, true},
-    {"a read-only stick: nothing saved, nothing kept", [](Machine &M) {
+    {"read_only_stick", "a read-only stick: nothing saved, nothing kept", [](StickMachine &M) {
        M.Stick.SetReadOnly(true);
        M.AddLogo();
      },
      {"Quillon: Secure Boot is on.", "Quillon: this stick is read-only (a switch on its side?): nothing was saved.",
       "", kNotKept, kNext},
      false, false},
-    {"a stick too full for the logo keeps the report", [](Machine &M) {
+    {"stick_full", "a stick too full for the logo keeps the report", [](StickMachine &M) {
        M.Stick.SetCapacity(4000);
        M.AddLogo();
      },
      {"Quillon: Secure Boot is on.", "Quillon: this stick is full: the logo could not be saved.", "", kKept, kCopy,
       kNext},
      false, true},
-    {"a logo that is no bitmap", [](Machine &M) {
+    {"no_bitmap", "a logo that is no bitmap", [](StickMachine &M) {
        M.Logo[0] = 'P';
        M.AddLogo();
      },
      {"Quillon: Secure Boot is on.", "Quillon: the firmware's logo is no bitmap Quillon will save (see above).", "",
       kKept, kCopy, kNext},
      false, true},
-    {"an XSDT entry past memory beside the logo", [](Machine &M) {
+    {"entry_past_memory", "an XSDT entry past memory beside the logo", [](StickMachine &M) {
        M.AddLogo();
        M.Entries.push_back(0x8000000000000000ull);
      },
      {"Quillon: Secure Boot is on.", kLogoOnStick, kLogoShape,
       "  Some of what the firmware publishes could not be saved (see above).", "", kKept, kCopy, kNext},
      true, true},
-    {"a stick that will not rename, too full for a second logo: the first gone, the second kept whole aside",
-     [](Machine &M) {
+    {"no_renames_kept_aside", "a stick that will not rename, too full for a second logo: the first gone, the second kept whole aside",
+     [](StickMachine &M) {
        M.Stick.SetRenames(false);
        M.Firmware.FailCall(SimCall::FileWrite, EFI_VOLUME_FULL, 3, 1);  // each save writes twice
        M.AddLogo();
@@ -158,12 +104,12 @@ const Case kCases[] = {
      {"Quillon: Secure Boot is on.", "Quillon: the logo is kept whole on this stick, as the report names above.", "",
       kKept, kCopy, kNext},
      false, true},
-    {"an XSDT where nothing can be read, so no BGRT was found: said as unreadable tables, not as none",
-     [](Machine &M) { M.Entries.push_back(0); M.XsdtAt = 0x8000000000000000ull; },
+    {"xsdt_unreadable", "an XSDT where nothing can be read, so no BGRT was found: said as unreadable tables, not as none",
+     [](StickMachine &M) { M.Entries.push_back(0); M.XsdtAt = 0x8000000000000000ull; },
      {"Quillon: Secure Boot is on.", "Quillon: the firmware's tables point where nothing can be read (see above).",
       "", kKept, kCopy, kNext},
      false, true},
-    {"a 32-bit logo kept top-down: its size said as the bitmap means it", [](Machine &M) {
+    {"logo_32_bits_top_down", "a 32-bit logo kept top-down: its size said as the bitmap means it", [](StickMachine &M) {
        M.Logo = AcpiBuilder::Bitmap(40, 30, 32);
        StoreLittleEndian(M.Logo, 22, (uint32_t)-30, 4);
        M.AddLogo();
@@ -171,8 +117,8 @@ const Case kCases[] = {
      {"Quillon: Secure Boot is on.", kLogoOnStick, "  The logo: 40 x 30 pixels, 32 bits a pixel, 4,854 bytes.", "",
       kKept, kCopy, kNext},
      true, true},
-    {"firmware that does not say where the program was loaded from: nothing saved anywhere",
-     [](Machine &M) {
+    {"no_loaded_image_device", "firmware that does not say where the program was loaded from: nothing saved anywhere",
+     [](StickMachine &M) {
        M.Firmware.RemoveImageProtocols();
        M.AddLogo();
      },
@@ -181,13 +127,13 @@ const Case kCases[] = {
      false, false},
 };
 
-void PrintTo(const Case &C, std::ostream *Stream) { *Stream << C.Name; }
+void PrintTo(const Case &C, std::ostream *Stream) { *Stream << C.What; }
 
 class Stick : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Stick, SavesOnTheStickAloneSaysWhatHappenedAndRestarts) {
   const Case &C = GetParam();
-  Machine M;
+  StickMachine M;
   C.Build(M);
   Files InternalBefore = M.Internal.Files;
 
@@ -210,13 +156,7 @@ TEST_P(Stick, SavesOnTheStickAloneSaysWhatHappenedAndRestarts) {
   EXPECT_EQ(M.Stick.OpenHandles() + M.Internal.OpenHandles(), 0u);
 }
 
-std::string CaseName(const ::testing::TestParamInfo<Case> &Info) {
-  std::string Name;
-  for (const char *At = Info.param.Name; *At != 0; At++) Name += std::isalnum((unsigned char)*At) ? *At : '_';
-  return std::to_string(Info.index) + "_" + Name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, Stick, ::testing::ValuesIn(kCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(Cases, Stick, ::testing::ValuesIn(kCases), CaseName<Case>);
 
 // Every line the program itself shows fits an 80-column console.
 TEST(StickWords, EveryLineFitsEightyColumns) {
@@ -239,7 +179,7 @@ TEST(StickReport, BeginsWithWhichQuillonOnWhichFirmwareAndWhen) {
       {EFI_TIME{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "Time: the firmware's clock does not say"},
   };
   for (const Clock &C : kClocks) {
-    Machine M;
+    StickMachine M;
     M.Firmware.Clock = C.Time;
     M.AddLogo();
     M.Run();
@@ -255,7 +195,7 @@ TEST(StickReport, BeginsWithWhichQuillonOnWhichFirmwareAndWhen) {
 // A vendor's name is the firmware's to give: one with control characters, or longer than a line,
 // reaches neither the screen nor the file as it stands.
 TEST(StickReport, AVendorNameIsCutAndItsControlCharactersShownPlain) {
-  Machine M;
+  StickMachine M;
   std::u16string Vendor = u"Vendor\x1b[2J" + std::u16string(100, u'x');
   M.Firmware.SystemTable()->FirmwareVendor = Vendor.data();
   M.Run();
@@ -267,7 +207,7 @@ TEST(StickReport, AVendorNameIsCutAndItsControlCharactersShownPlain) {
 // A key pressed before the program asks for one does not restart the machine; and a report from
 // an earlier, longer run is replaced whole, not written over.
 TEST(StickRun, KeysPressedEarlyDoNotCountAndAnOlderReportIsReplaced) {
-  Machine M;
+  StickMachine M;
   M.AddLogo();
   M.Firmware.PressedKeys = {EFI_INPUT_KEY{0, u'a'}, EFI_INPUT_KEY{0, u'\r'}};
   M.Stick.Files[u"quillon-REPORT.txt"] = std::vector<uint8_t>(100000, 'x');

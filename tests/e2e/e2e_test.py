@@ -15,7 +15,7 @@ import subprocess
 import sys
 
 from support import (HEADER_LINES, LOGO_LINES, LOGO_SAVED, ONE_LOGO_SAVED, SAVED_LINE, bitmap, boot, check,
-                     check_root_holds, match_block, qemu_run, report_lines, run_scenario, saved_file,
+                     check_root_holds, identify, match_block, qemu_run, report_lines, run_scenario, saved_file,
                      scenario_parser, scenarios_in, typical_file, verdict_blocks)
 
 OVMF_2M = "/usr/share/OVMF/OVMF_CODE.fd"
@@ -26,13 +26,6 @@ VOLUME_FULL = 11
 COMPROMISED_DATA = 33  # a table or bitmap outside readable memory
 # The line CraftTables prints for each BGRT it builds: where, its image, and the image's size.
 BGRT_MADE = r"CraftTables: BGRT \[([0-9A-F]+)\] image \[([0-9A-F]+)\] bytes \[(\d+)\]"
-
-
-def identify(path):
-    """ImageMagick's width, height, per-channel depth and the file's byte size."""
-    output = subprocess.run(["identify", "-format", "%w %h %z %B", path], check=True,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE).stdout.decode().split()
-    return tuple(int(value) for value in output[:4])
 
 
 def check_typical_report(arguments, result, name):

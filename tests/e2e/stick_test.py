@@ -15,8 +15,8 @@ import sys
 
 # support first: it puts tools/ on the path, for the imports after it.
 from support import (ONE_LOGO_SAVED, bitmap, boot, check, check_only_added, check_stick_clean, check_unchanged,
-                     match_block, qemu_run, report_lines, run_scenario, saved_file, scenario_parser, scenarios_in,
-                     typical_file)
+                     identify, match_block, pixels, qemu_run, report_lines, run_scenario, saved_file, scenario_parser,
+                     scenarios_in, typical_file)
 import authenticode
 from quillon_run import mok
 from quillon_run.stick_words import FIRST_LINE, LAST_LINE
@@ -26,6 +26,8 @@ LOGO_ON_STICK = "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top 
 # The logo every firmware package here carries, in the program's own words.
 LOGO_SHAPE = "  The logo: 193 x 58 pixels, 24 bits a pixel, 33,694 bytes."
 REPORT_KEPT = "Quillon: this report is on the stick too, as Quillon-report.txt."
+SCREEN_NAME = "Screen.bmp"
+SCREEN_ON_STICK = "Quillon: the screen as the firmware left it is on the stick as Screen.bmp."
 NO_BGRT = "Quillon: this firmware publishes no boot logo (no BGRT): nothing to save."
 READ_ONLY = "Quillon: this stick is read-only (a switch on its side?): nothing was saved."
 REPORT_NOT_KEPT = "Quillon: the report could not be kept on the stick."
@@ -70,17 +72,39 @@ def check_report_kept(result, lines):
     print("The report's first lines:\n" + "\n".join(shown[:5]))
 
 
-def check_logo_saved(arguments, result, secure_boot):
+def check_screen_kept(arguments, result, lines, size):
+    """The screen as the firmware left it: kept on the stick as Screen.bmp, which ImageMagick reads
+    at the screen's size, with the firmware's logo at the place its BGRT gives; and the program says
+    the logo is all there, as the BGRT marks it displayed."""
+    width, height = size
+    check(f"Screen: {width} x {height} as the firmware left it, saved as Screen.bmp" in lines and
+          "  BGRT 1: 100% of pixels in place, as marked displayed" in lines and SCREEN_ON_STICK in lines,
+          f"the program does not say the screen is kept and the logo in place:\n{result.console}")
+    picture = qemu_run.read_file(result.disk, SCREEN_NAME)
+    check(picture is not None, "no Screen.bmp on the stick")
+    screen_file = saved_file(arguments, "Screen.bmp", picture)
+    check(identify(screen_file)[:2] == (width, height), f"ImageMagick does not read Screen.bmp as {width} x {height}")
+    across = next(int(line.split()[2]) for line in lines if line.startswith("  Across: at "))
+    down = next(int(line.split()[2]) for line in lines if line.startswith("  Down: at "))
+    logo_file = saved_file(arguments, "logo.bmp", result.logo)
+    logo_width, logo_height, _, _ = identify(logo_file)
+    on_screen = pixels(screen_file, f"{logo_width}x{logo_height}+{across}+{down}")
+    check(on_screen == pixels(logo_file), f"Screen.bmp does not hold the logo at {across}, {down}")
+    print(f"Screen.bmp: {width} x {height}, {len(picture):,} bytes, the logo at {across}, {down}")
+
+
+def check_logo_saved(arguments, result, secure_boot, screen=(1280, 800)):
     """What every boot that saves the firmware's logo shows and leaves: the report, the plain
-    words, the logo and the report on the stick, and nothing else changed."""
+    words, the logo, the screen and the report on the stick, and nothing else changed."""
     lines = program_lines(result)
     match_block(report_lines(result), ONE_LOGO_SAVED, 0)
     said = f"Quillon: Secure Boot is {'on' if secure_boot else 'off'}."
     check(said in lines and LOGO_ON_STICK in lines, f"the program does not say {said!r} and where the logo is")
     check(lines[lines.index(LOGO_ON_STICK) + 1] == LOGO_SHAPE, "the program does not say the logo's size in words")
     check(result.logo == typical_file(arguments), "the stick's BIOSLogo.bmp is not the firmware's logo")
+    check_screen_kept(arguments, result, lines, screen)
     check_report_kept(result, lines)
-    check_only_added(arguments, result, [qemu_run.LOGO_NAME, REPORT_NAME])
+    check_only_added(arguments, result, [qemu_run.LOGO_NAME, SCREEN_NAME, REPORT_NAME])
 
 
 def scenario_stick(arguments):

@@ -175,6 +175,20 @@ def bitmap(width, height, offset):
     return bytes(header) + bytes((index * 31 + offset) & 0xFF for index in range(54, size))
 
 
+def identify(path):
+    """ImageMagick's width, height, per-channel depth and the file's byte size."""
+    output = subprocess.run(["identify", "-format", "%w %h %z %B", path], check=True,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE).stdout.decode().split()
+    return tuple(int(value) for value in output[:4])
+
+
+def pixels(path, crop=""):
+    """An image's pixels as ImageMagick decodes them, three bytes each, red first; of the rectangle
+    crop (WxH+X+Y) only, when given."""
+    command = ["convert", path] + (["-crop", crop, "+repage"] if crop else []) + ["-depth", "8", "rgb:-"]
+    return subprocess.run(command, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE).stdout
+
+
 def check_root_holds(result, expected):
     """The disk's root holds exactly these files and folders, whatever their case."""
     names = {name.lower() for name in result.files}
