@@ -18,13 +18,14 @@
 //   off-centre   the firmware's own entries, then a 64 x 32 logo in boot-services data whose BGRT
 //             says it is drawn turned 90 degrees (status 0x03) at 100, 50: off centre both ways;
 //   bgrt-version-0, bgrt-version-2, bgrt-no-image, bgrt-acpi-memory, bgrt-bad-bm, bgrt-type-1,
-//   bgrt-length-40, bgrt-rotated, bgrt-32-bit, bgrt-off-centre
+//   bgrt-length-40, bgrt-rotated, bgrt-32-bit, bgrt-off-centre, bgrt-bad-checksum
 //             the firmware's own entries, its BGRT replaced where it stands by a copy changed so
 //             (its checksum made right again): version 0 or 2; image address 0; the logo copied
 //             into ACPI memory, or into boot-services data with "MB" for "BM"; image type 1;
 //             length 40; status 0x07 (bits 1-2 set: turned 270 degrees); a 32-bit logo of the
-//             firmware logo's size at its place; the logo at 100, 50. Linux reads only the first
-//             BGRT in the XSDT, so the changed one must stand there.
+//             firmware logo's size at its place; the logo at 100, 50; or only its checksum one
+//             too high. Linux reads only the first BGRT in the XSDT, so the changed one must
+//             stand there.
 // It prints one line per table it made, so the test can hold Quillon's report against them.
 #include "base/Unaligned.h"
 #include "firmware/Acpi.h"
@@ -383,7 +384,7 @@ EFI_STATUS CraftOffCentre() {
 
 // How the copy of the firmware's BGRT differs from it, and the mode that asks for it.
 enum class Change {
-  Version0, Version2, NoImage, AcpiMemory, BadSignature, Type1, Length40, Rotated, Depth32, OffCentre
+  Version0, Version2, NoImage, AcpiMemory, BadSignature, Type1, Length40, Rotated, Depth32, OffCentre, BadChecksum
 };
 
 struct NamedChange {
@@ -397,6 +398,7 @@ constexpr NamedChange kChanges[] = {
     {u"bgrt-bad-bm", Change::BadSignature},    {u"bgrt-type-1", Change::Type1},
     {u"bgrt-length-40", Change::Length40},     {u"bgrt-rotated", Change::Rotated},
     {u"bgrt-32-bit", Change::Depth32},         {u"bgrt-off-centre", Change::OffCentre},
+    {u"bgrt-bad-checksum", Change::BadChecksum},
 };
 
 // The firmware's logo is OVMF's own, but a size past this is no logo to copy.
@@ -469,6 +471,7 @@ EFI_STATUS CraftChangedBgrt(Change What) {
       Store(Bgrt + 48, 100, 4);
       Store(Bgrt + 52, 50, 4);
       break;
+    case Change::BadChecksum: break;
   }
   bool NeedsLogo = What == Change::AcpiMemory || What == Change::BadSignature || What == Change::Depth32;
   if (NeedsLogo && NewLogo == nullptr) {
@@ -477,6 +480,7 @@ EFI_STATUS CraftChangedBgrt(Change What) {
   }
   if (NewLogo != nullptr) Store(Bgrt + 40, (UINT64)(UINTN)NewLogo, 8);
   FixChecksum(Bgrt, LoadUnaligned32(Bgrt + 4));
+  if (What == Change::BadChecksum) Bgrt[9] = (UINT8)(Bgrt[9] + 1);
   Store(Entry, (UINT64)(UINTN)Bgrt, 8);
   FixChecksum(Xsdt, LoadUnaligned32(Xsdt + 4));
 
