@@ -95,6 +95,23 @@ def kernel_package(arch):
     return found.group(1), found.group(2)
 
 
+def unpack_boot(deb):
+    """The kernel package's /boot alone (the kernel and its config), unpacked beside the .deb: its
+    modules, ten times the size, are not needed."""
+    folder = deb[:-len(".deb")] + "-boot"
+    if not os.path.isdir(folder):
+        partial = folder + ".partial"
+        subprocess.run(["rm", "-rf", partial], check=True)
+        os.makedirs(partial)
+        archive = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
+        subprocess.run(["tar", "-x", "-C", partial, "./boot"], stdin=archive.stdout, check=True)
+        archive.stdout.close()
+        if archive.wait() != 0:
+            raise RuntimeError(f"dpkg-deb could not read {deb}")
+        os.rename(partial, folder)
+    return folder
+
+
 def fetch_kernel(arch, cache=PACKAGE_CACHE):
     """The path of Debian's kernel for the architecture, fetched into the cache when not there yet."""
     if arch not in KERNELS:
@@ -102,7 +119,7 @@ def fetch_kernel(arch, cache=PACKAGE_CACHE):
     with shim_packages.cache_lock(cache):
         package, version = kernel_package(arch)
         deb, _ = shim_packages.fetch_package(package, version, KERNELS[arch].debian, cache, who="quillon-run")
-        kernel = os.path.join(shim_packages.unpack(deb, cache), "boot", "vmlinuz-" + package[len("linux-image-"):])
+        kernel = os.path.join(unpack_boot(deb), "boot", "vmlinuz-" + package[len("linux-image-"):])
     if not os.path.isfile(kernel):
         raise RuntimeError(f"Debian's {package} lacks {kernel}")
     return kernel
