@@ -184,9 +184,10 @@ class Report:
     ended: bool
 
     def ignored(self):
-        """The kernel's reasons for ignoring a BGRT, as it words them."""
-        return [found.group(1) for found in (re.search(r"Ignoring BGRT: (.*)", line) for line in self.messages)
-                if found]
+        """The reasons efi-bgrt and the BGRT's sysfs files gave for ignoring the BGRT, as the
+        kernel words them; efifb's own "Ignoring BGRT" is about its redraw, not the table."""
+        return [found.group(1) for found in (re.fullmatch(r"(?:efi_bgrt: )?Ignoring BGRT: (.*)", line)
+                                             for line in self.messages) if found]
 
 
 def read_report(console):
