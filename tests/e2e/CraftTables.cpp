@@ -322,6 +322,7 @@ EFI_STATUS InstallAfterFirmware(const UINT64 *Images, UINTN Count, UINT8 BgrtSta
     BuildBgrt(Bgrts + 64 * Index, Images[Index], BgrtStatus, X, Y);
     Store(Entry + 8 * Index, (UINT64)(UINTN)(Bgrts + 64 * Index), 8);
   }
+  FixChecksum(Xsdt, LoadUnaligned32(Xsdt + 4));
   EFI_STATUS Status = InstallRsdp(Rsdp, Xsdt);
   for (UINTN Index = 0; Index < Count; Index++) {
     ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%u]\n", Bgrts + 64 * Index, Images[Index],
