@@ -4,7 +4,8 @@
 # and IA32, AAVMF for AArch64) and U-Boot for QEMU, UEFIExtract (which takes the UEFI Shell out of
 # the firmware packages), the FAT tools, xz, ImageMagick, {fmt} and pesign (a second opinion on
 # the stick program's Authenticode hash). The stick carries Debian's signed shim for x64, IA32 and
-# AArch64, which `make stick` fetches with apt-get download: dpkg must know the other two
+# AArch64, which `make stick` fetches with apt-get download, and the end-to-end tests boot Debian's
+# amd64 and arm64 kernels with busybox-static, fetched the same way: dpkg must know the other
 # architectures for apt to list their packages.
 # Safe to run again: a machine that has everything returns at once.
 set -euo pipefail
@@ -30,7 +31,7 @@ for arch in amd64 i386 arm64; do
   grep -qx "$arch" <<<"$foreign" || added+=("$arch")
 done
 if [ ${#added[@]} -gt 0 ]; then
-  echo "install-deps: adding ${added[*]} to dpkg's architectures, for the stick's shim packages"
+  echo "install-deps: adding ${added[*]} to dpkg's architectures, for the stick's shim and the tests' kernels"
   for arch in "${added[@]}"; do $sudo dpkg --add-architecture "$arch"; done
   $sudo apt-get update -qq
 fi

@@ -59,15 +59,16 @@ def current_version(name, debian):
     return ""
 
 
-def fetch_package(name, version, debian, cache):
-    """The package's .deb in the cache, downloaded when it is not there yet; returns (path, version)."""
+def fetch_package(name, version, debian, cache, who="shim-packages"):
+    """The package's .deb in the cache, downloaded when it is not there yet; returns (path, version).
+    `who` names the tool in a warning."""
     os.makedirs(cache, exist_ok=True)
     if not available(name, version, debian):
         current = current_version(name, debian)
         if not current:
             raise RuntimeError(f"apt lists no {name} for {debian}; run tools/install-deps.sh, which adds "
                                f"{debian} to dpkg's architectures")
-        print(f"shim-packages: warning: {name} {version} is no longer in the archive; using {current}",
+        print(f"{who}: warning: {name} {version} is no longer in the archive; using {current}",
               file=sys.stderr)
         version = current
     # A .deb's file name carries the version with ':' spelt %3a.

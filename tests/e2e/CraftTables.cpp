@@ -16,7 +16,16 @@
 //   odd-bitmap   the firmware's own entries, then a sound but uncommon bitmap: 32 bits per pixel,
 //             a 124-byte header with bit fields, two bytes of padding after the pixels;
 //   off-centre   the firmware's own entries, then a 64 x 32 logo in boot-services data whose BGRT
-//             says it is drawn turned 90 degrees (status 0x03) at 100, 50: off centre both ways.
+//             says it is drawn turned 90 degrees (status 0x03) at 100, 50: off centre both ways;
+//   bgrt-version-0, bgrt-version-2, bgrt-no-image, bgrt-acpi-memory, bgrt-bad-bm, bgrt-type-1,
+//   bgrt-length-40, bgrt-rotated, bgrt-32-bit, bgrt-off-centre, bgrt-bad-checksum
+//             the firmware's own entries, its BGRT replaced where it stands by a copy changed so
+//             (its checksum made right again): version 0 or 2; image address 0; the logo copied
+//             into ACPI memory, or into boot-services data with "MB" for "BM"; image type 1;
+//             length 40; status 0x07 (bits 1-2 set: turned 270 degrees); a 32-bit logo of the
+//             firmware logo's size at its place; the logo at 100, 50; or only its checksum one
+//             too high. Linux reads only the first BGRT in the XSDT, so the changed one must
+//             stand there.
 // It prints one line per table it made, so the test can hold Quillon's report against them.
 #include "base/Unaligned.h"
 #include "firmware/Acpi.h"
@@ -84,11 +93,13 @@ UINT8 *AllocatePages(UINTN Bytes, bool Above4GiB, EFI_MEMORY_TYPE Type = EfiACPI
 }
 
 // The same bitmap the host tests build: BMP and info headers, then (index * 31 + offset) bytes.
-UINTN BitmapBytes(UINT32 Width, UINT32 Height) { return 54 + ((Width * 24 + 31) / 32) * 4 * Height; }
+UINTN BitmapBytes(UINT32 Width, UINT32 Height, UINT32 Bits = 24) {
+  return 54 + ((Width * Bits + 31) / 32) * 4 * Height;
+}
 
-void BuildBitmap(UINT8 *At, UINT32 Width, UINT32 Height, UINT8 PixelOffset) {
-  UINT32 RowBytes = ((Width * 24 + 31) / 32) * 4;
-  UINTN FileSize = BitmapBytes(Width, Height);
+void BuildBitmap(UINT8 *At, UINT32 Width, UINT32 Height, UINT8 PixelOffset, UINT32 Bits = 24) {
+  UINT32 RowBytes = ((Width * Bits + 31) / 32) * 4;
+  UINTN FileSize = BitmapBytes(Width, Height, Bits);
   for (UINTN Index = 0; Index < 54; Index++) At[Index] = 0;
   At[0] = 'B';
   At[1] = 'M';
@@ -98,7 +109,7 @@ void BuildBitmap(UINT8 *At, UINT32 Width, UINT32 Height, UINT8 PixelOffset) {
   Store(At + 18, Width, 4);
   Store(At + 22, Height, 4);
   Store(At + 26, 1, 2);
-  Store(At + 28, 24, 2);
+  Store(At + 28, Bits, 2);
   Store(At + 34, RowBytes * Height, 4);
   for (UINTN Index = 54; Index < FileSize; Index++) At[Index] = (UINT8)(Index * 31 + PixelOffset);
 }
@@ -112,6 +123,14 @@ void BuildHeader(UINT8 *At, const char *Signature, UINT32 Length) {
   CopyBytes(At + 16, "CRAFTED ", 8);
 }
 
+// Sets a table's checksum byte so that its Length bytes add up to 0.
+void FixChecksum(UINT8 *Table, UINT32 Length) {
+  Table[9] = 0;
+  UINT8 Sum = 0;
+  for (UINTN Index = 0; Index < Length; Index++) Sum = (UINT8)(Sum + Table[Index]);
+  Table[9] = (UINT8)(0 - Sum);
+}
+
 // A BGRT for the image: displayed and not turned at 0, 0 unless said otherwise, its checksum right.
 void BuildBgrt(UINT8 *At, UINT64 ImageAddress, UINT8 Status = 1, UINT32 X = 0, UINT32 Y = 0) {
   BuildHeader(At, "BGRT", 56);
@@ -121,9 +140,7 @@ void BuildBgrt(UINT8 *At, UINT64 ImageAddress, UINT8 Status = 1, UINT32 X = 0, U
   Store(At + 40, ImageAddress, 8);
   Store(At + 48, X, 4);
   Store(At + 52, Y, 4);
-  UINT8 Sum = 0;
-  for (UINTN Index = 0; Index < 56; Index++) Sum = (UINT8)(Sum + At[Index]);
-  At[9] = (UINT8)(0 - Sum);
+  FixChecksum(At, 56);
 }
 
 
@@ -135,6 +152,13 @@ EFI_STATUS InstallRsdp(UINT8 *Rsdp, UINT8 *Xsdt) {
   Rsdp[15] = 2;
   Store(Rsdp + 20, 36, 4);
   Store(Rsdp + 24, (UINT64)(UINTN)Xsdt, 8);
+  // The ACPI 1.0 checksum covers the first 20 bytes, the extended one all 36.
+  UINT8 Sum = 0;
+  for (UINTN Index = 0; Index < 20; Index++) Sum = (UINT8)(Sum + Rsdp[Index]);
+  Rsdp[8] = (UINT8)(0 - Sum);
+  Sum = 0;
+  for (UINTN Index = 0; Index < 36; Index++) Sum = (UINT8)(Sum + Rsdp[Index]);
+  Rsdp[32] = (UINT8)(0 - Sum);
   EFI_STATUS Status = gBootServices->InstallConfigurationTable(&EFI_ACPI_20_TABLE_GUID, Rsdp);
   ConsolePrint(u"CraftTables: RSDP [%lX] XSDT [%lX] installed [%r]\n", Rsdp, Xsdt, Status);
   return Status;
@@ -298,6 +322,7 @@ EFI_STATUS InstallAfterFirmware(const UINT64 *Images, UINTN Count, UINT8 BgrtSta
     BuildBgrt(Bgrts + 64 * Index, Images[Index], BgrtStatus, X, Y);
     Store(Entry + 8 * Index, (UINT64)(UINTN)(Bgrts + 64 * Index), 8);
   }
+  FixChecksum(Xsdt, LoadUnaligned32(Xsdt + 4));
   EFI_STATUS Status = InstallRsdp(Rsdp, Xsdt);
   for (UINTN Index = 0; Index < Count; Index++) {
     ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%u]\n", Bgrts + 64 * Index, Images[Index],
@@ -358,6 +383,115 @@ EFI_STATUS CraftOffCentre() {
   return InstallAfterFirmware(Images, 1, 0x03, 100, 50);
 }
 
+// How the copy of the firmware's BGRT differs from it, and the mode that asks for it.
+enum class Change {
+  Version0, Version2, NoImage, AcpiMemory, BadSignature, Type1, Length40, Rotated, Depth32, OffCentre, BadChecksum
+};
+
+struct NamedChange {
+  const CHAR16 *Name;
+  Change What;
+};
+
+constexpr NamedChange kChanges[] = {
+    {u"bgrt-version-0", Change::Version0},     {u"bgrt-version-2", Change::Version2},
+    {u"bgrt-no-image", Change::NoImage},       {u"bgrt-acpi-memory", Change::AcpiMemory},
+    {u"bgrt-bad-bm", Change::BadSignature},    {u"bgrt-type-1", Change::Type1},
+    {u"bgrt-length-40", Change::Length40},     {u"bgrt-rotated", Change::Rotated},
+    {u"bgrt-32-bit", Change::Depth32},         {u"bgrt-off-centre", Change::OffCentre},
+    {u"bgrt-bad-checksum", Change::BadChecksum},
+};
+
+// The firmware's logo is OVMF's own, but a size past this is no logo to copy.
+constexpr UINT32 kLargestCopied = 0x1000000;
+constexpr UINT32 kLargestSide = 4096;
+
+bool IsBgrt(const UINT8 *Table) {
+  return Table != nullptr && Table[0] == 'B' && Table[1] == 'G' && Table[2] == 'R' && Table[3] == 'T';
+}
+
+// A copy of the logo in fresh pages of the given type; null when it will not do.
+UINT8 *CopyLogo(const UINT8 *Logo, EFI_MEMORY_TYPE Type) {
+  UINT32 Size = Logo == nullptr ? 0 : LoadUnaligned32(Logo + 2);
+  if (Size < 54 || Size > kLargestCopied) return nullptr;
+  UINT8 *Copy = AllocatePages(Size, false, Type);
+  if (Copy == nullptr) return nullptr;
+  for (UINT32 Index = 0; Index < Size; Index++) Copy[Index] = Logo[Index];
+  return Copy;
+}
+
+// A 32-bit bitmap as wide and as high as the logo, in boot-services data.
+UINT8 *DeeperLogo(const UINT8 *Logo) {
+  if (Logo == nullptr) return nullptr;
+  UINT32 Width = LoadUnaligned32(Logo + 18);
+  INT32 SignedHeight = (INT32)LoadUnaligned32(Logo + 22);
+  UINT32 Height = SignedHeight < 0 ? 0 - (UINT32)SignedHeight : (UINT32)SignedHeight;
+  if (Width == 0 || Width > kLargestSide || Height == 0 || Height > kLargestSide) return nullptr;
+  UINT8 *Deeper = AllocatePages(BitmapBytes(Width, Height, 32), false, EfiBootServicesData);
+  if (Deeper != nullptr) BuildBitmap(Deeper, Width, Height, 7, 32);
+  return Deeper;
+}
+
+EFI_STATUS CraftChangedBgrt(Change What) {
+  UINT8 *Pages = AllocatePages(2 * kPageBytes, false);
+  if (Pages == nullptr) return EFI_OUT_OF_RESOURCES;
+  UINT8 *Rsdp = Pages;
+  UINT8 *Bgrt = Pages + 256;
+  UINT8 *Xsdt = Pages + kPageBytes;
+  UINTN Count = CopyFirmwareXsdt(Xsdt, 0);
+  UINT8 *Entry = nullptr;
+  for (UINTN Index = 0; Index < Count && Entry == nullptr; Index++) {
+    UINT8 *At = Xsdt + 36 + 8 * Index;
+    if (IsBgrt((const UINT8 *)(UINTN)LoadUnaligned64(At))) Entry = At;
+  }
+  if (Entry == nullptr) {
+    ConsolePrint(u"CraftTables: the firmware has no BGRT to change\n");
+    return EFI_NOT_FOUND;
+  }
+  const UINT8 *Firmware = (const UINT8 *)(UINTN)LoadUnaligned64(Entry);
+  for (UINTN Index = 0; Index < 56; Index++) Bgrt[Index] = Firmware[Index];
+  const UINT8 *Logo = (const UINT8 *)(UINTN)LoadUnaligned64(Bgrt + 40);
+  UINT8 *NewLogo = nullptr;
+  switch (What) {
+    case Change::Version0: Store(Bgrt + 36, 0, 2); break;
+    case Change::Version2: Store(Bgrt + 36, 2, 2); break;
+    case Change::NoImage: Store(Bgrt + 40, 0, 8); break;
+    case Change::AcpiMemory: NewLogo = CopyLogo(Logo, EfiACPIReclaimMemory); break;
+    case Change::BadSignature:
+      NewLogo = CopyLogo(Logo, EfiBootServicesData);
+      if (NewLogo != nullptr) {
+        NewLogo[0] = 'M';
+        NewLogo[1] = 'B';
+      }
+      break;
+    case Change::Type1: Bgrt[39] = 1; break;
+    case Change::Length40: Store(Bgrt + 4, 40, 4); break;
+    case Change::Rotated: Bgrt[38] = (UINT8)(Bgrt[38] | 0x06); break;
+    case Change::Depth32: NewLogo = DeeperLogo(Logo); break;
+    case Change::OffCentre:
+      Store(Bgrt + 48, 100, 4);
+      Store(Bgrt + 52, 50, 4);
+      break;
+    case Change::BadChecksum: break;
+  }
+  bool NeedsLogo = What == Change::AcpiMemory || What == Change::BadSignature || What == Change::Depth32;
+  if (NeedsLogo && NewLogo == nullptr) {
+    ConsolePrint(u"CraftTables: the firmware's logo could not be copied\n");
+    return EFI_OUT_OF_RESOURCES;
+  }
+  if (NewLogo != nullptr) Store(Bgrt + 40, (UINT64)(UINTN)NewLogo, 8);
+  FixChecksum(Bgrt, LoadUnaligned32(Bgrt + 4));
+  if (What == Change::BadChecksum) Bgrt[9] = (UINT8)(Bgrt[9] + 1);
+  Store(Entry, (UINT64)(UINTN)Bgrt, 8);
+  FixChecksum(Xsdt, LoadUnaligned32(Xsdt + 4));
+
+  EFI_STATUS Status = InstallRsdp(Rsdp, Xsdt);
+  UINT64 Image = LoadUnaligned64(Bgrt + 40);
+  ConsolePrint(u"CraftTables: BGRT [%lX] image [%lX] bytes [%u]\n", Bgrt, Image,
+               Image == 0 ? 0 : LoadUnaligned32((const UINT8 *)(UINTN)Image + 2));
+  return Status;
+}
+
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI CraftEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
@@ -371,6 +505,9 @@ extern "C" EFI_STATUS EFIAPI CraftEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   if (SameText(Wanted, u"not-bitmaps")) return CraftNotBitmaps();
   if (SameText(Wanted, u"odd-bitmap")) return CraftOddBitmap();
   if (SameText(Wanted, u"off-centre")) return CraftOffCentre();
+  for (const NamedChange &Change : kChanges) {
+    if (SameText(Wanted, Change.Name)) return CraftChangedBgrt(Change.What);
+  }
   ConsolePrint(u"CraftTables: no such tables: %s\n", Wanted);
   return EFI_INVALID_PARAMETER;
 }

@@ -14,8 +14,8 @@ import re
 import subprocess
 import sys
 
-from support import (HEADER_LINES, LOGO_LINES, LOGO_SAVED, ONE_LOGO_SAVED, SAVED_LINE, bitmap, boot, check,
-                     check_root_holds, identify, match_block, qemu_run, report_lines, run_scenario, saved_file,
+from support import (BGRT_MADE, HEADER_LINES, LOGO_LINES, LOGO_SAVED, ONE_LOGO_SAVED, SAVED_LINE, bitmap, boot, check,
+                     check_root_holds, crafted_tables, identify, image_tree_arguments, match_block, qemu_run, report_lines, run_scenario, saved_file,
                      scenario_parser, scenarios_in, typical_file, verdict_blocks)
 
 OVMF_2M = "/usr/share/OVMF/OVMF_CODE.fd"
@@ -25,7 +25,6 @@ WRITE_PROTECTED = 8
 VOLUME_FULL = 11
 COMPROMISED_DATA = 33  # a table or bitmap outside readable memory
 # The line CraftTables prints for each BGRT it builds: where, its image, and the image's size.
-BGRT_MADE = r"CraftTables: BGRT \[([0-9A-F]+)\] image \[([0-9A-F]+)\] bytes \[(\d+)\]"
 
 
 def check_typical_report(arguments, result, name):
@@ -182,19 +181,6 @@ def scenario_crafted(arguments):
         check(result.logo == bitmap(16, 8, 2), "the file is not exactly the second, shorter logo")
         width, height, _, _ = identify(saved_file(arguments, "crafted.bmp", result.logo))
         check((width, height) == (16, 8), f"ImageMagick sees {width} x {height}")
-
-
-def crafted_tables(result):
-    """What CraftTables made, in XSDT order: ("bgrt", address, image, size) or ("entry", address)."""
-    made = []
-    for line in result.lines():
-        found = re.fullmatch(BGRT_MADE, line)
-        if found:
-            made.append(("bgrt", int(found.group(1), 16), int(found.group(2), 16), int(found.group(3))))
-        found = re.fullmatch(r"CraftTables: entry \[([0-9A-F]+)\]", line)
-        if found:
-            made.append(("entry", int(found.group(1), 16)))
-    return made
 
 
 def boot_crafted(arguments, name, mode, tables, **settings):
@@ -478,14 +464,7 @@ SCENARIOS = scenarios_in(globals())
 
 
 def main():
-    parser = scenario_parser(SCENARIOS)
-    parser.add_argument("--image-dir", required=True, help="the image tree: Quillon and the test-only programs")
-    arguments = parser.parse_args()
-    suffix = {"x64": "", "ia32": "IA32", "aa64": "AA64"}[arguments.arch]
-    arguments.image = os.path.join(arguments.image_dir, qemu_run.ARCHES[arguments.arch].image)
-    arguments.craft = os.path.join(arguments.image_dir, f"CraftTables{suffix}.efi")
-    arguments.fat_rename = os.path.join(arguments.image_dir, "FatRename.efi")
-    return run_scenario(SCENARIOS, arguments)
+    return run_scenario(SCENARIOS, image_tree_arguments(scenario_parser(SCENARIOS)))
 
 
 if __name__ == "__main__":

@@ -70,6 +70,18 @@ def scenario_parser(scenarios):
     return parser
 
 
+def image_tree_arguments(parser):
+    """The image tree's argument, and from it the paths of Quillon and the test-only programs for
+    the architecture: arguments.image, .craft and .fat_rename."""
+    parser.add_argument("--image-dir", required=True, help="the image tree: Quillon and the test-only programs")
+    arguments = parser.parse_args()
+    suffix = {"x64": "", "ia32": "IA32", "aa64": "AA64"}[arguments.arch]
+    arguments.image = os.path.join(arguments.image_dir, qemu_run.ARCHES[arguments.arch].image)
+    arguments.craft = os.path.join(arguments.image_dir, f"CraftTables{suffix}.efi")
+    arguments.fat_rename = os.path.join(arguments.image_dir, "FatRename.efi")
+    return arguments
+
+
 def run_scenario(scenarios, arguments):
     """Runs the chosen scenario in a work folder of its own; says PASS, or FAIL and why."""
     arguments.work = os.path.join(arguments.work, arguments.arch, arguments.scenario)
@@ -128,6 +140,23 @@ def verdict_blocks(result):
         if line.startswith(VERDICT_STARTS) and blocks:
             blocks[-1].append(line)
     return blocks
+
+
+# CraftTables' line for each BGRT it made.
+BGRT_MADE = r"CraftTables: BGRT \[([0-9A-F]+)\] image \[([0-9A-F]+)\] bytes \[(\d+)\]"
+
+
+def crafted_tables(result):
+    """What CraftTables made, in XSDT order: ("bgrt", address, image, size) or ("entry", address)."""
+    made = []
+    for line in result.lines():
+        found = re.fullmatch(BGRT_MADE, line)
+        if found:
+            made.append(("bgrt", int(found.group(1), 16), int(found.group(2), 16), int(found.group(3))))
+        found = re.fullmatch(r"CraftTables: entry \[([0-9A-F]+)\]", line)
+        if found:
+            made.append(("entry", int(found.group(1), 16)))
+    return made
 
 
 def match_block(lines, patterns, at):

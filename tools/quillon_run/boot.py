@@ -13,6 +13,7 @@ import time
 
 from . import console as consoles
 from . import disks
+from . import linux
 from . import machines
 from . import screen
 from . import shell
@@ -49,6 +50,8 @@ class Options:
     end: str = ""  # the text that ends the boot as planned; empty: the usual for the kind of boot
     stop_at: str = ""  # a text after the last answer at which the runner turns the machine off
     pictures: str = ""  # the folder for the answers' pictures; empty: the work folder
+    kernel: str = ""  # a Linux kernel the script starts after Quillon (linux.py): "debian" for Debian's
+                      # kernel for the architecture, or an EFI-stub kernel's path; empty: none
 
     def uboot(self):
         return self.code == "u-boot"
@@ -85,6 +88,8 @@ class Result:
 def planned_end(options):
     if options.end or options.stop_at:
         return options.end or options.stop_at
+    if options.kernel:
+        return linux.END_MARKER
     return LAST_LINE if options.stick else shell.DONE_MARKER
 
 

@@ -39,6 +39,10 @@ def parse_arguments(argv, description):
                         help="put FILE on the disk first (as NAME)")
     parser.add_argument("--before", action="append", default=[], metavar="'EFI [ARGS]'",
                         help="an EFI program to run from startup.nsh before Quillon, with its arguments")
+    parser.add_argument("--kernel", default="", metavar="debian|VMLINUZ",
+                        help="after Quillon, start a Linux kernel with an initramfs that prints what it made of "
+                             "the BGRT and powers off: debian for Debian's kernel (x64 and aa64), or an EFI-stub "
+                             "kernel")
     parser.add_argument("--disk-kib", type=int, default=32768, help="size of the FAT disk image in KiB")
     parser.add_argument("--stick", default="", metavar="IMAGE",
                         help="boot this stick image (make stick) as a USB stick instead of a disk made here")
@@ -68,7 +72,8 @@ def main(argv, description):
                       boot_manager=arguments.boot_manager, put=put, before=arguments.before,
                       disk_kib=arguments.disk_kib, timeout=arguments.timeout, work=arguments.work,
                       echo=not arguments.quiet, stick=arguments.stick, internal=arguments.internal,
-                      internal_bus=arguments.internal_bus, screen=arguments.screen)
+                      internal_bus=arguments.internal_bus, screen=arguments.screen,
+                      kernel=arguments.kernel)
 
     if options.stick:
         say(f"booting from {options.stick} as a USB stick" + (f", behind {options.internal}" if options.internal else ""))

@@ -11,6 +11,7 @@ import os
 import uefi_shell
 
 from . import disks
+from . import linux
 from . import machines
 
 EXIT_MARKER = "QUILLON-EXIT"
@@ -32,6 +33,8 @@ def startup_script(options):
     if not options.boot_manager:
         lines.append(os.path.basename(options.image))
         lines.append(f"echo {EXIT_MARKER} %lasterror%")
+    if options.kernel:
+        lines.append(linux.shell_command(options))
     lines.append(f"echo {DONE_MARKER}")
     # U-Boot's x64 reset hangs when asked to power off; a plain reset ends QEMU all the same.
     lines.append("reset" if options.uboot() else "reset -s")
@@ -40,8 +43,11 @@ def startup_script(options):
 
 def make_disk(options, work):
     """The boot's disk, as mtools names it."""
+    # A kernel and its initramfs get room of their own, beside what the disk is asked to hold.
+    kernel_files = linux.files(options, work) if options.kernel else []
+    kib = options.disk_kib + sum(os.path.getsize(source) // 1024 + 64 for source, _ in kernel_files)
     # U-Boot's x64 build finds no file system on a disk without a partition table.
-    disk = disks.make_fat(os.path.join(work, "disk.img"), options.disk_kib, partitioned=options.uboot())
+    disk = disks.make_fat(os.path.join(work, "disk.img"), kib, partitioned=options.uboot())
     script = os.path.join(work, "startup.nsh")
     with open(script, "w", newline="") as handle:
         handle.write(startup_script(options))
@@ -58,6 +64,8 @@ def make_disk(options, work):
     for command in options.before:
         program, _ = program_and_arguments(command)
         disks.put(disk, program, os.path.basename(program))
+    for source, name in kernel_files:
+        disks.put(disk, source, name)
     if options.uboot():
         # The shell runs the startup.nsh beside it, in the removable-media boot folder.
         shell = uefi_shell.extract(options.arch, work)

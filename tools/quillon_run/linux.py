@@ -1,0 +1,203 @@
+"""Debian's Linux kernel, booted right after Quillon on the same machine, as the judge of what
+Linux makes of the firmware's BGRT.
+
+The kernel runs from the shell's startup.nsh as an EFI-stub program, with an initramfs made here:
+busybox-static and an /init script that mounts /proc and /sys, prints every file under
+/sys/firmware/acpi/bgrt/ and the kernel's messages about the BGRT and the framebuffer in lines
+marked QUILLON-LINUX, and powers the machine off. The kernels (linux-image-amd64 and
+linux-image-arm64 lead to them) and busybox-static come with `apt-get download` + `dpkg-deb -x`
+into the package cache, as the stick's shim does: at the versions pinned here, or the archive's
+current ones with a warning once Debian has replaced them. Nothing of them is kept in the
+repository.
+"""
+
+import dataclasses
+import gzip
+import os
+import re
+import subprocess
+import sys
+
+import shim_packages
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PACKAGE_CACHE = os.environ.get("QUILLON_PACKAGE_CACHE", os.path.join(SOURCE, "build", "debian-packages"))
+
+
+@dataclasses.dataclass(frozen=True)
+class Kernel:
+    meta: str  # the package that always depends on the current kernel
+    version: str  # the pinned version of both
+    package: str  # the kernel's own package at that version
+    debian: str  # Debian's name for the architecture
+    console: str  # the serial port QEMU's machine gives the console
+
+
+KERNELS = {
+    "x64": Kernel("linux-image-amd64", "6.1.192-3", "linux-image-6.1.0-57-amd64", "amd64", "ttyS0"),
+    "aa64": Kernel("linux-image-arm64", "6.1.192-3", "linux-image-6.1.0-57-arm64", "arm64", "ttyAMA0"),
+}
+BUSYBOX = ("busybox-static", "1:1.35.0-4+deb12u1+b1")
+
+# Names on the boot disk; the shell starts the kernel by its name and the stub loads the initrd.
+KERNEL_NAME = "vmlinuz.efi"
+INITRD_NAME = "initrd.img"
+
+MARKER = "QUILLON-LINUX"
+END_MARKER = MARKER + "-END"
+
+# The kernel's messages the init script shows: every line about the BGRT, an ACPI checksum, or
+# the framebuffer and console that a redraw of the logo would need.
+MESSAGES = ("bgrt|checksum|efifb|efi-framebuffer|simpledrm|simplefb|simple-framebuffer|fbcon|frame ?buffer|"
+            "console: switching")
+
+INIT = f"""#!/bin/busybox sh
+# The first process: says what the kernel made of the BGRT, then turns the machine off.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+echo {MARKER}-START
+bgrt=/sys/firmware/acpi/bgrt
+if [ -d $bgrt ]; then
+  for name in status type version xoffset yoffset; do
+    echo "{MARKER}-BGRT $name $(cat $bgrt/$name)"
+  done
+  echo "{MARKER}-BGRT image-bytes $(wc -c < $bgrt/image)"
+  echo "{MARKER}-BGRT image-sha256 $(sha256sum < $bgrt/image | cut -d ' ' -f 1)"
+else
+  echo "{MARKER}-BGRT absent"
+fi
+dmesg | grep -i -E '{MESSAGES}' | sed 's/^/{MARKER}-DMESG /'
+echo {END_MARKER}
+poweroff -f
+"""
+
+
+def say(message):
+    print(f"quillon-run: {message}", file=sys.stderr, flush=True)
+
+
+def kernel_package(arch):
+    """(package, version) of the kernel to boot: the pinned one, or the one the metapackage now
+    depends on (Debian gives a new kernel ABI a new package name)."""
+    kernel = KERNELS[arch]
+    if shim_packages.available(kernel.package, kernel.version, kernel.debian):
+        return kernel.package, kernel.version
+    current = shim_packages.current_version(kernel.meta, kernel.debian)
+    shown = subprocess.run(["apt-cache", "show", f"{kernel.meta}:{kernel.debian}={current}"], stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL).stdout.decode()
+    found = re.search(r"^Depends: (linux-image-[^ ,]+) \(= ([^)]+)\)", shown, re.MULTILINE)
+    if not current or not found:
+        raise RuntimeError(f"apt lists no {kernel.meta} for {kernel.debian}; run tools/install-deps.sh")
+    say(f"warning: {kernel.package} {kernel.version} is no longer in the archive; using {found.group(1)} "
+        f"{found.group(2)}")
+    return found.group(1), found.group(2)
+
+
+def unpack_boot(deb):
+    """The kernel package's /boot alone (the kernel and its config), unpacked beside the .deb: its
+    modules, ten times the size, are not needed."""
+    folder = deb[:-len(".deb")] + "-boot"
+    if not os.path.isdir(folder):
+        partial = folder + ".partial"
+        subprocess.run(["rm", "-rf", partial], check=True)
+        os.makedirs(partial)
+        archive = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
+        subprocess.run(["tar", "-x", "-C", partial, "./boot"], stdin=archive.stdout, check=True)
+        archive.stdout.close()
+        if archive.wait() != 0:
+            raise RuntimeError(f"dpkg-deb could not read {deb}")
+        os.rename(partial, folder)
+    return folder
+
+
+def fetch_kernel(arch, cache=PACKAGE_CACHE):
+    """The path of Debian's kernel for the architecture, fetched into the cache when not there yet."""
+    if arch not in KERNELS:
+        raise SystemExit(f"quillon-run: no Debian kernel is booted on {arch}; only on {', '.join(KERNELS)}")
+    with shim_packages.cache_lock(cache):
+        package, version = kernel_package(arch)
+        deb, _ = shim_packages.fetch_package(package, version, KERNELS[arch].debian, cache, who="quillon-run")
+        kernel = os.path.join(unpack_boot(deb), "boot", "vmlinuz-" + package[len("linux-image-"):])
+    if not os.path.isfile(kernel):
+        raise RuntimeError(f"Debian's {package} lacks {kernel}")
+    return kernel
+
+
+def fetch_busybox(arch, cache=PACKAGE_CACHE):
+    """The path of Debian's static busybox for the architecture, fetched into the cache when not
+    there yet."""
+    debian = KERNELS[arch].debian if arch in KERNELS else shim_packages.DEBIAN_ARCH[arch]
+    with shim_packages.cache_lock(cache):
+        deb, _ = shim_packages.fetch_package(*BUSYBOX, debian, cache, who="quillon-run")
+        busybox = os.path.join(shim_packages.unpack(deb, cache), "bin", "busybox")
+    if not os.path.isfile(busybox):
+        raise RuntimeError(f"Debian's busybox-static lacks {busybox}")
+    return busybox
+
+
+def cpio_entry(name, mode, data=b"", device=(0, 0)):
+    """One member of a cpio archive in the "newc" format the kernel unpacks: a header of
+    hexadecimal fields, the name, the data, each padded to four bytes."""
+    encoded = name.encode() + b"\0"
+    fields = [0, mode, 0, 0, 1, 0, len(data), 0, 0, device[0], device[1], len(encoded), 0]
+    header = b"070701" + b"".join(b"%08X" % field for field in fields)
+    padding = (-(len(header) + len(encoded))) % 4
+    return header + encoded + bytes(padding) + data + bytes(-len(data) % 4)
+
+
+def make_initramfs(busybox, path):
+    """The gzipped initramfs: busybox, the init script and the folders it mounts on."""
+    with open(busybox, "rb") as handle:
+        program = handle.read()
+    members = [cpio_entry(folder, 0o040755) for folder in ("bin", "dev", "proc", "sys")]
+    members.append(cpio_entry("dev/console", 0o020600, device=(5, 1)))
+    members.append(cpio_entry("bin/busybox", 0o100755, program))
+    members.append(cpio_entry("init", 0o100755, INIT.encode()))
+    members.append(cpio_entry("TRAILER!!!", 0))
+    with open(path, "wb") as handle:
+        handle.write(gzip.compress(b"".join(members), mtime=0))
+    return path
+
+
+def files(options, work):
+    """(host path, name on the disk) of the kernel and its initramfs."""
+    kernel = fetch_kernel(options.arch) if options.kernel == "debian" else options.kernel
+    initrd = make_initramfs(fetch_busybox(options.arch), os.path.join(work, INITRD_NAME))
+    return [(kernel, KERNEL_NAME), (initrd, INITRD_NAME)]
+
+
+def shell_command(options):
+    """The startup.nsh line that starts the kernel: the initrd, a serial console, few messages
+    there (the init script reads them all from dmesg), and a panic that ends the machine at once."""
+    console = KERNELS[options.arch].console if options.arch in KERNELS else "ttyS0"
+    return f"{KERNEL_NAME} initrd=\\{INITRD_NAME} console={console} quiet panic=-1"
+
+
+@dataclasses.dataclass
+class Report:
+    """What the init script printed: the BGRT's sysfs files (empty when the kernel has no
+    /sys/firmware/acpi/bgrt), and the kernel's messages without their time stamps."""
+    bgrt: dict
+    messages: list
+    ended: bool
+
+    def ignored(self):
+        """The reasons efi-bgrt and the BGRT's sysfs files gave for ignoring the BGRT, as the
+        kernel words them; efifb's own "Ignoring BGRT" is about its redraw, not the table."""
+        return [found.group(1) for found in (re.fullmatch(r"(?:efi_bgrt: )?Ignoring BGRT: (.*)", line)
+                                             for line in self.messages) if found]
+
+
+def read_report(console):
+    """The init script's lines from the console's text."""
+    bgrt, messages = {}, []
+    for line in console.split("\n"):
+        found = re.fullmatch(MARKER + r"-BGRT (\S+) (.*)", line.strip())
+        if found:
+            value = found.group(2)
+            bgrt[found.group(1)] = int(value) if re.fullmatch(r"-?\d+", value) else value
+        elif line.startswith(MARKER + "-DMESG "):
+            messages.append(re.sub(r"^\[[ \d.]+\] ", "", line[len(MARKER + "-DMESG "):]))
+    return Report(bgrt, messages, END_MARKER in console)
