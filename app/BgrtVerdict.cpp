@@ -1,13 +1,14 @@
 // The verdict lines. Each rule comes from whoever reads the BGRT: the ACPI specification (table
-// fields, status bits, boot-services data), Linux (efi-bgrt decides whether the OS keeps the
-// logo at all; efifb and Plymouth whether they draw it again), Windows (the depths it draws), and
-// Microsoft's boot-screen guidance (where a logo sits, how large it is). The README has a table of
-// every line. Lines are short and mostly fixed, as the images are kept small.
+// fields, status bits, boot-services data), Microsoft's boot-screen guidance (where a logo sits,
+// how large it is), and the programs that read it after the firmware (app/BgrtReaders.cpp). The
+// README has a table of every line.
 //
 // Every number comes from firmware. Lengths and places are worked out in 32 bits on values cut to
 // kLargest first, far past any screen or logo the rules could pass, so that no sum or product can
 // wrap and a 32-bit image needs no 64-bit arithmetic; the lines show the values as read.
 #include "app/BgrtVerdict.h"
+
+#include "app/BgrtReaders.h"
 
 #include "firmware/Acpi.h"
 #include "firmware/GraphicsOutput.h"
@@ -30,33 +31,34 @@ constexpr UINT32 kLargest = 1u << 20;
 constexpr UINT32 kGoldenPermille = 382;
 constexpr UINT32 kMostPercent = 40;
 
+// The bits a pixel Linux's EFI stub gives the framebuffer: 32 for the two formats of four bytes,
+// and for a format of masks the span from the lowest mask bit to the highest.
+UINT32 FramebufferDepth(const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION &Info) {
+  if (Info.PixelFormat == PixelBltOnly) return 0;
+  if (Info.PixelFormat != PixelBitMask) return 32;
+  const EFI_PIXEL_BITMASK &Masks = Info.PixelInformation;
+  UINT32 Mask = Masks.RedMask | Masks.GreenMask | Masks.BlueMask | Masks.ReservedMask;
+  if (Mask == 0) return 0;
+  return (31 - (UINT32)__builtin_clz(Mask)) - (UINT32)__builtin_ctz(Mask) + 1;
+}
+
 // The graphics output's mode now. A shell may have changed the mode since the firmware drew its
 // logo, so the verdict says which mode it judged against.
-struct Screen {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *Output;  // null when there is none, or it gives no usable mode
-  UINT32 Mode;
-  UINT32 MaxMode;
-  UINT32 Width;
-  UINT32 Height;
-  UINT32 PixelFormat;
-  UINT32 PixelsPerScanLine;
-};
-
-Screen ReadScreen() {
+ScreenNow ReadScreen() {
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Output = nullptr;
   if (EFI_ERROR(gBootServices->LocateProtocol(&EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID, nullptr, (VOID **)&Output)) ||
       Output == nullptr) {
-    return Screen{};
+    return ScreenNow{};
   }
   const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode = Output->Mode;
   if (Mode == nullptr || Mode->Info == nullptr || Mode->SizeOfInfo < sizeof(EFI_GRAPHICS_OUTPUT_MODE_INFORMATION)) {
-    return Screen{};
+    return ScreenNow{};
   }
   const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = Mode->Info;
   // No screen is that large, and the judgement's arithmetic wants its sides within kLargest.
-  if (Info->HorizontalResolution - 1 >= kLargest || Info->VerticalResolution - 1 >= kLargest) return Screen{};
-  return Screen{Output,           Mode->Mode,        Mode->MaxMode, Info->HorizontalResolution, Info->VerticalResolution,
-                Info->PixelFormat, Info->PixelsPerScanLine};
+  if (Info->HorizontalResolution - 1 >= kLargest || Info->VerticalResolution - 1 >= kLargest) return ScreenNow{};
+  return ScreenNow{Output,           Mode->Mode,        Mode->MaxMode, Info->HorizontalResolution, Info->VerticalResolution,
+                   Info->PixelFormat, Info->PixelsPerScanLine, FramebufferDepth(*Info)};
 }
 
 UINT32 Cut(UINT32 Value) { return Value < kLargest ? Value : kLargest; }
@@ -78,7 +80,7 @@ void PrintTable(const BgrtFinding &Finding) {
                (Status & BGRT_STATUS_RESERVED) != 0 ? ", reserved bits set" : "");
 }
 
-void PrintScreen(const Screen &S) {
+void PrintScreen(const ScreenNow &S) {
   if (S.Output == nullptr) {
     ConsolePrint(u"  Screen: no graphics output\n");
     return;
@@ -100,9 +102,8 @@ void PrintScreen(const Screen &S) {
   }
 }
 
-// Where the logo lies on the screen, its sides swapped where the firmware drew it turned. Returns
-// whether it fits and is centred across, which Linux's efifb wants.
-bool PrintPlace(const BitmapShape &Shape, const BgrtTable &Table, const Screen &S) {
+// Where the logo lies on the screen, its sides swapped where the firmware drew it turned.
+void PrintPlace(const BitmapShape &Shape, const BgrtTable &Table, const ScreenNow &S) {
   bool Turned = (Table.Status >> BGRT_STATUS_ORIENTATION_SHIFT & 1) != 0;
   UINT32 ShownX = Table.OffsetX;
   UINT32 ShownY = Table.OffsetY;
@@ -113,7 +114,7 @@ bool PrintPlace(const BitmapShape &Shape, const BgrtTable &Table, const Screen &
   UINT32 ScreenWidth = S.Width;
   UINT32 ScreenHeight = S.Height;
 
-  // efifb works the centre out as (screen - logo) / 2 and wants exactly that.
+  // Centred as efifb works the centre out: (screen - logo) / 2.
   bool FitsAcross = X + Width <= ScreenWidth;
   bool Centred = FitsAcross && X == (ScreenWidth - Width) / 2;
   ConsolePrint(u"  Across: at %u of %u: %a\n", ShownX, S.Width,
@@ -134,44 +135,20 @@ bool PrintPlace(const BitmapShape &Shape, const BgrtTable &Table, const Screen &
   bool Within = Width * 100 <= kMostPercent * ScreenWidth && Height * 100 <= kMostPercent * ScreenHeight;
   ConsolePrint(u"  Size: %u%% of the width, %u%% of the height: %a\n", Width * 100 / ScreenWidth,
                Height * 100 / ScreenHeight, Within ? "within 40%" : "over 40%");
-  return FitsAcross && FitsDown && Centred;
-}
-
-// Why Linux's efi-bgrt drops the table, or null when it keeps it.
-const char *WhyEfiBgrtDrops(const BgrtTable &Table, bool InBootServicesData, bool Signature) {
-  if (Table.Length < kBgrtBytes) return "length < 56";
-  if (Table.Version > 1) return "version > 1";
-  if (Table.ImageType != 0) return "type not 0";
-  if (Table.ImageAddress == 0) return "no image";
-  if (!InBootServicesData) return "memory type";
-  if (!Signature) return "no BM";
-  return nullptr;
-}
-
-// Why efifb and Plymouth will not draw the logo again, or null when they will.
-// A shape not Known has no bits per pixel.
-const char *WhyEfifbWontDraw(const BitmapShape &Shape, bool Screen, bool Framebuffer, bool FitsCentred) {
-  if (Shape.BitsPerPixel != 24) return "not 24 bits";
-  if (Shape.HeaderBytes != 40) return "header not 40 bytes";
-  if (Shape.Compression != 0) return "compressed";
-  if (!Screen) return "no screen";
-  if (!Framebuffer) return "no framebuffer";
-  if (!FitsCentred) return "not fitting and centred";
-  return nullptr;
 }
 
 }  // namespace
 
 void PrintBgrtVerdict(const MemoryMap &Map, const BgrtFinding &Finding) {
-  Screen S = ReadScreen();
+  ScreenNow S = ReadScreen();
   const BgrtTable &Table = Finding.Table;
   PrintTable(Finding);
 
-  UINT32 Type = 0;
-  bool Described = MemoryTypeAt(Map, Table.ImageAddress, &Type);
-  bool InBootServicesData = Described && Type == EfiBootServicesData;
-  if (Table.ImageAddress != 0 && Described) {
-    ConsolePrint(u"  Image memory: type %u, %aboot-services data\n", Type, InBootServicesData ? "" : "not ");
+  ImageMemory Memory{};
+  Memory.Described = MemoryTypeAt(Map, Table.ImageAddress, &Memory.Type);
+  if (Table.ImageAddress != 0 && Memory.Described) {
+    ConsolePrint(u"  Image memory: type %u, %aboot-services data\n", Memory.Type,
+                 Memory.Type == EfiBootServicesData ? "" : "not ");
   } else if (Table.ImageAddress != 0) {
     ConsolePrint(u"  Image memory: not in the memory map\n");
   }
@@ -179,22 +156,8 @@ void PrintBgrtVerdict(const MemoryMap &Map, const BgrtFinding &Finding) {
   PrintScreen(S);
   // What the headers say, where the whole bitmap could be read.
   const LogoBitmap &Logo = Finding.Logo;
-  BitmapShape Shape = Logo.Whole ? Logo.Rule.Shape : BitmapShape{};
-  bool FitsCentred = false;
-  if (S.Output != nullptr && Shape.Known) FitsCentred = PrintPlace(Shape, Table, S);
-
-  const char *Says = "dropped: ";
-  const char *Why = WhyEfiBgrtDrops(Table, InBootServicesData, Logo.Signature);
-  if (Why == nullptr) {
-    // efifb draws on the framebuffer, and a screen that only blits has none.
-    Why = WhyEfifbWontDraw(Shape, S.Output != nullptr, S.PixelFormat != PixelBltOnly, FitsCentred);
-    Says = Why != nullptr ? "kept, not redrawn: " : "kept and redrawn";
-  }
-  ConsolePrint(u"  Linux: %a%a\n", Says, Why != nullptr ? Why : "");
-  ConsolePrint(u"  Windows: %a\n", !Logo.Signature ? "won't show it: no bitmap"
-                                    : Shape.Known && (Shape.BitsPerPixel == 24 || Shape.BitsPerPixel == 32)
-                                        ? "shows it"
-                                        : "won't show it: not 24 or 32 bits");
+  if (S.Output != nullptr && Logo.Whole && Logo.Rule.Shape.Known) PrintPlace(Logo.Rule.Shape, Table, S);
+  PrintReaders(Finding, Memory, S);
 }
 
 void PrintSeveralBgrts(const ReportRecord &Record) {

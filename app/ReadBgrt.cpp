@@ -45,7 +45,9 @@ void ReadLogoBitmap(const MemoryMap &Map, UINT64 Address, LogoBitmap *Logo) {
   const UINT8 *Image = ReadableAt(Map, Address, kBitmapFixedBytes);
   if (Image == nullptr) return;
   Logo->HeaderRead = true;
+  Logo->Magic = LoadUnaligned16(Image + offsetof(BMP_HEADER, Signature));
   Logo->FileSize = LoadUnaligned32(Image + offsetof(BMP_HEADER, FileSize));
+  Logo->Reserved = LoadUnaligned32(Image + offsetof(BMP_HEADER, Reserved));
   Logo->DataOffset = LoadUnaligned32(Image + offsetof(BMP_HEADER, DataOffset));
   Logo->HeaderSize = LoadUnaligned32(Image + offsetof(BMP_HEADER, HeaderSize));
   Logo->Width = LoadUnaligned32(Image + offsetof(BMP_HEADER, Width));

@@ -29,7 +29,9 @@ struct BgrtTable {
 // read, the bitmap rule's decision.
 struct LogoBitmap {
   bool HeaderRead;  // the fixed fields could be read
+  UINT16 Magic;     // the first two bytes, "BM" in a bitmap, as a little-endian word
   UINT32 FileSize;
+  UINT32 Reserved;  // the file header's, 0 in a bitmap
   UINT32 DataOffset;
   UINT32 HeaderSize;
   UINT32 Width;  // as the fields hold them; the rule's shape says what they mean

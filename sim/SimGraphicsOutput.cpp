@@ -57,7 +57,6 @@ SimGraphicsOutput::SimGraphicsOutput(SimFirmware &Firmware, std::vector<Mode> Of
   Mode_.MaxMode = (UINT32)Modes.size();
   Mode_.Mode = Current;
   if (Current < Modes.size()) Current_ = Describe(Modes[Current]);
-  Pixels.assign((size_t)Current_.HorizontalResolution * Current_.VerticalResolution, 0);
   Mode_.Info = &Current_;
   Mode_.SizeOfInfo = sizeof Current_;
   Firmware.RegisterProtocol(EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID, &Output_.Protocol);
@@ -69,6 +68,7 @@ EFI_GRAPHICS_OUTPUT_MODE_INFORMATION SimGraphicsOutput::Describe(const Mode &M) 
   Info.VerticalResolution = M.Height;
   Info.PixelFormat = M.Format;
   Info.PixelsPerScanLine = M.PixelsPerScanLine != 0 ? M.PixelsPerScanLine : M.Width;
+  Info.PixelInformation = M.Masks;
   return Info;
 }
 

@@ -16,6 +16,7 @@ class SimGraphicsOutput {
     UINT32 Height;
     EFI_GRAPHICS_PIXEL_FORMAT Format = PixelBlueGreenRedReserved8BitPerColor;
     UINT32 PixelsPerScanLine = 0;  // 0: the width
+    EFI_PIXEL_BITMASK Masks = {};  // for PixelBitMask
   };
 
   // Registers the output with the firmware, so LocateProtocol finds it, in mode Current.
@@ -30,11 +31,15 @@ class SimGraphicsOutput {
 
   std::vector<Mode> Modes;
 
-  // The current mode's screen, row by row from the top, each pixel 0xRRGGBB; black at first.
+  // The current mode's screen, row by row from the top, each pixel 0xRRGGBB; black at first. Made
+  // when first drawn on or read: a test may claim a mode far larger than memory.
   std::vector<UINT32> Pixels;
   UINT32 Width() const { return Current_.HorizontalResolution; }
   UINT32 Height() const { return Current_.VerticalResolution; }
-  UINT32 &At(UINT32 X, UINT32 Y) { return Pixels[(size_t)Y * Width() + X]; }
+  UINT32 &At(UINT32 X, UINT32 Y) {
+    if (Pixels.empty()) Pixels.assign((size_t)Width() * Height(), 0);
+    return Pixels[(size_t)Y * Width() + X];
+  }
   // Draws Bitmap (24 or 32 bits, uncompressed, as AcpiBuilder::Bitmap makes them) at X, Y, turned
   // Quarters quarter turns clockwise, as firmware draws its logo; what falls off the screen is lost.
   void Draw(const std::vector<UINT8> &Bitmap, UINT32 X, UINT32 Y, UINT32 Quarters = 0);

@@ -98,7 +98,8 @@ void ExpectSavedLogo(Expected &E, const Logo &L) {
 // The verdict's lines begin so, and no other line of the report does; its own tests check them.
 bool IsVerdictLine(const std::string &Line) {
   for (const char *Start : {"  BGRT ", "  Length ", "  Status: ", "  Image memory: ", "  Screen", "  Pixels: ",
-                            "  Modes: ", "  Across: ", "  Down: ", "  Size: ", "  Linux: ", "  Windows: ",
+                            "  Modes: ", "  Across: ", "  Down: ", "  Size: ", "  Linux efi-bgrt: ", "  Linux efifb: ",
+                            "  Plymouth: ", "  Windows: ",
                             "  BGRTs: ", "  BIOSLogo.bmp holds "}) {
     if (Line.rfind(Start, 0) == 0) return true;
   }

@@ -113,8 +113,8 @@ def boot(arguments, name, **settings):
 
 # The verdict's lines after each BGRT begin so, and no other line of the report does.
 VERDICT_STARTS = ("  BGRT ", "  Length ", "  Status: ", "  Image memory: ", "  Screen", "  Pixels: ", "  Modes: ",
-                  "  Across: ", "  Down: ", "  Size: ", "  Linux: ", "  Windows: ", "  BGRTs: ",
-                  "  BIOSLogo.bmp holds ")
+                  "  Across: ", "  Down: ", "  Size: ", "  Linux efi-bgrt: ", "  Linux efifb: ", "  Plymouth: ",
+                  "  Windows: ", "  BGRTs: ", "  BIOSLogo.bmp holds ")
 
 
 def all_report_lines(result):
