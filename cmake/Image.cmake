@@ -56,7 +56,8 @@ add_uefi_image(QuillonAA64 aa64 AppEntry ${QUILLON_SOURCES})
 
 # The stick program: the same report around an entry of its own, and the .sbat section shim wants,
 # which only the link's /include keeps, as no code refers to it.
-set(STICK_SOURCES stick/StickEntry.cpp stick/ConsoleRecord.cpp stick/Sbat.cpp ${QUILLON_SOURCES})
+set(STICK_SOURCES stick/StickEntry.cpp stick/ConsoleRecord.cpp stick/SecureBootKeys.cpp stick/Sbat.cpp
+  ${QUILLON_SOURCES})
 add_uefi_image(QuillonStick x64 StickEntry ${STICK_SOURCES})
 add_uefi_image(QuillonStickIA32 ia32 StickEntry ${STICK_SOURCES})
 add_uefi_image(QuillonStickAA64 aa64 StickEntry ${STICK_SOURCES})

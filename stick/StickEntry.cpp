@@ -8,6 +8,7 @@
 #include "firmware/LoadedImage.h"
 #include "print/Print.h"
 #include "stick/ConsoleRecord.h"
+#include "stick/SecureBootKeys.h"
 #include "stick/Stick.h"
 
 namespace {
@@ -83,6 +84,7 @@ void SayWhatHappened(const ReportHeard &Heard, EFI_STATUS Status, SecureBoot Boo
   ConsolePrint(u"Quillon: Secure Boot is %a.\n", Boot == SecureBoot::On    ? "on"
                                                  : Boot == SecureBoot::Off ? "off"
                                                                            : "in a state the firmware does not say");
+  SayFirmwareKeys();
   if (!StickFound) {
     ConsolePrint(u"Quillon: the firmware does not say which stick Quillon started from,\n");
     ConsolePrint(u"  so nothing was saved anywhere.\n");
