@@ -76,10 +76,14 @@ add_custom_target(image_checksums ALL
   VERBATIM)
 
 # Test-only programs for the end-to-end tests: one installs crafted ACPI tables before Quillon
-# runs, on every architecture; the other asks x64 OVMF's FAT driver what the save relies on.
+# runs, on every architecture; another asks x64 OVMF's FAT driver what the save relies on.
 set(TEST_PROGRAM_SOURCES base/Assert.cpp base/BoundedLength.cpp base/Guid.cpp print/ConsolePrint.cpp
   print/FormatCore.cpp print/RecordConversions.cpp print/StatusNames.cpp)
 add_uefi_image(CraftTables x64 CraftEntry tests/e2e/CraftTables.cpp ${TEST_PROGRAM_SOURCES})
 add_uefi_image(CraftTablesIA32 ia32 CraftEntry tests/e2e/CraftTables.cpp ${TEST_PROGRAM_SOURCES})
 add_uefi_image(CraftTablesAA64 aa64 CraftEntry tests/e2e/CraftTables.cpp ${TEST_PROGRAM_SOURCES})
 add_uefi_image(FatRename x64 FatRenameEntry tests/e2e/FatRename.cpp ${TEST_PROGRAM_SOURCES})
+# A third writes firmware variables, for the variable stores the Secure Boot tests boot with (x64
+# and AArch64, the two whose firmware here enforces Secure Boot).
+add_uefi_image(SetVariables x64 SetVariablesEntry tests/e2e/SetVariables.cpp ${TEST_PROGRAM_SOURCES})
+add_uefi_image(SetVariablesAA64 aa64 SetVariablesEntry tests/e2e/SetVariables.cpp ${TEST_PROGRAM_SOURCES})

@@ -16,6 +16,7 @@ from . import disks
 from . import machines
 from . import screen
 from . import shell
+from . import stores
 
 # What each firmware prints when the processor faults: x64 and IA32 OVMF, AAVMF, and U-Boot.
 EXCEPTION_MARKERS = (b"!!!! X64 Exception", b"!!!! IA32 Exception", b"Synchronous Exception at",
@@ -32,6 +33,7 @@ class Options:
     code: str = ""  # empty: the architecture's firmware; "u-boot": Debian's U-Boot
     vars_template: str = ""  # empty: the template that goes with the code file
     secure_boot: bool = False  # the firmware with Microsoft's keys, enforcing Secure Boot
+    store: str = ""  # a variable store by name (stores.NAMES), made when needed; implies secure_boot
     vars: str = ""  # the variable store to boot with, kept across the boots of one test; made from the
                     # template when it is not there yet; empty: a fresh copy in the work folder
     memory: str = "256M"
@@ -118,6 +120,8 @@ def boot(options):
     if options.uboot() and options.arch not in machines.UBOOT:
         raise SystemExit(f"quillon-run: Debian has no U-Boot for QEMU's {options.arch}; "
                          f"only for {', '.join(machines.UBOOT)}")
+    if options.store:
+        stores.prepare(options)
     work = options.work = options.work or tempfile.mkdtemp(prefix="quillon-qemu-")
     os.makedirs(work, exist_ok=True)
     disk, internal = prepare_disks(options, work)
