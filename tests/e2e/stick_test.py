@@ -20,6 +20,8 @@ import authenticode  # noqa: E402
 import qemu_run  # noqa: E402
 from quillon_run import mok  # noqa: E402
 
+import firmware_keys  # noqa: E402
+
 from e2e_test import (HEADER_LINES, LOGO_LINES, SAVED_LINE, Failure, bitmap, check, match_block,  # noqa: E402
                       report_lines, run_scenario, saved_file, scenario_parser, typical_file)
 
@@ -217,6 +219,7 @@ def scenario_stick_secure_boot(arguments):
     check("Verification failed" not in second.console, "shim still refuses the program")
     check_started_from_stick(second)
     check_logo_saved(arguments, second, secure_boot=True)
+    firmware_keys.check(program_lines(second), variables)
 
 
 def scenario_stick_mok_timeout(arguments):
