@@ -12,6 +12,7 @@ file, the firmware's and shim's own words on the console, and the Authenticode h
 
 import os
 import re
+import shutil
 import sys
 import uuid
 
@@ -146,7 +147,7 @@ def scenario_secure_boot_shim_revoked(arguments):
 def scenario_sbat_level(arguments):
     # What shim writes to the firmware's variables on a first boot of the stick: with Secure Boot
     # on, the revocation level it carries; with it off, a level that revokes nothing, even over a
-    # level an earlier boot with Secure Boot on had raised.
+    # level an earlier boot with Secure Boot on had raised, or one that revokes shim itself.
     shim = qemu_run.read_file(qemu_run.volume_of(arguments.stick), "EFI/BOOT/" + SHIM_NAME[arguments.arch])
     automatic, _ = shim_packages.sbat_levels(shim)
     measured = []
@@ -180,6 +181,19 @@ def scenario_sbat_level(arguments):
     check(written == {"SbatLevel": (variables.NON_VOLATILE | variables.BOOT_SERVICE, base)},
           f"with Secure Boot switched off shim left {written}")
     firmware_keys.check(lines, on)
+
+    # A machine whose level revokes this shim, with Secure Boot switched off: shim starts, the
+    # program runs, and the level goes back to the first one.
+    revoked = fresh_store(arguments, "revoked")
+    shutil.copyfile(stores.store_file("shim-revoked", arguments.arch), revoked)
+    before = shim_variables(revoked)["SbatLevel"][1]
+    variables.overwrite(revoked, "SecureBootEnable", SECURE_BOOT_ENABLE, b"\0")
+    result = boot(arguments, "revoked-switched-off", secure_boot=True, vars=revoked)
+    check("Quillon: Secure Boot is off." in program_lines(result), "Secure Boot was not switched off")
+    written = shim_variables(revoked)
+    measured.append(("Secure Boot switched off under a level that revokes shim", repr(before), written))
+    check(written == {"SbatLevel": (variables.NON_VOLATILE | variables.BOOT_SERVICE, base)},
+          f"with Secure Boot switched off under a revoking level shim left {written}")
     for when, before, after in measured:
         print(f"{when}: SbatLevel before {before}, shim's variables after {after}")
 
