@@ -14,7 +14,6 @@ import os
 import re
 import shutil
 import sys
-import uuid
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import qemu_run  # noqa: E402
@@ -32,7 +31,6 @@ NOTHING_BOOTS = "Press any key to enter the Boot Manager Menu."
 MENU_STARTED = '"UiApp"'
 SELF_CHECK_FAILED = "SBAT self-check failed"
 SHIM_NAME = {"x64": "BOOTX64.EFI", "aa64": "BOOTAA64.EFI"}
-SECURE_BOOT_ENABLE = uuid.UUID("F0A30BC7-AF08-4556-99C4-001009C93A44")
 
 
 def shim_variables(store):
@@ -172,7 +170,7 @@ def scenario_sbat_level(arguments):
 
     # The same machine as the first boot, with Secure Boot switched off in its setup, which keeps
     # the switch in a variable of its own.
-    variables.overwrite(on, "SecureBootEnable", SECURE_BOOT_ENABLE, b"\0")
+    variables.overwrite(on, "SecureBootEnable", variables.SECURE_BOOT_SWITCH, b"\0")
     result = boot(arguments, "switched-off", secure_boot=True, vars=on)
     lines = program_lines(result)
     check("Quillon: Secure Boot is off." in lines, "Secure Boot was not switched off")
@@ -187,7 +185,7 @@ def scenario_sbat_level(arguments):
     revoked = fresh_store(arguments, "revoked")
     shutil.copyfile(stores.store_file("shim-revoked", arguments.arch), revoked)
     before = shim_variables(revoked)["SbatLevel"][1]
-    variables.overwrite(revoked, "SecureBootEnable", SECURE_BOOT_ENABLE, b"\0")
+    variables.overwrite(revoked, "SecureBootEnable", variables.SECURE_BOOT_SWITCH, b"\0")
     result = boot(arguments, "revoked-switched-off", secure_boot=True, vars=revoked)
     check("Quillon: Secure Boot is off." in program_lines(result), "Secure Boot was not switched off")
     written = shim_variables(revoked)
