@@ -61,7 +61,9 @@ TEMPLATES = {
              "none": os.path.join(machines.AAVMF_DIR, "AAVMF_VARS.snakeoil.fd")},
 }
 PROGRAM = {"x64": "SetVariables.efi", "aa64": "SetVariablesAA64.efi"}
-# The made stores: db's certificates by name, and any other variable written beside it.
+# The made stores: db's certificates by name, and any other variable written beside it. The
+# revoking level is dated after every level shim carries, as one from a later update would be,
+# so that shim keeps it rather than its own.
 MADE = {
     "ms2023": ([UEFI_CA_2023], []),
     "windows-only": ([WINDOWS_PCA_2011], []),
