@@ -45,7 +45,7 @@ function(add_uefi_image Name Arch Entry)
   add_custom_command(TARGET ${Name} POST_BUILD
     COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/mark-uninitialised.py $<TARGET_FILE:${Name}>
     COMMAND ${CMAKE_SOURCE_DIR}/tools/check-image.sh ${LLVM_READOBJ} $<TARGET_FILE:${Name}> ${Arch}
-            ${CMAKE_BINARY_DIR}/${Name}.map ${Entry}
+            ${CMAKE_BINARY_DIR}/${Name}.map ${Entry} ${QUILLON_IMAGE_MAX_BYTES}
     VERBATIM)
 endfunction()
 
@@ -55,7 +55,8 @@ add_uefi_image(QuillonIA32 ia32 AppEntry ${QUILLON_SOURCES})
 add_uefi_image(QuillonAA64 aa64 AppEntry ${QUILLON_SOURCES})
 
 # The stick program: the same report around an entry of its own, and the .sbat section shim wants,
-# which only the link's /include keeps, as no code refers to it.
+# which only the link's /include keeps, as no code refers to it. It may grow to 40 KiB.
+set(QUILLON_IMAGE_MAX_BYTES 40960)
 set(STICK_SOURCES stick/StickEntry.cpp stick/ConsoleRecord.cpp stick/SecureBootKeys.cpp stick/Sbat.cpp
   ${QUILLON_SOURCES})
 add_uefi_image(QuillonStick x64 StickEntry ${STICK_SOURCES})
@@ -65,6 +66,7 @@ target_link_options(QuillonStick PRIVATE /include:QuillonSbat)
 target_link_options(QuillonStickIA32 PRIVATE /include:_QuillonSbat)
 target_link_options(QuillonStickAA64 PRIVATE /include:QuillonSbat)
 list(APPEND QUILLON_IMAGES QuillonStick QuillonStickIA32 QuillonStickAA64)
+unset(QUILLON_IMAGE_MAX_BYTES)
 
 # `make image` says what it made: every image's SHA-256, also kept in SHA256SUMS.
 list(TRANSFORM QUILLON_IMAGES APPEND .efi OUTPUT_VARIABLE IMAGE_FILES)

@@ -5,14 +5,15 @@
 # (there is no loader to resolve imports). With a linker map and a
 # symbol name, also that the entry point is that symbol, and, on x64 and IA32, that the code uses
 # no SSE, AVX, MMX or x87 instruction: firmware may start an application with them switched off,
-# and the first one would fault.
-#   usage: check-image.sh LLVM_READOBJ IMAGE x64|ia32|aa64 [MAP ENTRY_SYMBOL]
+# and the first one would fault. With a largest size in bytes, also that the image is no larger.
+#   usage: check-image.sh LLVM_READOBJ IMAGE x64|ia32|aa64 [MAP ENTRY_SYMBOL [MAX_BYTES]]
 set -euo pipefail
 readobj=$1
 image=$2
 arch=$3
 map=${4:-}
 symbol=${5:-}
+max_bytes=${6:-}
 headers=$("$readobj" --file-headers "$image")
 imports=$("$readobj" --coff-imports "$image")
 
@@ -66,4 +67,6 @@ grep -q "IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE" <<<"$headers" || fail "not relo
 relocations=$("$readobj" --coff-basereloc "$image" | grep -c "Address:" || true)
 [ "$relocations" -gt 0 ] || fail "no base relocations"
 if grep -q "Import {" <<<"$imports"; then fail "imports: $(grep Name: <<<"$imports" | tr -s ' ' | head -5)"; fi
-echo "check-image: $image: $format EFI application, $named, entry $entry, $relocations relocations, no imports, $(stat -c %s "$image") bytes"
+size=$(stat -c %s "$image")
+[ -z "$max_bytes" ] || [ "$size" -le "$max_bytes" ] || fail "$size bytes, more than the $max_bytes it may have"
+echo "check-image: $image: $format EFI application, $named, entry $entry, $relocations relocations, no imports, $size bytes"
