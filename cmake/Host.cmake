@@ -43,7 +43,7 @@ endif()
 
 # The stick program's own code, for its tests on the simulated firmware.
 add_library(quillon_stick STATIC stick/StickEntry.cpp stick/ConsoleRecord.cpp stick/ScreenPicture.cpp
-  stick/LogoOnScreen.cpp)
+  stick/LogoOnScreen.cpp stick/SecureBootKeys.cpp)
 target_link_libraries(quillon_stick PUBLIC quillon_core)
 target_compile_options(quillon_stick PRIVATE ${QUILLON_WARNINGS})
 

@@ -76,7 +76,7 @@ add_uefi_image(QuillonAA64 aa64 AppEntry ${QUILLON_IMAGE_MOST_BYTES} ${QUILLON_S
 # The stick program: the same report around an entry of its own, and the .sbat section shim wants,
 # which only the link's /include keeps, as no code refers to it.
 set(STICK_SOURCES stick/StickEntry.cpp stick/ConsoleRecord.cpp stick/ScreenPicture.cpp stick/LogoOnScreen.cpp
-  stick/Sbat.cpp ${QUILLON_SOURCES})
+  stick/SecureBootKeys.cpp stick/Sbat.cpp ${QUILLON_SOURCES})
 add_uefi_image(QuillonStick x64 StickEntry ${QUILLON_STICK_MOST_BYTES} ${STICK_SOURCES})
 add_uefi_image(QuillonStickIA32 ia32 StickEntry ${QUILLON_STICK_MOST_BYTES} ${STICK_SOURCES})
 add_uefi_image(QuillonStickAA64 aa64 StickEntry ${QUILLON_STICK_MOST_BYTES} ${STICK_SOURCES})
@@ -95,10 +95,14 @@ add_custom_target(image_checksums ALL
   VERBATIM)
 
 # Test-only programs for the end-to-end tests: one installs crafted ACPI tables before Quillon
-# runs, on every architecture; the other asks x64 OVMF's FAT driver what the save relies on.
+# runs, on every architecture; another asks x64 OVMF's FAT driver what the save relies on.
 set(TEST_PROGRAM_SOURCES base/Assert.cpp base/BoundedLength.cpp base/Guid.cpp print/ConsolePrint.cpp
   print/FormatCore.cpp print/RecordConversions.cpp print/StatusNames.cpp)
 add_uefi_image(CraftTables x64 CraftEntry ${QUILLON_IMAGE_MOST_BYTES} tests/e2e/CraftTables.cpp ${TEST_PROGRAM_SOURCES})
 add_uefi_image(CraftTablesIA32 ia32 CraftEntry ${QUILLON_IMAGE_MOST_BYTES} tests/e2e/CraftTables.cpp ${TEST_PROGRAM_SOURCES})
 add_uefi_image(CraftTablesAA64 aa64 CraftEntry ${QUILLON_IMAGE_MOST_BYTES} tests/e2e/CraftTables.cpp ${TEST_PROGRAM_SOURCES})
 add_uefi_image(FatRename x64 FatRenameEntry ${QUILLON_IMAGE_MOST_BYTES} tests/e2e/FatRename.cpp ${TEST_PROGRAM_SOURCES})
+# A third writes firmware variables, for the variable stores the Secure Boot tests boot with (x64
+# and AArch64, the two whose firmware here enforces Secure Boot).
+add_uefi_image(SetVariables x64 SetVariablesEntry ${QUILLON_IMAGE_MOST_BYTES} tests/e2e/SetVariables.cpp ${TEST_PROGRAM_SOURCES})
+add_uefi_image(SetVariablesAA64 aa64 SetVariablesEntry ${QUILLON_IMAGE_MOST_BYTES} tests/e2e/SetVariables.cpp ${TEST_PROGRAM_SOURCES})

@@ -149,11 +149,13 @@ constexpr UINT32 EFI_VARIABLE_RUNTIME_ACCESS = 0x04;
 typedef EFI_STATUS(EFIAPI *EFI_GET_VARIABLE)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
                                              UINT32 *Attributes, UINTN *DataSize, VOID *Data);
 typedef EFI_STATUS(EFIAPI *EFI_GET_TIME)(EFI_TIME *Time, VOID *Capabilities);
+typedef EFI_STATUS(EFIAPI *EFI_SET_VARIABLE)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
+                                             UINT32 Attributes, UINTN DataSize, const VOID *Data);
 typedef VOID(EFIAPI *EFI_RESET_SYSTEM)(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN DataSize,
                                        VOID *ResetData);
 
-// EFI_RUNTIME_SERVICES in its complete member order; only GetTime, GetVariable and ResetSystem are
-// called.
+// EFI_RUNTIME_SERVICES in its complete member order; only GetTime, GetVariable, SetVariable (by a
+// test-only program) and ResetSystem are called.
 struct EFI_RUNTIME_SERVICES {
   EFI_TABLE_HEADER Hdr;
   EFI_GET_TIME GetTime;
@@ -164,7 +166,7 @@ struct EFI_RUNTIME_SERVICES {
   void *ConvertPointer;
   EFI_GET_VARIABLE GetVariable;
   void *GetNextVariableName;
-  void *SetVariable;
+  EFI_SET_VARIABLE SetVariable;
   void *GetNextHighMonotonicCount;
   EFI_RESET_SYSTEM ResetSystem;
   void *UpdateCapsule;
@@ -173,6 +175,7 @@ struct EFI_RUNTIME_SERVICES {
 };
 static_assert(offsetof(EFI_RUNTIME_SERVICES, GetTime) == 24);
 static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == EfiLayout(72, 48));
+static_assert(offsetof(EFI_RUNTIME_SERVICES, SetVariable) == EfiLayout(88, 56));
 static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == EfiLayout(104, 64));
 static_assert(sizeof(EFI_RUNTIME_SERVICES) == EfiLayout(136, 80));
 

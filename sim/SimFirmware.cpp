@@ -182,10 +182,11 @@ EFI_STATUS EFIAPI SimGetMemoryMap(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR *M
 EFI_STATUS EFIAPI SimGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 *Attributes, UINTN *DataSize,
                                  VOID *Data) {
   SimFirmware &Firmware = SimFirmware::Current();
+  EFI_STATUS Status;
+  if (Firmware.ShouldFail(SimCall::GetVariable, &Status)) return Status;
   if (Name == nullptr || Vendor == nullptr || DataSize == nullptr) return EFI_INVALID_PARAMETER;
-  if (!SameGuid(*Vendor, EFI_GLOBAL_VARIABLE)) return EFI_NOT_FOUND;
-  for (const auto &[Stored, Value] : Firmware.GlobalVariables_) {
-    if (Stored != Name) continue;
+  for (const auto &[StoredVendor, Stored, Value] : Firmware.Variables_) {
+    if (!SameGuid(StoredVendor, *Vendor) || Stored != Name) continue;
     if (*DataSize < Value.size()) {
       *DataSize = Value.size();
       return EFI_BUFFER_TOO_SMALL;
@@ -309,14 +310,22 @@ void SimFirmware::InstallOnDevice(const EFI_GUID &Protocol, VOID *Interface) {
   DeviceProtocols_.emplace_back(Protocol, Interface);
 }
 
-void SimFirmware::SetGlobalVariable(const std::u16string &Name, std::vector<UINT8> Value) {
-  for (auto &[Stored, Held] : GlobalVariables_) {
-    if (Stored == Name) {
+void SimFirmware::SetVariable(const EFI_GUID &Vendor, const std::u16string &Name, std::vector<UINT8> Value) {
+  for (auto &[StoredVendor, Stored, Held] : Variables_) {
+    if (SameGuid(StoredVendor, Vendor) && Stored == Name) {
       Held = std::move(Value);
       return;
     }
   }
-  GlobalVariables_.emplace_back(Name, std::move(Value));
+  Variables_.push_back({Vendor, Name, std::move(Value)});
+}
+
+void SimFirmware::SetGlobalVariable(const std::u16string &Name, std::vector<UINT8> Value) {
+  SetVariable(EFI_GLOBAL_VARIABLE, Name, std::move(Value));
+}
+
+void SimFirmware::RemoveGlobalVariables() {
+  std::erase_if(Variables_, [](const StoredVariable &Held) { return SameGuid(Held.Vendor, EFI_GLOBAL_VARIABLE); });
 }
 
 void SimFirmware::RegisterProtocol(const EFI_GUID &Protocol, VOID *Interface) {

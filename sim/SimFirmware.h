@@ -28,6 +28,7 @@ enum class SimCall {
   GetMemoryMap,
   QueryMode,
   Blt,
+  GetVariable,
   Count,
 };
 
@@ -61,10 +62,11 @@ class SimFirmware {
   void AddConfigurationEntry(const EFI_GUID &Guid, VOID *Table);
   void RemoveConsole() { SystemTable_.ConOut = nullptr; }
 
-  // Runtime variables of the UEFI specification's own vendor GUID, by name; GetVariable answers
-  // Not Found for any other.
+  // Variables by vendor GUID and name; GetVariable answers Not Found for any other. The global
+  // ones are the UEFI specification's own vendor's (SecureBoot).
+  void SetVariable(const EFI_GUID &Vendor, const std::u16string &Name, std::vector<UINT8> Value);
   void SetGlobalVariable(const std::u16string &Name, std::vector<UINT8> Value);
-  void RemoveGlobalVariables() { GlobalVariables_.clear(); }
+  void RemoveGlobalVariables();
   // Keys already pressed when the program starts, and whether it then waited for one more.
   std::vector<EFI_INPUT_KEY> PressedKeys;
   bool WaitedForKey = false;
@@ -116,7 +118,12 @@ class SimFirmware {
   size_t BadFrees_ = 0;
   std::vector<std::pair<EFI_GUID, VOID *>> ImageProtocols_;
   std::vector<std::pair<EFI_GUID, VOID *>> DeviceProtocols_;
-  std::vector<std::pair<std::u16string, std::vector<UINT8>>> GlobalVariables_;
+  struct StoredVariable {
+    EFI_GUID Vendor;
+    std::u16string Name;
+    std::vector<UINT8> Value;
+  };
+  std::vector<StoredVariable> Variables_;
   std::vector<std::pair<EFI_GUID, VOID *>> Protocols_;
 
  private:

@@ -11,6 +11,7 @@
 #include "stick/ConsoleRecord.h"
 #include "stick/LogoOnScreen.h"
 #include "stick/ScreenPicture.h"
+#include "stick/SecureBootKeys.h"
 #include "stick/Stick.h"
 #include "stick/Words.h"
 
@@ -114,6 +115,7 @@ void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot B
   ConsolePrint(u"Quillon: Secure Boot is %a.\n", Boot == SecureBoot::On    ? "on"
                                                  : Boot == SecureBoot::Off ? "off"
                                                                            : "in a state the firmware does not say");
+  SayFirmwareKeys();
   if (!StickFound) {
     ConsolePrint(u"Quillon: the firmware does not say which stick Quillon started from,\n");
     ConsolePrint(u"  so nothing was saved anywhere.\n");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "firmware/Guids.h"
+#include "firmware/ImageSecurity.h"
 #include "firmware/LoadedImage.h"
 #include "sim/AcpiBuilder.h"
 #include "sim/SimFileSystem.h"
@@ -30,6 +31,8 @@ struct StickMachine {
     Firmware.InstallOnImage(EFI_LOADED_IMAGE_PROTOCOL_GUID, &Loaded);
     Firmware.InstallOnDevice(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, Stick.Protocol());
     Firmware.SetGlobalVariable(u"SecureBoot", {1});
+    const std::string Level = "sbat,1,2025021800\nshim,4\ngrub,5\n";
+    Firmware.SetVariable(SHIM_LOCK_GUID, u"SbatLevelRT", std::vector<uint8_t>(Level.begin(), Level.end()));
     Internal.Files[u"notes.txt"] = {'n', 'o', 't', 'e', 's'};
   }
 

@@ -3,9 +3,11 @@
 # the image toolchain, the fuzzer runtime, QEMU with each architecture's firmware (OVMF for x64
 # and IA32, AAVMF for AArch64) and U-Boot for QEMU, UEFIExtract (which takes the UEFI Shell out of
 # the firmware packages), the FAT tools, xz, ImageMagick, {fmt} and pesign (a second opinion on
-# the stick program's Authenticode hash). The stick carries Debian's signed shim for x64, IA32 and
-# AArch64, which `make stick` fetches with apt-get download, and the end-to-end tests boot Debian's
-# amd64 and arm64 kernels with busybox-static, fetched the same way: dpkg must know the other
+# the stick program's Authenticode hash), and openssl, efitools and sbsigntool, with which the
+# runner makes variable stores for the Secure Boot tests and signs its test-only program for them
+# with the test key Debian's ovmf package ships. The stick carries Debian's signed shim for x64,
+# IA32 and AArch64, which `make stick` fetches with apt-get download, and the end-to-end tests boot
+# Debian's amd64 and arm64 kernels with busybox-static, fetched the same way: dpkg must know the other
 # architectures for apt to list their packages.
 # Safe to run again: a machine that has everything returns at once.
 set -euo pipefail
@@ -15,7 +17,7 @@ packages=(
   qemu-system-x86 ovmf ovmf-ia32 qemu-system-arm qemu-efi-aarch64 u-boot-qemu uefitool-cli
   mtools dosfstools xz-utils
   imagemagick python3
-  libfmt-dev pesign
+  libfmt-dev pesign openssl efitools sbsigntool
   cmake make g++ libgtest-dev libbenchmark-dev valgrind
 )
 

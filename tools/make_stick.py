@@ -39,6 +39,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import authenticode  # noqa: E402
+import pe_image  # noqa: E402
 import shim_packages  # noqa: E402
 from quillon_run import disks  # noqa: E402
 
@@ -96,10 +97,42 @@ def hash_lines(image_dir):
     return "\n".join(lines)
 
 
+def shim_version(shim):
+    """The version shim's .sbat section gives for the package: its last line that names shim."""
+    section = pe_image.section(shim, ".sbat") or b""
+    fields = [line.split(",") for line in section.decode("ascii", "replace").split("\n")]
+    versions = [line[4] for line in fields if len(line) > 4 and line[3] == "shim"]
+    return versions[-1] if versions else "?"
+
+
+def shim_lines(shims):
+    """Which shim the stick carries and what it writes to the firmware, from shim's own .sbat and
+    .sbatlevel sections, one line for the architectures that agree; and a warning where Debian's
+    archive has a newer shim than the pin. Asking the archive never fails the build."""
+    said = {}
+    for arch, shim in shims.items():
+        with open(shim.shim, "rb") as handle:
+            data = handle.read()
+        level = shim_packages.sbat_levels(data)[0].decode("ascii").strip().split("\n")
+        revoked = ", ".join(" ".join(line.split(",")) for line in level[1:]) or "nothing"
+        package = dict(shim.versions)["shim-signed"]
+        key = (f"shim {shim_version(data)} (shim-signed {package})",
+               f"with Secure Boot on it sets the firmware's SbatLevel to {level[0]}: {revoked}")
+        said.setdefault(key, []).append(arch)
+    lines = [f"make-stick: {shim} for {', '.join(arches)}; {level}" for (shim, level), arches in said.items()]
+    for arch in shims:
+        for name, pinned, newer in shim_packages.newer_than_pinned(arch):
+            lines.append(f"make-stick: warning: Debian's archive has {name} {newer} for {arch}, newer than "
+                         f"{pinned}, the version tools/shim_packages.py pins")
+    return lines
+
+
 def make_stick(image_dir, output):
     epoch = source_date_epoch()
     environment = dict(os.environ, SOURCE_DATE_EPOCH=epoch, TZ="UTC")
     shims = {arch: shim_packages.fetch(arch, PACKAGE_CACHE) for arch, _, _, _ in ARCHES}
+    for line in shim_lines(shims):
+        print(line)
     with tempfile.TemporaryDirectory(prefix="quillon-stick-") as work:
         disk = os.path.join(work, "stick.img")
         with open(disk, "wb") as handle:

@@ -7,7 +7,8 @@ store, serial console captured, no network, a hard time bound, power-off when th
 and copies the results out of the disk image. With `--firmware u-boot` the firmware is Debian's
 U-Boot for QEMU instead, with the UEFI Shell from Debian's firmware packages on the disk. With
 `--stick` the machine boots the stick image instead, attached as a USB stick, perhaps behind an
-internal disk (`--internal`), and with `--secure-boot` on firmware that enforces Secure Boot.
+internal disk (`--internal`), and with `--secure-boot` on firmware that enforces Secure Boot with
+Microsoft's keys, or `--store NAME` with the keys of a variable store as people's machines have it.
 Used by `make run`; the end-to-end tests import the pieces from the quillon_run package, which
 this file gathers under one name.
 """

@@ -19,8 +19,12 @@ import dataclasses
 import fcntl
 import glob
 import os
+import struct
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pe_image  # noqa: E402
 
 # The versions the stick is made with: Debian 12's shim 16.1 and its helpers.
 SHIM_VERSION = "1.51~1+deb12u1+16.1-2~deb12u1"
@@ -57,6 +61,23 @@ def current_version(name, debian):
             candidate = line.split(":", 1)[1].strip()
             return "" if candidate == "(none)" else candidate
     return ""
+
+
+def newer_than_pinned(arch):
+    """(package, pinned version, the archive's newer version) for each of the architecture's
+    packages the archive has a newer version of. Asking apt is best effort: an answer it cannot
+    give counts as none newer."""
+    newer = []
+    try:
+        for name, version, debian in packages(arch):
+            candidate = current_version(name, debian)
+            if candidate and candidate != version and subprocess.run(
+                    ["dpkg", "--compare-versions", candidate, "gt", version], stdout=subprocess.DEVNULL,
+                    stderr=subprocess.DEVNULL).returncode == 0:
+                newer.append((name, version, candidate))
+    except OSError:
+        return []
+    return newer
 
 
 def fetch_package(name, version, debian, cache, who="shim-packages"):
@@ -120,6 +141,23 @@ def fetch_unlocked(arch, cache):
     if not shim or not mok_manager or not all(os.path.exists(path) for _, path in licences):
         raise RuntimeError(f"Debian's shim packages for {arch} lack shim{arch}, mm{arch} or a copyright file")
     return Shim(shim, mok_manager, licences, versions)
+
+
+def sbat_levels(shim):
+    """The two revocation levels a shim carries in its .sbatlevel section, as text: the one it
+    writes to SbatLevel by itself, and the latest, which it writes only when SbatPolicy asks.
+    The section holds a version (0), then the offsets of the two texts counted from the end of the
+    version field; each text ends with a NUL."""
+    section = pe_image.section(shim, ".sbatlevel")
+    if section is None or len(section) < 12:
+        raise ValueError("the shim has no .sbatlevel section")
+    _, automatic, latest = struct.unpack_from("<III", section)
+
+    def text(offset):
+        start = 4 + offset
+        return section[start:section.index(b"\0", start)]
+
+    return text(automatic), text(latest)
 
 
 def main(argv):

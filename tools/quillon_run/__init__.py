@@ -2,10 +2,13 @@
 
     disks        the FAT disks, sticks and internal disks a boot uses, and reading them afterwards
     machines     each architecture's firmware (with or without Secure Boot) and QEMU's command line
+    variables    the firmware's variables, read from its variable-store file after a boot
+    stores       variable stores as people's machines have them, made for the Secure Boot tests
     console      the serial console: its text, when it came, and keys sent to it
     screen       pictures of the display, through QEMU's monitor
     mok          shim's and MokManager's screens, answered as a person would
     stick_words  the stick program's first and last lines, read from its C++ source
+    linux        Debian's Linux kernel, booted after Quillon to judge the verdict's Linux lines
     watchers     what a boot's console is watched for, one quirk each: screens answered, U-Boot's
                  autoboot, the shell's key, the stick's restart key, a planned stop, a fault
     boot         one boot from start to power-off, its loop feeding the watchers, and what it left

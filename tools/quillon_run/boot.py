@@ -17,6 +17,7 @@ from . import linux
 from . import machines
 from . import screen
 from . import shell
+from . import stores
 from . import watchers
 from .stick_words import LAST_LINE
 
@@ -29,6 +30,7 @@ class Options:
     code: str = ""  # empty: the architecture's firmware; "u-boot": Debian's U-Boot
     vars_template: str = ""  # empty: the template that goes with the code file
     secure_boot: bool = False  # the firmware with Microsoft's keys, enforcing Secure Boot
+    store: str = ""  # a variable store by name (stores.NAMES), made when needed; implies secure_boot
     vars: str = ""  # the variable store to boot with, kept across the boots of one test; made from the
                     # template when it is not there yet; empty: a fresh copy in the work folder
     memory: str = "256M"
@@ -212,6 +214,8 @@ def keep_console(console, work):
 def boot(options):
     """Runs one boot and returns what it showed and saved. Never raises for a failed boot."""
     check_tools(options)
+    if options.store:
+        stores.prepare(options)
     work = options.work = options.work or tempfile.mkdtemp(prefix="quillon-qemu-")
     os.makedirs(work, exist_ok=True)
     disk, internal = prepare_disks(options, work)

@@ -6,6 +6,7 @@ import subprocess
 
 from . import disks
 from . import machines
+from . import stores
 from .boot import Options, boot
 from .screen import CONVERT
 
@@ -28,6 +29,9 @@ def parse_arguments(argv, description):
     parser.add_argument("--vars", default="", help="variable-store template (default: the one beside the code)")
     parser.add_argument("--secure-boot", action="store_true",
                         help="the firmware with Microsoft's keys, enforcing Secure Boot (x64 and aa64)")
+    parser.add_argument("--store", default="", choices=("",) + stores.NAMES,
+                        help="with Secure Boot enforced, a variable store as people's machines have it: "
+                             "ms2011, ms2023, windows-only, none or shim-revoked (made in build/ when needed)")
     parser.add_argument("--memory", default="256M", help="guest memory, as QEMU's -m takes it")
     parser.add_argument("--read-only", action="store_true", help="attach the disk read-only")
     parser.add_argument("--no-display", action="store_true", help="boot without a display device")
@@ -67,14 +71,16 @@ def main(argv, description):
         source, _, name = item.partition("=")
         put.append((source, name or os.path.basename(source)))
     options = Options(image=arguments.image, arch=arguments.arch, machine=arguments.machine, code=arguments.firmware,
-                      vars_template=arguments.vars, secure_boot=arguments.secure_boot, memory=arguments.memory,
-                      read_only=arguments.read_only, no_display=arguments.no_display,
+                      vars_template=arguments.vars, secure_boot=arguments.secure_boot, store=arguments.store,
+                      memory=arguments.memory, read_only=arguments.read_only, no_display=arguments.no_display,
                       boot_manager=arguments.boot_manager, put=put, before=arguments.before,
                       disk_kib=arguments.disk_kib, timeout=arguments.timeout, work=arguments.work,
                       echo=not arguments.quiet, stick=arguments.stick, internal=arguments.internal,
                       internal_bus=arguments.internal_bus, screen=arguments.screen,
                       kernel=arguments.kernel)
 
+    if options.store:
+        stores.prepare(options)  # before the firmware is named: the store decides which
     if options.stick:
         say(f"booting from {options.stick} as a USB stick" + (f", behind {options.internal}" if options.internal else ""))
     else:

@@ -46,7 +46,7 @@ def firmware_files(options):
     if options.secure_boot:
         if not arch.secure_code:
             raise SystemExit(f"quillon-run: Debian has no firmware with Microsoft's keys for {options.arch}")
-        return arch.secure_code, arch.secure_vars
+        return arch.secure_code, options.vars_template or arch.secure_vars
     code = options.code or arch.code
     if options.vars_template:
         return code, options.vars_template
