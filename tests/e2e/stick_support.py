@@ -31,8 +31,9 @@ def check_started_from_stick(result):
 
 
 def program_lines(result):
-    """The program's lines, from its first to its last, which asks for the key it waits for."""
-    lines = result.lines()
+    """The program's lines, from its first to its last, which asks for the key it waits for. A
+    firmware menu may leave the cursor mid-line, and the first line then follows its text."""
+    lines = [FIRST_LINE if line.endswith(FIRST_LINE) else line for line in result.lines()]
     check(FIRST_LINE in lines, f"the stick program did not run:\n{result.console}")
     check(LAST_LINE in lines, f"the program did not say what to do next:\n{result.console}")
     # After it, only the firmware's own words as it restarts the machine.

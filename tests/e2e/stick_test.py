@@ -14,10 +14,10 @@ import shutil
 import sys
 
 # support first: it puts tools/ on the path, for the imports after it.
-from support import (bitmap, boot, check, check_only_added, check_stick_clean, check_unchanged, qemu_run,
-                     run_scenario, saved_file, scenario_parser, scenarios_in, typical_file)
+from support import (bitmap, boot, check, check_only_added, check_stick_clean, check_unchanged, identify, pixels,
+                     qemu_run, run_scenario, saved_file, scenario_parser, scenarios_in, typical_file)
 from stick_support import (FIRST_LINE, LAST_LINE, LOGO_ON_STICK, NO_BGRT, PROGRAM, READ_ONLY, REPORT_NAME,
-                           REPORT_NOT_KEPT, check_logo_saved, check_report_kept, check_started_from_stick,
+                           REPORT_NOT_KEPT, SCREEN_NAME, check_logo_saved, check_report_kept, check_started_from_stick,
                            program_lines, stick_program_hash)
 from quillon_run import mok
 import firmware_keys
@@ -29,6 +29,36 @@ def scenario_stick(arguments):
     check_started_from_stick(result)
     check_logo_saved(arguments, result, secure_boot=False)
     check("Verification failed" not in result.console, "shim refused the program with Secure Boot off")
+
+
+def scenario_stick_screens(arguments):
+    # The screen at two other sizes the display device may prefer: the picture at each size, the
+    # logo in it where the BGRT says.
+    for width, height in ((640, 480), (1920, 1080)):
+        result = boot(arguments, f"stick_{width}x{height}", screen=f"{width}x{height}")
+        check_logo_saved(arguments, result, secure_boot=False, screen=(width, height))
+
+
+def scenario_stick_boot_menu(arguments):
+    # The stick chosen from the firmware's own Boot Manager, reached by holding Esc. OVMF draws its
+    # menu at 640 x 480 over the logo; starting the stick it goes back to 1280 x 800, which clears
+    # the screen, and clears the BGRT's displayed bit too. The program finds the logo gone, as the
+    # bit says, and its picture is the cleared screen, not the menu.
+    answers = [qemu_run.Answer("Boot Maintenance Manager", ["Down", "Down", "Enter"]),
+               qemu_run.Answer("Boot Manager Menu", ["Enter"], "boot-manager.png")]
+    result = boot(arguments, "stick_boot_menu", hold=("Esc", "Device Manager"), answers=answers)
+    lines = program_lines(result)
+    check("  Status: not displayed, rotated 0 degrees" in lines, "the firmware still marks its logo displayed")
+    check("Screen: 1280 x 800 as the firmware left it, saved as Screen.bmp" in lines and
+          "  BGRT 1: 0% of pixels in place, as marked not displayed; not seen elsewhere" in lines,
+          f"the program does not say the logo is gone from the screen:\n{result.console}")
+    menu = os.path.join(arguments.work, "stick_boot_menu", "boot-manager.png")
+    check(identify(menu)[:2] == (640, 480) and len(set(pixels(menu))) > 2, "the Boot Manager was not on the screen")
+    picture = qemu_run.read_file(result.disk, SCREEN_NAME)
+    check(picture is not None, "no Screen.bmp on the stick")
+    taken = pixels(saved_file(arguments, "Screen.bmp", picture))
+    check(identify(os.path.join(arguments.work, "Screen.bmp"))[:2] == (1280, 800) and not any(taken),
+          "Screen.bmp is not the cleared 1280 x 800 screen the stick was started on")
 
 
 def stick_behind_internal_disk(arguments, name, bus, stick=None):

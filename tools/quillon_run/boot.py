@@ -48,6 +48,8 @@ class Options:
     internal_bus: str = "sata"  # sata or nvme
     screen: str = ""  # WxH: the display device's preferred size; empty: QEMU's default
     answers: list = dataclasses.field(default_factory=list)  # console.Answer, in the order the screens come
+    hold: tuple = ()  # (key, text): the key held from power-on until the text shows, as Esc for the
+                      # firmware's menu
     restart_key: bool = True  # answer the stick program's "press any key" with Enter
     end: str = ""  # the text that ends the boot as planned; empty: the usual for the kind of boot
     stop_at: str = ""  # a text after the last answer at which the runner turns the machine off
@@ -135,6 +137,8 @@ def watchers_for(options, answers, started):
     """The watchers of this boot, in the order each sees the console; `answers` is the boot's
     Answers watcher, which the result counts."""
     chosen = [watchers.SilenceNotice(options.timeout, started)] if options.echo else []
+    if options.hold:
+        chosen.append(watchers.HoldKey(*options.hold))
     chosen.append(answers)
     if options.uboot() and not options.stick:
         chosen.append(watchers.UBootAutoboot())
@@ -158,7 +162,9 @@ def watch(process, console, watching, timeout):
         remaining = timeout - (time.monotonic() - console.started)
         if remaining <= 0:
             return watchers.Stop(f"the machine did not power off within {timeout:.0f} s"), errors
-        readable, _, _ = select.select(streams, [], [], min(remaining, 0.5))
+        # Each watcher is shown the console at least as often as it asks.
+        period = min(watcher.period for watcher in watching)
+        readable, _, _ = select.select(streams, [], [], min(remaining, period))
         for stream in readable:
             chunk = os.read(stream.fileno(), 65536)
             if not chunk:

@@ -68,8 +68,13 @@ class Console:
             sys.stdout.flush()
             self.shown = end
 
-    def send(self, *keys):
+    def send(self, *keys, pause=BETWEEN_KEYS):
+        """Sends keys one by one, `pause` seconds apart; none once the machine has gone, as it may
+        while they are sent."""
         for key in keys:
-            self.process.stdin.write(KEYS.get(key, key.encode() if isinstance(key, str) else key))
-            self.process.stdin.flush()
-            time.sleep(BETWEEN_KEYS)
+            try:
+                self.process.stdin.write(KEYS.get(key, key.encode() if isinstance(key, str) else key))
+                self.process.stdin.flush()
+            except BrokenPipeError:
+                return
+            time.sleep(pause)

@@ -26,7 +26,8 @@ EXCEPTION_MARKERS = (b"!!!! X64 Exception", b"!!!! IA32 Exception", b"Synchronou
 
 
 class Watcher:
-    """Looks at the console after each read."""
+    """Looks at the console after each read, and every `period` seconds when nothing comes."""
+    period = 0.5
 
     def see(self, console):
         """Acts on what the console shows by now; returns a Stop to end the boot, else None."""
@@ -87,6 +88,28 @@ class Answers(Watcher):
 
     def awaited(self):
         return None if self.done() else self.answers[self.given].text
+
+
+class HoldKey(Watcher):
+    """A key held down from power-on, as a person holds Esc to reach the firmware's own menu:
+    pressed over and over, as a keyboard repeats it, until `until` shows. Firmware looks for it only
+    for a moment as it starts."""
+    period = 0.1
+
+    def __init__(self, key, until):
+        self.key = key
+        self.until = until
+        self.held = True
+
+    def see(self, console):
+        if self.held and self.until in console.text():
+            self.held = False
+        if self.held:
+            console.send(self.key, pause=0)
+        return None
+
+    def awaited(self):
+        return self.until if self.held else None
 
 
 class UBootAutoboot(Watcher):
