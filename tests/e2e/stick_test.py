@@ -11,6 +11,7 @@ exited, fsck.fat, the firmware logo the typical x64 run saved, the Authenticode 
 import os
 import re
 import shutil
+import subprocess
 import sys
 
 # support first: it puts tools/ on the path, for the imports after it.
@@ -20,6 +21,7 @@ from stick_support import (FIRST_LINE, LAST_LINE, LOGO_ON_STICK, NO_BGRT, PROGRA
                            REPORT_NOT_KEPT, SCREEN_NAME, check_logo_saved, check_report_kept, check_started_from_stick,
                            program_lines, stick_program_hash)
 from quillon_run import mok
+from quillon_run.screen import CONVERT
 import firmware_keys
 
 
@@ -29,6 +31,10 @@ def scenario_stick(arguments):
     check_started_from_stick(result)
     check_logo_saved(arguments, result, secure_boot=False)
     check("Verification failed" not in result.console, "shim refused the program with Secure Boot off")
+    if arguments.pictures and arguments.arch == "x64":
+        # The README's picture of the screen the firmware left, as Screen.bmp holds it.
+        subprocess.run([CONVERT, os.path.join(arguments.work, SCREEN_NAME),
+                        os.path.join(arguments.pictures, "x64-screen.png")], check=True)
 
 
 def scenario_stick_screens(arguments):
