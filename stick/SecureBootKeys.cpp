@@ -169,68 +169,73 @@ EFI_STATUS ReadVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINTN Room, 
   return EFI_SUCCESS;
 }
 
-void SayRevocationLevel() {
+// Reads a variable, makes sense of it with Parse, and has Say tell the person: what Parse made of
+// it, or, given none, that the variable is not there (Absent) or could not be read. The variable's
+// memory lives until Say is done: what Parse makes may point into it.
+template <typename Record>
+void SayVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINTN Room, bool (*Parse)(const UINT8 *, UINTN, Record *),
+                 void (*Say)(const Record *Parsed, bool Absent)) {
   UINT8 *Data = nullptr;
   UINTN Size = 0;
-  EFI_STATUS Status = ReadVariable(u"SbatLevelRT", &SHIM_LOCK_GUID, kLevelRoom, &Data, &Size);
-  SbatLevel Level;
-  if (Status == EFI_NOT_FOUND) {
-    ConsolePrint(u"Quillon: shim left no revocation level to read (no SbatLevelRT).\n");
-  } else if (EFI_ERROR(Status) || !ParseSbatLevel(Data, Size, &Level)) {
-    ConsolePrint(u"Quillon: the revocation level (SbatLevelRT) could not be read.\n");
-  } else if (Level.Count == 0 && Level.More == 0) {
-    ConsolePrint(u"Quillon: revocation level from %u-%02u-%02u, which revokes nothing.\n", Level.Year, Level.Month,
-                 Level.Day);
-  } else {
-    ConsolePrint(u"Quillon: revocation level ");
-    PieceLine Line = {26, false};
-    for (UINTN Index = 0; Index < Level.Count; Index++) {
-      const SbatEntry &Entry = Level.Entries[Index];
-      StartPiece(&Line, Entry.NameLength + 1 + DecimalWidth(Entry.Generation));
-      ConsolePrint(u"%.*a %u", (int)Entry.NameLength, Entry.Name, Entry.Generation);
-    }
-    if (Level.More > 0) {
-      StartPiece(&Line, DecimalWidth(Level.More) + 5);
-      ConsolePrint(u"%u more", (UINT32)Level.More);
-    }
-    StartPiece(&Line, 15);
-    ConsolePrint(u"from %u-%02u-%02u.\n", Level.Year, Level.Month, Level.Day);
-  }
+  EFI_STATUS Status = ReadVariable(Name, Vendor, Room, &Data, &Size);
+  Record Parsed;
+  bool Made = !EFI_ERROR(Status) && Parse(Data, Size, &Parsed);
+  Say(Made ? &Parsed : nullptr, Status == EFI_NOT_FOUND);
   if (Data != nullptr) gBootServices->FreePool(Data);
 }
 
-void SayDb() {
-  UINT8 *Data = nullptr;
-  UINTN Size = 0;
-  EFI_STATUS Status = ReadVariable(u"db", &EFI_IMAGE_SECURITY_DATABASE_GUID, kDbRoom, &Data, &Size);
-  DbCertificates Found;
-  if (Status == EFI_NOT_FOUND) {
+void SayRevocationLevel(const SbatLevel *Level, bool Absent) {
+  if (Absent) {
+    ConsolePrint(u"Quillon: shim left no revocation level to read (no SbatLevelRT).\n");
+  } else if (Level == nullptr) {
+    ConsolePrint(u"Quillon: the revocation level (SbatLevelRT) could not be read.\n");
+  } else if (Level->Count == 0 && Level->More == 0) {
+    ConsolePrint(u"Quillon: revocation level from %u-%02u-%02u, which revokes nothing.\n", Level->Year, Level->Month,
+                 Level->Day);
+  } else {
+    ConsolePrint(u"Quillon: revocation level ");
+    PieceLine Line = {26, false};
+    for (UINTN Index = 0; Index < Level->Count; Index++) {
+      const SbatEntry &Entry = Level->Entries[Index];
+      StartPiece(&Line, Entry.NameLength + 1 + DecimalWidth(Entry.Generation));
+      ConsolePrint(u"%.*a %u", (int)Entry.NameLength, Entry.Name, Entry.Generation);
+    }
+    if (Level->More > 0) {
+      StartPiece(&Line, DecimalWidth(Level->More) + 5);
+      ConsolePrint(u"%u more", (UINT32)Level->More);
+    }
+    StartPiece(&Line, 15);
+    ConsolePrint(u"from %u-%02u-%02u.\n", Level->Year, Level->Month, Level->Day);
+  }
+}
+
+void SayDb(const DbCertificates *Found, bool Absent) {
+  if (Absent) {
     ConsolePrint(u"Quillon: the firmware has no db: it holds no keys for Secure Boot.\n");
-  } else if (EFI_ERROR(Status) || !ReadDbCertificates(Data, Size, &Found)) {
+  } else if (Found == nullptr) {
     ConsolePrint(u"Quillon: the firmware's db could not be read.\n");
-  } else if (Found.Microsoft == 0) {
-    if (Found.Others == 0) {
+  } else if (Found->Microsoft == 0) {
+    if (Found->Others == 0) {
       ConsolePrint(u"Quillon: the firmware's db trusts no certificate.\n");
     } else {
       ConsolePrint(u"Quillon: the firmware's db trusts no Microsoft CA (%u other certificate%a).\n",
-                   (UINT32)Found.Others, Found.Others == 1 ? "" : "s");
+                   (UINT32)Found->Others, Found->Others == 1 ? "" : "s");
     }
   } else {
     ConsolePrint(u"Quillon: the firmware's db trusts Microsoft ");
     PieceLine Line = {44, false};
     for (UINTN Index = 0; Index < kCaCount; Index++) {
-      if ((Found.Microsoft & (1u << Index)) == 0) continue;
+      if ((Found->Microsoft & (1u << Index)) == 0) continue;
       const char *Said = kPackedCaNames[Index];
       StartPiece(&Line, TextLength(Said));
       ConsolePrint(u"%a", Said);
     }
-    if (Found.Others > 0) {
-      StartPiece(&Line, DecimalWidth(Found.Others) + 22 + (Found.Others == 1 ? 0 : 1));
-      ConsolePrint(u"and %u other certificate%a", (UINT32)Found.Others, Found.Others == 1 ? "" : "s");
+    if (Found->Others > 0) {
+      StartPiece(&Line, DecimalWidth(Found->Others) + 22 + (Found->Others == 1 ? 0 : 1));
+      ConsolePrint(u"and %u other certificate%a", (UINT32)Found->Others, Found->Others == 1 ? "" : "s");
     }
     ConsolePrint(u".\n");
   }
-  if (Data != nullptr) gBootServices->FreePool(Data);
 }
 
 }  // namespace
@@ -337,6 +342,6 @@ bool ReadDbCertificates(const UINT8 *Db, UINTN Size, DbCertificates *Found) {
 }
 
 void SayFirmwareKeys() {
-  SayRevocationLevel();
-  SayDb();
+  SayVariable(u"SbatLevelRT", &SHIM_LOCK_GUID, kLevelRoom, ParseSbatLevel, SayRevocationLevel);
+  SayVariable(u"db", &EFI_IMAGE_SECURITY_DATABASE_GUID, kDbRoom, ReadDbCertificates, SayDb);
 }

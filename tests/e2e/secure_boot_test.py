@@ -16,9 +16,9 @@ import shutil
 import sys
 
 # support first: it puts tools/ on the path, for the imports after it.
-from support import boot, check, check_unchanged, qemu_run, run_scenario, saved_file, scenario_parser
+from support import boot, check, check_unchanged, qemu_run, run_scenario, saved_file, scenarios_in
 from stick_support import (FIRST_LINE, PROGRAM, check_logo_saved, check_started_from_stick, program_lines,
-                           stick_program_hash)
+                           stick_arguments, stick_program_hash)
 import firmware_keys
 import shim_packages
 from quillon_run import mok, stores, variables
@@ -199,17 +199,11 @@ def revokes_nothing(level):
     return len(level.decode("ascii").strip("\0\n").split("\n")) == 1
 
 
-SCENARIOS = {name[len("scenario_"):]: function for name, function in globals().items()
-             if name.startswith("scenario_")}
+SCENARIOS = scenarios_in(globals())
 
 
 def main():
-    parser = scenario_parser(SCENARIOS)
-    parser.add_argument("--stick", required=True, help="the stick image")
-    parser.add_argument("--pictures", default=os.environ.get("QUILLON_PICTURES", ""),
-                        help="keep the pictures of the refusals here (default: $QUILLON_PICTURES, "
-                             "or the test's work folder)")
-    return run_scenario(SCENARIOS, parser.parse_args())
+    return run_scenario(SCENARIOS, stick_arguments(SCENARIOS))
 
 
 if __name__ == "__main__":

@@ -1,10 +1,11 @@
 """What the end-to-end tests of the stick share: the stick program's words, and the checks of what a
 boot through shim showed and left on the stick."""
 
+import os
 import re
 
 # support first: it puts tools/ on the path, for the imports after it.
-from support import (ONE_LOGO_SAVED, check, check_only_added, identify, match_block, pixels, qemu_run,
+from support import (scenario_parser, ONE_LOGO_SAVED, check, check_only_added, identify, match_block, pixels, qemu_run,
                      report_lines, saved_file, typical_file)
 import authenticode
 from quillon_run.stick_words import FIRST_LINE, LAST_LINE
@@ -102,3 +103,13 @@ def stick_program_hash(arguments):
     return authenticode.digest(program)
 
 
+
+
+def stick_arguments(scenarios):
+    """The arguments of a stick test: the stick image, and where the screens' pictures go."""
+    parser = scenario_parser(scenarios)
+    parser.add_argument("--stick", required=True, help="the stick image")
+    parser.add_argument("--pictures", default=os.environ.get("QUILLON_PICTURES", ""),
+                        help="keep the pictures of the screens here (default: $QUILLON_PICTURES, or the test's "
+                             "work folder)")
+    return parser.parse_args()

@@ -16,10 +16,10 @@ import sys
 
 # support first: it puts tools/ on the path, for the imports after it.
 from support import (bitmap, boot, check, check_only_added, check_stick_clean, check_unchanged, identify, pixels,
-                     qemu_run, run_scenario, saved_file, scenario_parser, scenarios_in, typical_file)
+                     qemu_run, run_scenario, saved_file, scenarios_in, typical_file)
 from stick_support import (FIRST_LINE, LAST_LINE, LOGO_ON_STICK, NO_BGRT, PROGRAM, READ_ONLY, REPORT_NAME,
                            REPORT_NOT_KEPT, SCREEN_NAME, check_logo_saved, check_report_kept, check_started_from_stick,
-                           program_lines, stick_program_hash)
+                           program_lines, stick_arguments, stick_program_hash)
 from quillon_run import mok
 from quillon_run.screen import CONVERT
 import firmware_keys
@@ -179,12 +179,7 @@ SCENARIOS = scenarios_in(globals())
 
 
 def main():
-    parser = scenario_parser(SCENARIOS)
-    parser.add_argument("--stick", required=True, help="the stick image")
-    parser.add_argument("--pictures", default=os.environ.get("QUILLON_PICTURES", ""),
-                        help="keep the pictures of the enrolment's screens here (default: $QUILLON_PICTURES, "
-                             "or the test's work folder)")
-    return run_scenario(SCENARIOS, parser.parse_args())
+    return run_scenario(SCENARIOS, stick_arguments(SCENARIOS))
 
 
 if __name__ == "__main__":
