@@ -180,7 +180,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
     Firmware.FailCall(kFailingCalls[Failing], EFI_DEVICE_ERROR, Head.FailSkip, 1);
   }
 
-  AppEntry(Firmware.ImageHandle(), Firmware.SystemTable());
+  // The report as AppEntry runs it once a shell started it, keeping its record.
+  Firmware.Activate();
+  ReportRecord Record;
+  ReportBootLogo(nullptr, &Record);
   gShownFirmware = &Firmware;
   gShownVolume = &Volume;
 
@@ -272,6 +275,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
     std::memcpy(&Size, (const void *)(uintptr_t)(Image + 2), 4);
     Check(Saved->size() == Size && (Size == 0 || std::memcmp(Saved->data(), (const void *)(uintptr_t)Image, Size) == 0),
           "the file is not exactly the last logo saved");
+  }
+  // The record says the same as the volume: the BGRT it names as the file's holds the file's bytes,
+  // and where it names none, no save left a logo of this run under the name.
+  if (Record.SavedNumber != 0) {
+    Check(Saved != nullptr && Saved->size() == Record.Saved.FileSize, "the record names a saved logo the file is not");
+    if (Record.SavedNumber <= kBgrtsRecorded) {
+      const BgrtFinding &Finding = Record.Bgrts[Record.SavedNumber - 1];
+      Check(Finding.Outcome == LogoOutcome::Saved, "the record's saved BGRT is not recorded as saved");
+      Check(std::memcmp(Saved->data(), (const void *)(uintptr_t)Finding.Table.ImageAddress, Saved->size()) == 0,
+            "the file is not the logo of the BGRT the record names");
+    }
+  } else {
+    Check(Unchanged || Saved == nullptr || !KeptNew.empty() || LogoLeft != Left.end(),
+          "the file holds a logo of this run the record does not name");
   }
   After.erase(kLogoName);
   Before.erase(kLogoName);
