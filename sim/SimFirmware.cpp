@@ -210,12 +210,23 @@ EFI_STATUS EFIAPI SimReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_K
   return EFI_SUCCESS;
 }
 
+EFI_STATUS EFIAPI SimSetWatchdogTimer(UINTN Timeout, UINT64 Code, UINTN DataSize, CHAR16 *Data) {
+  SimFirmware &Firmware = SimFirmware::Current();
+  Firmware.WatchdogCalls.push_back(SimFirmware::WatchdogCall{Timeout, Code, DataSize, Data});
+  // Codes up to 0xFFFF are the firmware's own; a program arming the watchdog names its own code.
+  if (Timeout != 0 && Code <= 0xFFFF) return EFI_INVALID_PARAMETER;
+  if (DataSize != 0 && Data == nullptr) return EFI_INVALID_PARAMETER;
+  Firmware.WatchdogSeconds = Timeout;
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI SimWaitForEvent(UINTN Count, EFI_EVENT *Events, UINTN *Index) {
   SimFirmware &Firmware = SimFirmware::Current();
   if (Count != 1 || Events == nullptr || Index == nullptr || Events[0] != Firmware.SystemTable()->ConIn->WaitForKey) {
     return EFI_INVALID_PARAMETER;
   }
   Firmware.WaitedForKey = true;
+  Firmware.WatchdogAtWaits.push_back(Firmware.WatchdogSeconds);
   Firmware.PressedKeys.push_back(EFI_INPUT_KEY{0, u' '});
   *Index = 0;
   return EFI_SUCCESS;
@@ -250,6 +261,7 @@ SimFirmware::SimFirmware() {
   BootServices_.OpenProtocol = SimOpenProtocol;
   BootServices_.LocateProtocol = SimLocateProtocol;
   BootServices_.WaitForEvent = SimWaitForEvent;
+  BootServices_.SetWatchdogTimer = SimSetWatchdogTimer;
   RuntimeServices_.Hdr.Signature = 0x56524553544e5552ull;  // "RUNTSERV"
   RuntimeServices_.GetVariable = SimGetVariable;
   RuntimeServices_.ResetSystem = SimResetSystem;
