@@ -83,8 +83,19 @@ def check_logo_saved(arguments, result, secure_boot):
     check_only_added(arguments, result, [qemu_run.LOGO_NAME, REPORT_NAME])
 
 
+def check_hidden_sectors(stick):
+    """The FAT boot sector counts as hidden the sectors before it, where the MBR starts the
+    partition: readers that place the file system by its own account find it there too."""
+    with open(stick, "rb") as handle:
+        (first,) = struct.unpack_from("<I", handle.read(512), 454)
+        handle.seek(first * 512 + 0x1C)
+        (hidden,) = struct.unpack("<I", handle.read(4))
+    check(hidden == first, f"the boot sector counts {hidden} hidden sectors; the partition starts at sector {first}")
+
+
 def scenario_stick(arguments):
     # Secure Boot off: the boot manager starts shim, and shim the program, without a word.
+    check_hidden_sectors(arguments.stick)
     result = boot(arguments, "stick")
     check_started_from_stick(result)
     check_logo_saved(arguments, result, secure_boot=False)
