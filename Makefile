@@ -60,9 +60,10 @@ fuzz: host
 	    -artifact_prefix=$(HOST_DIR)/fuzz/$(FUZZ)- $(HOST_DIR)/fuzz/$(FUZZ)-corpus \
 	    $(if $(filter report,$(FUZZ)),$(HOST_DIR)/fuzz/report-start fuzz/report-findings,fuzz/corpus)
 
-# The README's pictures of the Secure Boot enrolment, remade from the end-to-end run on x64.
+# The README's pictures of the Secure Boot enrolment and of MokManager's missteps, remade from the
+# end-to-end runs on x64.
 pictures: image host
-	@cd $(HOST_DIR) && QUILLON_PICTURES=$(abspath docs/pictures) ctest -R '^e2e_x64_stick_secure_boot$$' \
+	@cd $(HOST_DIR) && QUILLON_PICTURES=$(abspath docs/pictures) ctest -R '^e2e_x64_(stick_secure_boot|mok_.*)$$' \
 	    --output-on-failure --no-label-summary
 
 bench: stick
