@@ -210,12 +210,9 @@ EFI_STATUS EFIAPI SimReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_K
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI SimSetWatchdogTimer(UINTN Timeout, UINT64 Code, UINTN DataSize, CHAR16 *Data) {
+EFI_STATUS EFIAPI SimSetWatchdogTimer(UINTN Timeout, UINT64, UINTN, CHAR16 *) {
   SimFirmware &Firmware = SimFirmware::Current();
-  Firmware.WatchdogCalls.push_back(SimFirmware::WatchdogCall{Timeout, Code, DataSize, Data});
-  // Codes up to 0xFFFF are the firmware's own; a program arming the watchdog names its own code.
-  if (Timeout != 0 && Code <= 0xFFFF) return EFI_INVALID_PARAMETER;
-  if (DataSize != 0 && Data == nullptr) return EFI_INVALID_PARAMETER;
+  Firmware.WatchdogTimeouts.push_back(Timeout);
   Firmware.WatchdogSeconds = Timeout;
   return EFI_SUCCESS;
 }

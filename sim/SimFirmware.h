@@ -67,16 +67,10 @@ class SimFirmware {
   std::vector<EFI_INPUT_KEY> PressedKeys;
   bool WaitedForKey = false;
   // The firmware's watchdog, in seconds, 0 when disarmed: the boot manager arms it for five
-  // minutes before it starts a program. SetWatchdogTimer's calls, and the watchdog as it stood at
-  // each wait for a key.
-  struct WatchdogCall {
-    UINTN Timeout;
-    UINT64 Code;
-    UINTN DataSize;
-    const CHAR16 *Data;
-  };
+  // minutes before it starts a program. SetWatchdogTimer's calls, by timeout, and the watchdog as
+  // it stood at each wait for a key.
   UINTN WatchdogSeconds = 300;
-  std::vector<WatchdogCall> WatchdogCalls;
+  std::vector<UINTN> WatchdogTimeouts;
   std::vector<UINTN> WatchdogAtWaits;
   // ResetSystem's calls, by reset type; the simulated reset returns.
   std::vector<EFI_RESET_TYPE> Resets;

@@ -192,6 +192,7 @@ TEST_P(Stick, SavesOnTheStickAloneSaysWhatHappenedAndRestarts) {
   EXPECT_TRUE(M.Firmware.WaitedForKey);
   EXPECT_EQ(M.Firmware.WatchdogAtWaits, std::vector<UINTN>{0})
       << "the boot manager's five-minute watchdog was still armed as the program waited for the person";
+  EXPECT_EQ(M.Firmware.WatchdogTimeouts, std::vector<UINTN>{0}) << "the program set a watchdog of its own";
   EXPECT_EQ(M.Firmware.Resets, std::vector<EFI_RESET_TYPE>{EfiResetCold});
   EXPECT_EQ(M.Firmware.OutstandingPool(), 0u);
   EXPECT_EQ(M.Stick.OpenHandles() + M.Internal.OpenHandles(), 0u);

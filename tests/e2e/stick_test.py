@@ -5,7 +5,8 @@ manager, which starts Debian's shim, which starts the stick program.
 Each scenario is one ctest test: `stick_test.py SCENARIO --arch ARCH --image-dir DIR --shared DIR
 --work DIR`. The oracles are the bytes on the stick and on any internal disk after QEMU has
 exited, fsck.fat, the firmware logo the typical x64 run saved, the Authenticode hash computed here
-(which MokManager must show), and the firmware's and shim's own words on the console.
+(which MokManager must show), the firmware's and shim's own words on the console, and the
+machine's own clock.
 """
 
 import os
