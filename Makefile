@@ -60,11 +60,11 @@ fuzz: host
 	    -artifact_prefix=$(HOST_DIR)/fuzz/$(FUZZ)- $(HOST_DIR)/fuzz/$(FUZZ)-corpus \
 	    $(if $(filter report,$(FUZZ)),$(HOST_DIR)/fuzz/report-start fuzz/report-findings,fuzz/corpus)
 
-# The README's pictures of the Secure Boot enrolment, of the firmware refusing the stick and of the
-# screen the firmware left, remade from the end-to-end runs on x64.
+# The README's pictures of the Secure Boot enrolment, of MokManager's missteps, of the firmware
+# refusing the stick and of the screen the firmware left, remade from the end-to-end runs on x64.
 pictures: image host
 	@cd $(HOST_DIR) && QUILLON_PICTURES=$(abspath docs/pictures) \
-	    ctest -R '^e2e_x64_(stick|stick_secure_boot|secure_boot_windows_only|secure_boot_no_microsoft_ca|secure_boot_shim_revoked)$$' \
+	    ctest -R '^e2e_x64_(stick|stick_secure_boot|mok_.*|secure_boot_windows_only|secure_boot_no_microsoft_ca|secure_boot_shim_revoked)$$' \
 	    --output-on-failure --no-label-summary
 
 bench: stick

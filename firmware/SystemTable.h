@@ -71,6 +71,8 @@ typedef EFI_STATUS(EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID 
                                               UINT32 Attributes);
 typedef EFI_STATUS(EFIAPI *EFI_LOCATE_PROTOCOL)(const EFI_GUID *Protocol, VOID *Registration, VOID **Interface);
 typedef EFI_STATUS(EFIAPI *EFI_WAIT_FOR_EVENT)(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *Index);
+typedef EFI_STATUS(EFIAPI *EFI_SET_WATCHDOG_TIMER)(UINTN Timeout, UINT64 WatchdogCode, UINTN DataSize,
+                                                   CHAR16 *WatchdogData);
 
 struct EFI_BOOT_SERVICES {
   EFI_TABLE_HEADER Hdr;
@@ -109,7 +111,7 @@ struct EFI_BOOT_SERVICES {
 
   void *GetNextMonotonicCount;
   void *Stall;
-  void *SetWatchdogTimer;
+  EFI_SET_WATCHDOG_TIMER SetWatchdogTimer;
 
   void *ConnectController;
   void *DisconnectController;
@@ -136,6 +138,7 @@ static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == EfiLayout(64, 44));
 static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == EfiLayout(72, 48));
 static_assert(offsetof(EFI_BOOT_SERVICES, WaitForEvent) == EfiLayout(96, 60));
 static_assert(offsetof(EFI_BOOT_SERVICES, InstallConfigurationTable) == EfiLayout(192, 108));
+static_assert(offsetof(EFI_BOOT_SERVICES, SetWatchdogTimer) == EfiLayout(256, 140));
 static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocol) == EfiLayout(280, 152));
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == EfiLayout(320, 172));
 static_assert(sizeof(EFI_BOOT_SERVICES) == EfiLayout(376, 200));

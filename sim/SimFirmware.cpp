@@ -219,12 +219,20 @@ EFI_STATUS EFIAPI SimReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_K
   return EFI_SUCCESS;
 }
 
+EFI_STATUS EFIAPI SimSetWatchdogTimer(UINTN Timeout, UINT64, UINTN, CHAR16 *) {
+  SimFirmware &Firmware = SimFirmware::Current();
+  Firmware.WatchdogTimeouts.push_back(Timeout);
+  Firmware.WatchdogSeconds = Timeout;
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI SimWaitForEvent(UINTN Count, EFI_EVENT *Events, UINTN *Index) {
   SimFirmware &Firmware = SimFirmware::Current();
   if (Count != 1 || Events == nullptr || Index == nullptr || Events[0] != Firmware.SystemTable()->ConIn->WaitForKey) {
     return EFI_INVALID_PARAMETER;
   }
   Firmware.WaitedForKey = true;
+  Firmware.WatchdogAtWaits.push_back(Firmware.WatchdogSeconds);
   Firmware.PressedKeys.push_back(EFI_INPUT_KEY{0, u' '});
   *Index = 0;
   return EFI_SUCCESS;
@@ -259,6 +267,7 @@ SimFirmware::SimFirmware() {
   BootServices_.OpenProtocol = SimOpenProtocol;
   BootServices_.LocateProtocol = SimLocateProtocol;
   BootServices_.WaitForEvent = SimWaitForEvent;
+  BootServices_.SetWatchdogTimer = SimSetWatchdogTimer;
   RuntimeServices_.Hdr.Signature = 0x56524553544e5552ull;  // "RUNTSERV"
   RuntimeServices_.GetTime = SimGetTime;
   RuntimeServices_.GetVariable = SimGetVariable;

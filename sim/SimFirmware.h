@@ -72,6 +72,12 @@ class SimFirmware {
   bool WaitedForKey = false;
   // What GetTime answers: this time, or Unsupported, as firmware without a clock does, when unset.
   std::optional<EFI_TIME> Clock;
+  // The firmware's watchdog, in seconds, 0 when disarmed: the boot manager arms it for five
+  // minutes before it starts a program. SetWatchdogTimer's calls, by timeout, and the watchdog as
+  // it stood at each wait for a key.
+  UINTN WatchdogSeconds = 300;
+  std::vector<UINTN> WatchdogTimeouts;
+  std::vector<UINTN> WatchdogAtWaits;
   // ResetSystem's calls, by reset type; the simulated reset returns.
   std::vector<EFI_RESET_TYPE> Resets;
 

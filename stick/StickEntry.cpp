@@ -197,6 +197,9 @@ extern "C" EFI_STATUS EFIAPI StickEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   if (Recording) StopRecording(&Text);
   SayWhatNext(Stick != nullptr, Kept);
 
+  // The boot manager armed the firmware's watchdog for five minutes before it started shim: left
+  // armed, it restarts the machine under a person still reading, and the stick runs again.
+  gBootServices->SetWatchdogTimer(0, 0, 0, nullptr);
   WaitForKey();
   gSystemTable->RuntimeServices->ResetSystem(EfiResetCold, EFI_SUCCESS, 0, nullptr);
   return EFI_SUCCESS;

@@ -1,7 +1,7 @@
 // The stick program on the simulated firmware: a machine with an internal disk the firmware lists
 // first and the stick the program was loaded from. Whatever happens, nothing is written anywhere
 // but the stick; the logo and the report land there; the plain words say what happened; and the
-// program waits for a key and restarts the machine.
+// program disarms the firmware's watchdog, waits for a key and restarts the machine.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -157,6 +157,9 @@ TEST_P(Stick, SavesOnTheStickAloneSaysWhatHappenedAndRestarts) {
   EXPECT_EQ(Report != nullptr, C.ReportOnStick);
   if (Report != nullptr) EXPECT_EQ(*Report, ReportOnScreen(M)) << "the report on the stick is not the screen's";
   EXPECT_TRUE(M.Firmware.WaitedForKey);
+  EXPECT_EQ(M.Firmware.WatchdogAtWaits, std::vector<UINTN>{0})
+      << "the boot manager's five-minute watchdog was still armed as the program waited for the person";
+  EXPECT_EQ(M.Firmware.WatchdogTimeouts, std::vector<UINTN>{0}) << "the program set a watchdog of its own";
   EXPECT_EQ(M.Firmware.Resets, std::vector<EFI_RESET_TYPE>{EfiResetCold});
   EXPECT_EQ(M.Firmware.OutstandingPool(), 0u);
   EXPECT_EQ(M.Stick.OpenHandles() + M.Internal.OpenHandles(), 0u);

@@ -139,9 +139,11 @@ def make_stick(image_dir, output):
             handle.truncate(STICK_BYTES)
         disks.write_mbr(disk, STICK_BYTES, PARTITION_OFFSET, DISK_SIGNATURE)
         blocks = (STICK_BYTES - PARTITION_OFFSET) // 1024
-        # One sector a cluster keeps FAT32 above its least cluster count on a small stick.
+        # One sector a cluster keeps FAT32 above its least cluster count on a small stick. The boot
+        # sector's hidden sectors are the sectors before the partition, as the MBR has it.
         run(["mkfs.fat", "-F", "32", "-s", "1", "--invariant", "-i", VOLUME_SERIAL, "-n", LABEL,
-             "--offset", str(PARTITION_OFFSET // 512), disk, str(blocks)], env=environment)
+             "--offset", str(PARTITION_OFFSET // 512), "-h", str(PARTITION_OFFSET // 512), disk, str(blocks)],
+            env=environment)
         volume = f"{disk}@@{PARTITION_OFFSET}"
 
         def folder(name):

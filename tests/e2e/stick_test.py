@@ -5,18 +5,20 @@ manager, which starts Debian's shim, which starts the stick program.
 Each scenario is one ctest test: `stick_test.py SCENARIO --arch ARCH --image-dir DIR --shared DIR
 --work DIR`. The oracles are the bytes on the stick and on any internal disk after QEMU has
 exited, fsck.fat, the firmware logo the typical x64 run saved, the Authenticode hash computed here
-(which MokManager must show), and the firmware's and shim's own words on the console.
+(which MokManager must show), the firmware's and shim's own words on the console, and the
+machine's own clock.
 """
 
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 
 # support first: it puts tools/ on the path, for the imports after it.
-from support import (bitmap, boot, check, check_only_added, check_stick_clean, check_unchanged, identify, pixels,
-                     qemu_run, run_scenario, saved_file, scenarios_in, typical_file)
+from support import (Failure, bitmap, boot, check, check_only_added, check_stick_clean, check_unchanged, identify,
+                     pixels, qemu_run, run_scenario, saved_file, scenarios_in, typical_file)
 from stick_support import (FIRST_LINE, LAST_LINE, LOGO_ON_STICK, NO_BGRT, PROGRAM, READ_ONLY, REPORT_NAME,
                            REPORT_NOT_KEPT, SCREEN_NAME, check_logo_saved, check_report_kept, check_started_from_stick,
                            program_lines, stick_arguments, stick_program_hash)
@@ -24,9 +26,28 @@ from quillon_run import mok
 from quillon_run.screen import CONVERT
 import firmware_keys
 
+# How long the program is left waiting for its key, in the machine's seconds: a minute past the
+# five-minute watchdog the boot manager arms before it starts shim.
+LEFT_WAITING = 360
+# An x64 call through the boot services' SetWatchdogTimer slot, call [register + 0x100], and a
+# no-op of the same six bytes.
+WATCHDOG_CALL = re.compile(rb"\xff[\x90-\x93\x95-\x97]\x00\x01\x00\x00")
+SIX_BYTE_NOP = b"\x66\x0f\x1f\x44\x00\x00"
+
+
+def check_hidden_sectors(stick):
+    """The FAT boot sector counts as hidden the sectors before it, where the MBR starts the
+    partition: readers that place the file system by its own account find it there too."""
+    with open(stick, "rb") as handle:
+        (first,) = struct.unpack_from("<I", handle.read(512), 454)
+        handle.seek(first * 512 + 0x1C)
+        (hidden,) = struct.unpack("<I", handle.read(4))
+    check(hidden == first, f"the boot sector counts {hidden} hidden sectors; the partition starts at sector {first}")
+
 
 def scenario_stick(arguments):
     # Secure Boot off: the boot manager starts shim, and shim the program, without a word.
+    check_hidden_sectors(arguments.stick)
     result = boot(arguments, "stick")
     check_started_from_stick(result)
     check_logo_saved(arguments, result, secure_boot=False)
@@ -148,6 +169,57 @@ def scenario_stick_mok_timeout(arguments):
     result = boot(arguments, "mok_timeout", secure_boot=True, answers=mok.timeout_answers(), stop_at=mok.ERROR_BOX)
     check(FIRST_LINE not in result.console, "the program ran without its hash enrolled")
     check_unchanged(arguments, result)
+
+
+def code_section(program):
+    """Where a PE image's first code section lies in the file: (start, end)."""
+    header = struct.unpack_from("<I", program, 0x3C)[0]
+    (sections,) = struct.unpack_from("<H", program, header + 6)
+    (optional_size,) = struct.unpack_from("<H", program, header + 20)
+    table = header + 24 + optional_size
+    for index in range(sections):
+        raw_size, raw_pointer = struct.unpack_from("<II", program, table + 40 * index + 16)
+        (characteristics,) = struct.unpack_from("<I", program, table + 40 * index + 36)
+        if characteristics & 0x20:  # holds code
+            return raw_pointer, raw_pointer + raw_size
+    raise Failure("the program has no code section")
+
+
+def without_watchdog_disarm(program):
+    """The x64 stick program as it was before it disarmed the watchdog: its one call to
+    SetWatchdogTimer made a no-op, every other byte the same."""
+    start, end = code_section(program)
+    calls = [found.start() for found in WATCHDOG_CALL.finditer(program, start, end)]
+    check(len(calls) == 1, f"the program's code holds {len(calls)} calls through the SetWatchdogTimer slot, not one")
+    return program[:calls[0]] + SIX_BYTE_NOP + program[calls[0] + len(SIX_BYTE_NOP):]
+
+
+def scenario_stick_waits(arguments):
+    # Nobody at the keyboard for six minutes of the machine's time, which passes in seconds here:
+    # the program still waits, and a key then restarts the machine. The control is the same
+    # program with its call that disarms the firmware's watchdog made a no-op: with no key, the
+    # firmware restarts the machine by itself, as the program did before it disarmed the watchdog.
+    control_stick = os.path.join(arguments.work, "control-stick.img")
+    shutil.copyfile(arguments.stick, control_stick)
+    program = qemu_run.read_file(qemu_run.volume_of(arguments.stick), "EFI/BOOT/grubx64.efi")
+    control_program = saved_file(arguments, "grubx64-watchdog-armed.efi", without_watchdog_disarm(program))
+    qemu_run.put(qemu_run.volume_of(control_stick), control_program, "EFI/BOOT/grubx64.efi")
+    control = boot(arguments, "watchdog_armed", stick=control_stick, restart_after=LEFT_WAITING)
+    program_lines(control)
+    check(not control.restart_pressed and control.powered_off,
+          f"the control waited {control.restart_waited} s of the machine's time for its key: the watchdog did not fire")
+    print(f"watchdog_armed: the machine was still on {control.restart_waited} s of its time after the program's "
+          "last line, and went off by itself before the next look at its clock")
+    check(control.restart_waited is not None and control.restart_waited >= 120,
+          f"the control's machine went off {control.restart_waited} s of its time after the program's last line: "
+          "too soon for the watchdog")
+
+    result = boot(arguments, "stick_waits", restart_after=LEFT_WAITING)
+    check(result.restart_pressed and result.restart_waited >= LEFT_WAITING,
+          f"the machine went off by itself {result.restart_waited} s of its time after the program's last line")
+    print(f"stick_waits: the key came {result.restart_waited} s of the machine's time after the program's last line")
+    check_started_from_stick(result)
+    check_logo_saved(arguments, result, secure_boot=False)
 
 
 def scenario_stick_uboot(arguments):

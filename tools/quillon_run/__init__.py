@@ -5,12 +5,13 @@
     variables    the firmware's variables, read from its variable-store file after a boot
     stores       variable stores as people's machines have them, made for the Secure Boot tests
     console      the serial console: its text, when it came, and keys sent to it
-    screen       pictures of the display, through QEMU's monitor
+    screen       QEMU's monitor: pictures of the display, and the machine's clock
     mok          shim's and MokManager's screens, answered as a person would
     stick_words  the stick program's first and last lines, read from its C++ source
     linux        Debian's Linux kernel, booted after Quillon to judge the verdict's Linux lines
     watchers     what a boot's console is watched for, one quirk each: screens answered, U-Boot's
-                 autoboot, the shell's key, the stick's restart key, a planned stop, a fault
+                 autoboot, the shell's key, the stick's restart key (at once, or after
+                 minutes of the machine's time), a planned stop, a fault
     boot         one boot from start to power-off, its loop feeding the watchers, and what it left
     cli          the command line behind `make run` (tools/qemu_run.py)
 """

@@ -51,6 +51,9 @@ class Options:
     hold: tuple = ()  # (key, text): the key held from power-on until the text shows, as Esc for the
                       # firmware's menu
     restart_key: bool = True  # answer the stick program's "press any key" with Enter
+    restart_after: float = 0  # machine seconds the stick program is left waiting before that key; the
+                              # machine's clock then skips its idle time, so minutes pass in seconds
+                              # (x64 and IA32)
     end: str = ""  # the text that ends the boot as planned; empty: the usual for the kind of boot
     stop_at: str = ""  # a text after the last answer at which the runner turns the machine off
     pictures: str = ""  # the folder for the answers' pictures; empty: the work folder
@@ -77,6 +80,10 @@ class Result:
     raw: bytes = b""  # the console's bytes as they came
     arrivals: list = dataclasses.field(default_factory=list)  # (seconds since power-on, console bytes by then)
     answered: int = 0  # how many answers were given
+    restart_waited: int | None = None  # with restart_after: machine seconds from the stick program's last
+                                       # line to its restart key, or to the last look at the clock before
+                                       # the machine went off by itself
+    restart_pressed: bool = False
 
     def lines(self):
         return self.console.split("\n")
@@ -119,6 +126,8 @@ def check_tools(options):
     for tool in (machines.ARCHES[options.arch].qemu, "mkfs.fat", "mcopy"):
         if shutil.which(tool) is None:
             raise SystemExit(f"quillon-run: {tool} is missing; run tools/install-deps.sh")
+    if options.restart_after and options.arch == "aa64":
+        raise SystemExit("quillon-run: the machine's clock is read on x64 and IA32 machines only")
     if options.uboot() and options.arch not in machines.UBOOT:
         raise SystemExit(f"quillon-run: Debian has no U-Boot for QEMU's {options.arch}; "
                          f"only for {', '.join(machines.UBOOT)}")
@@ -133,7 +142,7 @@ def prepare_vars(options, work):
     return vars_copy
 
 
-def watchers_for(options, answers, started):
+def watchers_for(options, answers, started, monitor):
     """The watchers of this boot, in the order each sees the console; `answers` is the boot's
     Answers watcher, which the result counts."""
     chosen = [watchers.SilenceNotice(options.timeout, started)] if options.echo else []
@@ -145,7 +154,8 @@ def watchers_for(options, answers, started):
     if not options.stick:
         chosen.append(watchers.ShellKey())
     if options.stick and options.restart_key:
-        chosen.append(watchers.StickRestart())
+        chosen.append(watchers.StickRestartLater(options.restart_after, monitor) if options.restart_after
+                      else watchers.StickRestart())
     if options.stop_at:
         chosen.append(watchers.PlannedStop(options.stop_at, answers))
     chosen.append(watchers.ProcessorExceptions())
@@ -233,7 +243,7 @@ def boot(options):
 
     answers = watchers.Answers(options.answers, monitor, options.pictures or work)
     started = time.monotonic()
-    watching = watchers_for(options, answers, started)
+    watching = watchers_for(options, answers, started, monitor)
     process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     console = consoles.Console(process, options.echo, started)
     try:
@@ -251,9 +261,11 @@ def boot(options):
     text = console.text()
     script_done = planned_end(options) in text
     files = disks.root_files(disk)
+    later = next((watcher for watcher in watching if isinstance(watcher, watchers.StickRestartLater)), None)
     return Result(console=text, exit_status=exit_status(text), script_done=script_done,
                   powered_off=stop == watchers.PLANNED or (stop is None and process.returncode == 0),
                   exception=stop == watchers.EXCEPTION, seconds=seconds, disk=disk,
                   logo=saved_logo(disk, files, work), files=files,
                   problem=problem_of(options, stop, process.returncode, errors, watching, script_done),
-                  internal=internal, raw=console.raw, arrivals=console.arrivals, answered=answers.given)
+                  internal=internal, raw=console.raw, arrivals=console.arrivals, answered=answers.given,
+                  restart_waited=later.waited if later else None, restart_pressed=later.pressed if later else False)

@@ -25,6 +25,29 @@ def clean(raw):
     return text.replace("\r\r\n", "\n").replace("\r\n", "\n").replace("\r", "\n")
 
 
+CURSOR_MOVE = re.compile(rb"\x1b\[[0-9]+;[0-9]+H")
+# The code page 437 box drawing that firmware and MokManager frame their screens with.
+BOX_DRAWING = dict.fromkeys(map(ord, "\xb3\xb4\xba\xbb\xbc\xbf\xc0\xc1\xc2\xc3\xc4\xc5\xc8\xc9\xcd\xd9\xda"), " ")
+
+
+def screen_lines(raw):
+    """The console's bytes as the lines a person reads on the screen: each cursor move starts a
+    line, box drawing goes, spaces are squeezed, and up to four lines drawn again right after
+    themselves (a menu redrawn at each key) are kept once; a whole screen shown again stays."""
+    text = clean(CURSOR_MOVE.sub(b"\n", raw)).translate(BOX_DRAWING)
+    lines = []
+    for line in text.split("\n"):
+        line = " ".join(line.split())
+        if not line:
+            continue
+        lines.append(line)
+        for length in range(1, min(4, len(lines) // 2) + 1):
+            if lines[-length:] == lines[-2 * length:-length]:
+                del lines[-length:]
+                break
+    return lines
+
+
 @dataclasses.dataclass
 class Answer:
     """Once `text` shows on the console, after the screen the answer before it waited for: take a

@@ -98,7 +98,9 @@ def make_fat(path, kib, partitioned):
         handle.truncate(kib * 1024)
     write_mbr(path, kib * 1024, PARTITION_OFFSET)
     blocks = (kib * 1024 - PARTITION_OFFSET) // 1024
-    run(["mkfs.fat", "-F", "16", "--offset", str(PARTITION_OFFSET // 512), "-n", "QUILLON", path, str(blocks)])
+    first = str(PARTITION_OFFSET // 512)
+    # The boot sector's hidden sectors are the sectors before the partition, as the MBR has it.
+    run(["mkfs.fat", "-F", "16", "--offset", first, "-h", first, "-n", "QUILLON", path, str(blocks)])
     return f"{path}@@{PARTITION_OFFSET}"
 
 
@@ -109,7 +111,7 @@ def make_internal_disk(path, files, total_bytes=64 * 1024 * 1024):
         handle.truncate(total_bytes)
     write_gpt(path, total_bytes)
     blocks = (total_bytes - 2048 * 512 - 34 * 512) // 1024
-    run(["mkfs.fat", "--offset", "2048", "-n", "INTERNAL", path, str(blocks)])
+    run(["mkfs.fat", "--offset", "2048", "-h", "2048", "-n", "INTERNAL", path, str(blocks)])
     volume = volume_of(path)
     for source, name in files:
         put(volume, source, name)

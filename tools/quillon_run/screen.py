@@ -1,6 +1,8 @@
-"""Pictures of the machine's display, taken through QEMU's monitor as the firmware drew it, and
-kept as PNG."""
+"""QEMU's monitor: pictures of the machine's display as the firmware drew it, kept as PNG, and the
+machine's own clock."""
 
+import calendar
+import json
 import os
 import socket
 import subprocess
@@ -48,6 +50,17 @@ class Monitor:
         self.command(f"screendump {ppm}")
         subprocess.run([CONVERT, ppm, png], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         os.remove(ppm)
+
+    def machine_clock(self):
+        """The machine's CMOS clock, in whole seconds since 1970, or None when QEMU does not answer.
+        x86 machines only: their clock's time is a property of the machine."""
+        try:
+            answer = self.command("qom-get /machine rtc-time").decode(errors="replace")
+            fields = json.loads(answer[answer.index("{"):answer.rindex("}") + 1])
+        except (OSError, ValueError):
+            return None
+        return calendar.timegm((fields["tm_year"] + 1900, fields["tm_mon"] + 1, fields["tm_mday"],
+                                fields["tm_hour"], fields["tm_min"], fields["tm_sec"]))
 
     def close(self):
         if self.connection is not None:

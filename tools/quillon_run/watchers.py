@@ -160,6 +160,34 @@ class StickRestart(KeyOnce):
     settle = True
 
 
+class StickRestartLater(Watcher):
+    """The stick program's restart key, pressed only once the machine's own clock has run `seconds`
+    past the program's last line: the program must still be waiting then. The clock is read
+    through QEMU's monitor at each look; `waited` is how far it had run at the last, whether the
+    key then came or the machine had gone off by itself."""
+
+    def __init__(self, seconds, monitor):
+        self.seconds = seconds
+        self.monitor = monitor
+        self.started = None  # the machine's clock when the last line showed
+        self.waited = None
+        self.pressed = False
+
+    def see(self, console):
+        if self.pressed or LAST_LINE.encode() not in console.raw:
+            return None
+        now = self.monitor.machine_clock()
+        if now is None:
+            return None
+        if self.started is None:
+            self.started = now
+        self.waited = now - self.started
+        if self.waited >= self.seconds:
+            console.send("Enter")
+            self.pressed = True
+        return None
+
+
 class PlannedStop(Watcher):
     """Turns the machine off once `text` shows after the last answer: for a boot that would go on
     by itself, such as one that waits out MokManager's time."""
