@@ -24,6 +24,15 @@ struct BgrtFields {
   bool RightChecksum = true;
 };
 
+// The fields of a BGRT whose logo the firmware drew at X, Y, with this status.
+inline BgrtFields BgrtAt(uint32_t X, uint32_t Y, uint8_t Status = 1) {
+  BgrtFields Fields;
+  Fields.OffsetX = X;
+  Fields.OffsetY = Y;
+  Fields.Status = Status;
+  return Fields;
+}
+
 class AcpiBuilder {
  public:
   explicit AcpiBuilder(SimFirmware &Firmware);

@@ -14,14 +14,6 @@ namespace {
 
 constexpr UINT32 kWhite = 0xFFFFFF;
 
-BgrtFields At(uint32_t X, uint32_t Y, uint8_t Status = 1) {
-  BgrtFields Fields;
-  Fields.OffsetX = X;
-  Fields.OffsetY = Y;
-  Fields.Status = Status;
-  return Fields;
-}
-
 // The lines about the screen: from the one that names it to the blank line before the plain words.
 std::vector<std::string> ScreenLines(const StickMachine &M) {
   std::string Text = M.Console();
@@ -52,7 +44,7 @@ const Case kCases[] = {
      [](StickMachine &M) {
        M.ShowScreen(1280, 800);
        M.Screen->Draw(kLogo, 543, 371);
-       M.AddLogo(kLogo, At(543, 371));
+       M.AddLogo(kLogo, BgrtAt(543, 371));
      },
      {kSaved1280, "  BGRT 1: 100% of pixels in place, as marked displayed"},
      true},
@@ -60,7 +52,7 @@ const Case kCases[] = {
      [](StickMachine &M) {
        M.ShowScreen(1280, 800);
        M.Screen->Draw(kLogo, 543, 371);
-       M.AddLogo(kLogo, At(543, 371, 0));
+       M.AddLogo(kLogo, BgrtAt(543, 371, 0));
      },
      {kSaved1280, "  BGRT 1: 100% of pixels in place, yet marked not displayed"},
      true},
@@ -68,21 +60,21 @@ const Case kCases[] = {
      [](StickMachine &M) {
        M.ShowScreen(1280, 800);
        M.Screen->Draw(kLogo, 543, 371);
-       M.AddLogo(kLogo, At(863, 511));
+       M.AddLogo(kLogo, BgrtAt(863, 511));
      },
      {kSaved1280, "  BGRT 1: 0% of pixels in place, yet marked displayed; seen at 543, 371"},
      true},
     {"absent", "a screen drawn over since: the logo nowhere",
      [](StickMachine &M) {
        M.ShowScreen(1280, 800);
-       M.AddLogo(kLogo, At(543, 371));
+       M.AddLogo(kLogo, BgrtAt(543, 371));
      },
      {kSaved1280, "  BGRT 1: 0% of pixels in place, yet marked displayed; not seen elsewhere"},
      true},
     {"absent_not_marked", "no logo on the screen, and none marked displayed",
      [](StickMachine &M) {
        M.ShowScreen(1280, 800);
-       M.AddLogo(kLogo, At(543, 371, 0));
+       M.AddLogo(kLogo, BgrtAt(543, 371, 0));
      },
      {kSaved1280, "  BGRT 1: 0% of pixels in place, as marked not displayed; not seen elsewhere"},
      true},
@@ -90,7 +82,7 @@ const Case kCases[] = {
      [](StickMachine &M) {
        M.ShowScreen(800, 1280);
        M.Screen->Draw(kLogo, 371, 543, 1);
-       M.AddLogo(kLogo, At(371, 543, 0x03));
+       M.AddLogo(kLogo, BgrtAt(371, 543, 0x03));
      },
      {"Screen: 800 x 1280 as the firmware left it, saved as Screen.bmp",
       "  BGRT 1: 100% of pixels in place, as marked displayed"},
@@ -99,7 +91,7 @@ const Case kCases[] = {
      [](StickMachine &M) {
        M.ShowScreen(1280, 800);
        M.Screen->Draw(kLogo, 543, 371, 2);
-       M.AddLogo(kLogo, At(543, 371, 0x05));
+       M.AddLogo(kLogo, BgrtAt(543, 371, 0x05));
      },
      {kSaved1280, "  BGRT 1: 100% of pixels in place, as marked displayed"},
      true},
@@ -110,7 +102,7 @@ const Case kCases[] = {
        for (UINT32 Y = 371; Y < 371 + 29; Y++) {
          for (UINT32 X = 543; X < 543 + 193; X++) M.Screen->At(X, Y) = kWhite;
        }
-       M.AddLogo(kLogo, At(543, 371));
+       M.AddLogo(kLogo, BgrtAt(543, 371));
      },
      {kSaved1280, "  BGRT 1: 50% of pixels in place, as marked displayed"},
      true},
@@ -121,7 +113,7 @@ const Case kCases[] = {
        for (UINT32 Y = 371; Y < 371 + 40; Y++) {
          for (UINT32 X = 543; X < 543 + 193; X++) M.Screen->At(X, Y) = kWhite;
        }
-       M.AddLogo(kLogo, At(543, 371));
+       M.AddLogo(kLogo, BgrtAt(543, 371));
      },
      {kSaved1280, "  BGRT 1: 31% of pixels in place, yet marked displayed; not seen elsewhere"},
      true},
@@ -130,14 +122,14 @@ const Case kCases[] = {
        std::vector<uint8_t> Logo = AcpiBuilder::Bitmap(64, 32, 32);
        M.ShowScreen(1280, 800);
        M.Screen->Draw(Logo, 608, 384);
-       M.AddLogo(Logo, At(608, 384));
+       M.AddLogo(Logo, BgrtAt(608, 384));
      },
      {kSaved1280, "  BGRT 1: 100% of pixels in place, as marked displayed"},
      true},
     {"logo_8_bits", "an 8-bit logo is not compared",
      [](StickMachine &M) {
        M.ShowScreen(1280, 800);
-       M.AddLogo(AcpiBuilder::Bitmap(64, 32, 8), At(608, 384));
+       M.AddLogo(AcpiBuilder::Bitmap(64, 32, 8), BgrtAt(608, 384));
      },
      {kSaved1280, "  BGRT 1: not compared: not a plain 24 or 32-bit bitmap"},
      true},
@@ -145,7 +137,7 @@ const Case kCases[] = {
      [](StickMachine &M) {
        M.ShowScreen(160, 120);
        M.Screen->Draw(kLogo, 0, 10);
-       M.AddLogo(kLogo, At(0, 10));
+       M.AddLogo(kLogo, BgrtAt(0, 10));
      },
      {"Screen: 160 x 120 as the firmware left it, saved as Screen.bmp",
       "  BGRT 1: 82% of pixels in place, as marked displayed"},
@@ -155,8 +147,8 @@ const Case kCases[] = {
        std::vector<uint8_t> Small = AcpiBuilder::Bitmap(64, 32, 24, 7);
        M.ShowScreen(1280, 800);
        M.Screen->Draw(kLogo, 543, 371);
-       M.AddLogo(kLogo, At(543, 371));
-       M.AddLogo(Small, At(0, 0, 0));
+       M.AddLogo(kLogo, BgrtAt(543, 371));
+       M.AddLogo(Small, BgrtAt(0, 0, 0));
      },
      {kSaved1280, "  BGRT 1: 100% of pixels in place, as marked displayed",
       "  BGRT 2: 0% of pixels in place, as marked not displayed; not seen elsewhere"},
@@ -164,7 +156,7 @@ const Case kCases[] = {
     {"no_image", "a BGRT without an image: nothing to compare",
      [](StickMachine &M) {
        M.ShowScreen(1280, 800);
-       M.Entries.push_back(M.Acpi.Bgrt(0, 0, At(0, 0, 0)));
+       M.Entries.push_back(M.Acpi.Bgrt(0, 0, BgrtAt(0, 0, 0)));
      },
      {kSaved1280, "  BGRT 1: not compared: no image"},
      true},
@@ -172,18 +164,18 @@ const Case kCases[] = {
      [](StickMachine &M) {
        M.ShowScreen(1280, 800);
        M.Firmware.FailCall(SimCall::Blt, EFI_DEVICE_ERROR);
-       M.AddLogo(kLogo, At(543, 371));
+       M.AddLogo(kLogo, BgrtAt(543, 371));
      },
      {"Screen: 1280 x 800 would not be read back  [Device Error]"},
      false},
     {"no_screen", "no graphics output: one line, nothing written",
-     [](StickMachine &M) { M.AddLogo(kLogo, At(543, 371)); },
+     [](StickMachine &M) { M.AddLogo(kLogo, BgrtAt(543, 371)); },
      {"Screen: no graphics output: no picture taken"},
      false},
     {"screen_too_large", "a screen past 16384 pixels a side: one line, nothing written",
      [](StickMachine &M) {
        M.ShowScreen(20000, 2);
-       M.AddLogo(kLogo, At(543, 371));
+       M.AddLogo(kLogo, BgrtAt(543, 371));
      },
      {"Screen: 20000 x 2, past 16384 a side: no picture taken"},
      false},

@@ -79,14 +79,6 @@ struct Machine {
   }
 };
 
-BgrtFields At(uint32_t X, uint32_t Y, uint8_t Status = 1) {
-  BgrtFields Fields;
-  Fields.OffsetX = X;
-  Fields.OffsetY = Y;
-  Fields.Status = Status;
-  return Fields;
-}
-
 // One BGRT's verdict, a line a member, as on OVMF's own logo centred on a 1280 x 800 screen. A
 // case sets only the lines its machine changes; a line set to kLeftOut is one the verdict does not
 // print.
@@ -206,13 +198,13 @@ const Case kCases[] = {
     {"ovmf_logo", "OVMF's own logo: fits, centred both ways, shown by everyone",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(193, 58, 24, At(543, 371));
+       M.AddLogo(193, 58, 24, BgrtAt(543, 371));
      },
      OneBgrt({})},
     {"off_centre_across", "off centre across: efifb will not draw it again",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(193, 58, 24, At(100, 371));
+       M.AddLogo(193, 58, 24, BgrtAt(100, 371));
      },
      OneBgrt(EfifbWont({.Across = "  Across: at 100 of 1280: fits, not centred",
                         .Plymouth = "  Plymouth: shows it centred across, 38.2% down"},
@@ -220,7 +212,7 @@ const Case kCases[] = {
     {"centre_at_38_2_percent", "centred across, its centre 38.2% from the top, as Microsoft asks",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(200, 100, 24, At(540, 256));  // centre at 306 of 800
+       M.AddLogo(200, 100, 24, BgrtAt(540, 256));  // centre at 306 of 800
      },
      OneBgrt({.Across = "  Across: at 540 of 1280: fits, centred",
               .Down = "  Down: at 256 of 800, centre 38.3%: at 38.2%",
@@ -229,7 +221,7 @@ const Case kCases[] = {
     {"too_large", "too large for the screen it is judged against",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 0);
-       M.AddLogo(800, 300, 24, At(0, 100));
+       M.AddLogo(800, 300, 24, BgrtAt(0, 100));
      },
      OneBgrt({.Screen = "  Screen now: 640 x 480, mode 0 of 3",
               .Pixels = "  Pixels: format 1, 640 a scan line",
@@ -241,7 +233,7 @@ const Case kCases[] = {
     {"portrait_rotated", "turned 90 degrees on a portrait panel: its sides swap",
      [](Machine &M) {
        M.ShowScreen(kPortrait, 0);
-       M.AddLogo(193, 58, 24, At(371, 543, 0x03));
+       M.AddLogo(193, 58, 24, BgrtAt(371, 543, 0x03));
      },
      OneBgrt({.Fields = "  Length 56, revision 1, version 1, type 0, status 0x03",
               .Status = "  Status: displayed, rotated 90 degrees",
@@ -256,7 +248,7 @@ const Case kCases[] = {
     {"logo_32_bits", "a 32-bit logo: Windows shows it, efifb does not draw it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(200, 100, 32, At(540, 350));
+       M.AddLogo(200, 100, 32, BgrtAt(540, 350));
      },
      OneBgrt({.Across = "  Across: at 540 of 1280: fits, centred",
               .Down = "  Down: at 350 of 800, centre 50.0%: centred",
@@ -266,7 +258,7 @@ const Case kCases[] = {
     {"logo_8_bits", "an 8-bit logo: neither shows it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(200, 100, 8, At(540, 350));
+       M.AddLogo(200, 100, 8, BgrtAt(540, 350));
      },
      OneBgrt({.Across = "  Across: at 540 of 1280: fits, centred",
               .Down = "  Down: at 350 of 800, centre 50.0%: centred",
@@ -277,25 +269,25 @@ const Case kCases[] = {
     {"not_boot_services_data", "a logo outside boot-services data: Linux drops the table",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(193, 58, 24, At(543, 371), EfiACPIReclaimMemory);
+       M.AddLogo(193, 58, 24, BgrtAt(543, 371), EfiACPIReclaimMemory);
      },
      OneBgrt(Ignored({.Memory = "  Image memory: type 9, not boot-services data"},
                      "invalid image address (memory type 9)"))},
     {"blit_only_screen", "a screen that only blits, as virtio-gpu's: no framebuffer for efifb to draw on",
      [](Machine &M) {
        M.ShowScreen({{1280, 800, PixelBltOnly}}, 0);
-       M.AddLogo(193, 58, 24, At(543, 371));
+       M.AddLogo(193, 58, 24, BgrtAt(543, 371));
      },
      OneBgrt({.Screen = "  Screen now: 1280 x 800, mode 0 of 1",
               .Pixels = "  Pixels: format 3, 1280 a scan line",
               .Modes = "  Modes: 1280 x 800",
               .Efifb = "  Linux efifb: won't redraw it: no framebuffer"})},
     {"no_graphics_output", "no graphics output: the screen is not judged",
-     [](Machine &M) { M.AddLogo(193, 58, 24, At(543, 371)); }, OneBgrt(NoScreen({}))},
+     [](Machine &M) { M.AddLogo(193, 58, 24, BgrtAt(543, 371)); }, OneBgrt(NoScreen({}))},
     {"wrong_table_fields", "wrong table fields, each marked; version 2 makes Linux drop it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       BgrtFields Fields = At(543, 371, 0xF9);
+       BgrtFields Fields = BgrtAt(543, 371, 0xF9);
        Fields.Revision = 0;
        Fields.Version = 2;
        Fields.ImageType = 1;
@@ -310,7 +302,7 @@ const Case kCases[] = {
     {"no_image", "no image: only the table is judged",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.Entries.push_back(M.Acpi.Bgrt(0, 0, At(0, 0, 0)));
+       M.Entries.push_back(M.Acpi.Bgrt(0, 0, BgrtAt(0, 0, 0)));
      },
      OneBgrt(Ignored(NotDisplayed({.Memory = kLeftOut,
                                    .Across = kLeftOut,
@@ -320,9 +312,9 @@ const Case kCases[] = {
                      "null image address"))},
     {"three_bgrts_one_displayed", "three BGRTs, one marked displayed: which it is, and which logo the file holds",
      [](Machine &M) {
-       M.AddLogo(193, 58, 24, At(543, 371, 0));
-       M.AddLogo(100, 50, 24, At(590, 375, 1));
-       M.AddLogo(64, 32, 24, At(608, 384, 0));
+       M.AddLogo(193, 58, 24, BgrtAt(543, 371, 0));
+       M.AddLogo(100, 50, 24, BgrtAt(590, 375, 1));
+       M.AddLogo(64, 32, 24, BgrtAt(608, 384, 0));
      },
      SeveralBgrts({NoScreen(NotDisplayed({})), NotFirst(NoScreen({}), 2), NotFirst(NoScreen(NotDisplayed({})), 3)},
                   {"  BGRTs: 3, marked displayed: 1, the last BGRT 2",
@@ -332,8 +324,8 @@ const Case kCases[] = {
      [](Machine &M) {
        M.Volume.SetRenames(false);
        M.Firmware.FailCall(SimCall::FileWrite, EFI_VOLUME_FULL, 3, 1);  // each save writes twice
-       M.AddLogo(193, 58, 24, At(543, 371, 1));
-       M.AddLogo(100, 50, 24, At(590, 375, 0));
+       M.AddLogo(193, 58, 24, BgrtAt(543, 371, 1));
+       M.AddLogo(100, 50, 24, BgrtAt(590, 375, 0));
      },
      SeveralBgrts({NoScreen({}), NotFirst(NoScreen(NotDisplayed({})), 2)},
                   {"  BGRTs: 2, marked displayed: 1, the last BGRT 1",
@@ -343,7 +335,7 @@ const Case kCases[] = {
     {"efi_bgrt_length_40", "a table of 40 bytes: efi-bgrt ignores it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       BgrtFields Fields = At(543, 371);
+       BgrtFields Fields = BgrtAt(543, 371);
        Fields.Length = 40;
        M.AddLogo(193, 58, 24, Fields);
      },
@@ -352,7 +344,7 @@ const Case kCases[] = {
     {"efi_bgrt_type_1", "an image of type 1: efi-bgrt ignores it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       BgrtFields Fields = At(543, 371);
+       BgrtFields Fields = BgrtAt(543, 371);
        Fields.ImageType = 1;
        M.AddLogo(193, 58, 24, Fields);
      },
@@ -361,7 +353,7 @@ const Case kCases[] = {
     {"efi_bgrt_version_0", "version 0, which some laptops publish: efi-bgrt keeps it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       BgrtFields Fields = At(543, 371);
+       BgrtFields Fields = BgrtAt(543, 371);
        Fields.Version = 0;
        M.AddLogo(193, 58, 24, Fields);
      },
@@ -369,7 +361,7 @@ const Case kCases[] = {
     {"efi_bgrt_bad_magic", "an image beginning MB: efi-bgrt ignores it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(LogoWith(0, 0x424D, 2), At(543, 371));
+       M.AddLogo(LogoWith(0, 0x424D, 2), BgrtAt(543, 371));
      },
      OneBgrt(Ignored({.Across = kLeftOut,
                       .Down = kLeftOut,
@@ -379,7 +371,7 @@ const Case kCases[] = {
     {"efi_bgrt_image_not_in_map", "an image where the memory map describes nothing: efi-bgrt ignores it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.Entries.push_back(M.Acpi.Bgrt(0x1000, 0, At(543, 371)));
+       M.Entries.push_back(M.Acpi.Bgrt(0x1000, 0, BgrtAt(543, 371)));
      },
      OneBgrt(Ignored({.Memory = "  Image memory: not in the memory map",
                       .Across = kLeftOut,
@@ -392,7 +384,7 @@ const Case kCases[] = {
     {"efifb_rotation_bits", "turned half a turn: efifb draws no turned logo",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(193, 58, 24, At(543, 371, 0x05));
+       M.AddLogo(193, 58, 24, BgrtAt(543, 371, 0x05));
      },
      OneBgrt(EfifbWont({.Fields = "  Length 56, revision 1, version 1, type 0, status 0x05",
                         .Status = "  Status: displayed, rotated 180 degrees",
@@ -401,7 +393,7 @@ const Case kCases[] = {
     {"efifb_framebuffer_16_bits", "a framebuffer of 16 bits a pixel",
      [](Machine &M) {
        M.ShowScreen(kSixteenBits, 0);
-       M.AddLogo(193, 58, 24, At(543, 371));
+       M.AddLogo(193, 58, 24, BgrtAt(543, 371));
      },
      OneBgrt(EfifbWont({.Screen = "  Screen now: 1280 x 800, mode 0 of 1",
                         .Pixels = "  Pixels: format 2, 1280 a scan line",
@@ -410,19 +402,19 @@ const Case kCases[] = {
     {"efifb_reserved_field", "a file header whose reserved field is not 0",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(LogoWith(6, 1, 4), At(543, 371));
+       M.AddLogo(LogoWith(6, 1, 4), BgrtAt(543, 371));
      },
      OneBgrt(EfifbWont({}, "reserved field not 0"))},
     {"efifb_header_124", "a 124-byte information header, which every viewer reads",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(LogoWithLargestHeader(), At(543, 371));
+       M.AddLogo(LogoWithLargestHeader(), BgrtAt(543, 371));
      },
      OneBgrt(EfifbWont({}, "header not 40 bytes"))},
     {"efifb_negative_width", "a negative width",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(LogoWith(18, (uint32_t)-193, 4), At(543, 371));
+       M.AddLogo(LogoWith(18, (uint32_t)-193, 4), BgrtAt(543, 371));
      },
      OneBgrt(EfifbWont({.Across = "  Across: at 543 of 1280: fits, not centred",
                         .Size = "  Size: 0% of the width, 7% of the height: within 40%",
@@ -431,25 +423,25 @@ const Case kCases[] = {
     {"efifb_two_planes", "two planes",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(LogoWith(26, 2, 2), At(543, 371));
+       M.AddLogo(LogoWith(26, 2, 2), BgrtAt(543, 371));
      },
      OneBgrt(EfifbWont(Unreadable({}), "planes not 1"))},
     {"efifb_compressed", "24 bits a pixel, said to be run-length coded",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(LogoWith(30, 1, 4), At(543, 371));
+       M.AddLogo(LogoWith(30, 1, 4), BgrtAt(543, 371));
      },
      OneBgrt(EfifbWont(Unreadable({}), "compressed"))},
     {"efifb_rows_past_size", "a size field that stops four bytes short of the last row",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(LogoWith(2, 54 + 580 * 58 - 4, 4), At(543, 371));
+       M.AddLogo(LogoWith(2, 54 + 580 * 58 - 4, 4), BgrtAt(543, 371));
      },
      OneBgrt(EfifbWont(Unreadable({}), "rows past the size field"))},
     {"efifb_image_under_54_bytes", "a size field of 40 bytes",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(LogoWith(2, 40, 4), At(543, 371));
+       M.AddLogo(LogoWith(2, 40, 4), BgrtAt(543, 371));
      },
      OneBgrt(EfifbWont({.Across = kLeftOut,
                         .Down = kLeftOut,
@@ -477,7 +469,7 @@ TEST(VerdictBounds, LinesStayUnderEightyColumnsForAnyValues) {
   Machine M;
   // The largest screen the verdict judges against, and a mode larger than any screen.
   M.ShowScreen({{1u << 20, 1u << 20, (EFI_GRAPHICS_PIXEL_FORMAT)0xFFFFFFFF, 0xFFFFFFFF}, {0xFFFFFFFF, 0xFFFFFFFF}}, 0);
-  BgrtFields Fields = At(0xFFFFFFFF, 0xFFFFFFFF, 0xFF);
+  BgrtFields Fields = BgrtAt(0xFFFFFFFF, 0xFFFFFFFF, 0xFF);
   Fields.Revision = 0xFF;
   Fields.Version = 0xFFFF;
   Fields.ImageType = 0xFF;
@@ -493,7 +485,7 @@ TEST(VerdictBounds, AModeTheOutputWillNotDescribeShowsAsNothingAndLeaksNothing) 
   Machine M;
   M.ShowScreen(kLandscape, 1);
   M.Firmware.FailCall(SimCall::QueryMode, EFI_DEVICE_ERROR, 1, 1);
-  M.AddLogo(193, 58, 24, At(543, 371));
+  M.AddLogo(193, 58, 24, BgrtAt(543, 371));
   std::vector<std::string> Lines = M.Verdict();
   EXPECT_NE(std::find(Lines.begin(), Lines.end(), "  Modes: 640 x 480, 0 x 0, 1920 x 1080"), Lines.end());
 }

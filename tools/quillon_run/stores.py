@@ -25,9 +25,7 @@ Production PCA 2011 come out of the .ms.fd store's db. Each made store is kept i
 under a name that carries a digest of everything it is made from.
 """
 
-import contextlib
 import datetime
-import fcntl
 import hashlib
 import os
 import shutil
@@ -102,17 +100,9 @@ def store_file(name, arch):
         return TEMPLATES[arch][name]
     if name not in MADE:
         raise SystemExit(f"quillon-run: no variable store {name!r}; there are {', '.join(NAMES)}")
-    with cache_lock(cache_dir()):
+    # One store made at a time: tests that run side by side may want the same one.
+    with shim_packages.cache_lock(cache_dir()):
         return make(name, arch)
-
-
-@contextlib.contextmanager
-def cache_lock(cache):
-    """One store made at a time: tests that run side by side may want the same one."""
-    os.makedirs(cache, exist_ok=True)
-    with open(os.path.join(cache, ".lock"), "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        yield
 
 
 def microsoft_certificates(arch):
