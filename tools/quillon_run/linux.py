@@ -113,13 +113,20 @@ def unpack_boot(deb):
     return folder
 
 
-def fetch_kernel(arch, cache=PACKAGE_CACHE):
-    """The path of Debian's kernel for the architecture, fetched into the cache when not there yet."""
+def fetch_kernel_package(arch, cache=PACKAGE_CACHE):
+    """The .deb of Debian's kernel for the architecture and the package's name, fetched into the
+    cache when not there yet. Call it holding the cache's lock."""
     if arch not in KERNELS:
         raise SystemExit(f"quillon-run: no Debian kernel is booted on {arch}; only on {', '.join(KERNELS)}")
+    package, version = kernel_package(arch, cache)
+    deb, _ = shim_packages.fetch_package(package, version, KERNELS[arch].debian, cache, who="quillon-run")
+    return deb, package
+
+
+def fetch_kernel(arch, cache=PACKAGE_CACHE):
+    """The path of Debian's kernel for the architecture, fetched into the cache when not there yet."""
     with shim_packages.cache_lock(cache):
-        package, version = kernel_package(arch, cache)
-        deb, _ = shim_packages.fetch_package(package, version, KERNELS[arch].debian, cache, who="quillon-run")
+        deb, package = fetch_kernel_package(arch, cache)
         kernel = os.path.join(unpack_boot(deb), "boot", "vmlinuz-" + package[len("linux-image-"):])
     if not os.path.isfile(kernel):
         raise RuntimeError(f"Debian's {package} lacks {kernel}")
