@@ -4,7 +4,8 @@
 // (drivers/video/fbdev/efifb.c, efifb_show_boot_graphics). efifb draws the logo again only in
 // kernels built with CONFIG_FRAMEBUFFER_CONSOLE_DEFERRED_TAKEOVER, which Debian's leave out, so its
 // rules are held against its own conditions on the simulated firmware alone. Plymouth's come from
-// its behaviour under Debian's kernel (its bgrt theme, version 22.02): what it was seen to do.
+// its behaviour under Debian's kernel (its bgrt theme, version 22.02): what it was seen to do, and
+// is seen to do again by tests/e2e/plymouth_test.py.
 // Arithmetic the kernel does in 32 bits is done here in 32 bits too, wrapping as it wraps.
 #include "app/BgrtReaders.h"
 
@@ -95,9 +96,11 @@ void PrintEfifb(const BgrtFinding &Finding, const ScreenNow &Screen, bool Kept) 
 }
 
 // Plymouth's bgrt theme, as it was seen under Debian's kernel: it takes the image the kernel kept,
-// draws a 24-bit one but not a 32-bit one, draws none turned otherwise than the panel, keeps the
-// firmware's place for a logo centred both ways, and centres an off-centre one across with its
-// centre 38.2% down. A bitmap the bitmap rule refuses is taken for one it cannot read either.
+// draws a 24-bit one but neither a 32-bit nor an 8-bit one, and none turned otherwise than the
+// panel. A logo exactly centred both ways, as (screen - logo) / 2 rounded down, it draws where the
+// firmware did; any other it moves, centred across with its centre 38.2% down, and draws nothing
+// where that place starts off the screen, though its log says it uses the image. A bitmap the
+// bitmap rule refuses is taken for one it cannot read either.
 void PrintPlymouth(const BgrtFinding &Finding, const ScreenNow &S, bool Kept) {
   const BgrtTable &T = Finding.Table;
   const BitmapShape &Shape = Finding.Logo.Rule.Shape;
@@ -113,12 +116,22 @@ void PrintPlymouth(const BgrtFinding &Finding, const ScreenNow &S, bool Kept) {
   } else if ((T.Status & BGRT_STATUS_ORIENTATION_MASK) != 0) {
     Says = "shows it only on a panel turned the same way";
   } else {
-    // Centred as the firmware centres it: across as efifb works it out, down within a pixel.
-    UINT64 Across = (UINT64)T.OffsetX * 2 + Shape.Width;
-    UINT64 Down = (UINT64)T.OffsetY * 2 + Shape.Height;
-    bool Centred = Across <= (UINT64)S.Width + 1 && Across + 1 >= S.Width && Down <= (UINT64)S.Height + 1 &&
-                   Down + 1 >= S.Height;
-    Says = Centred ? "shows it where the firmware did" : "shows it centred across, 38.2% down";
+    bool Fits = Shape.Width <= S.Width && Shape.Height <= S.Height;
+    UINT32 Across = Shape.Width <= S.Width ? (S.Width - Shape.Width) / 2 : 0;
+    bool Centred = Fits && T.OffsetX == Across && T.OffsetY == (S.Height - Shape.Height) / 2;
+    // Where Plymouth moves any other logo: its centre 38.2% down, both halvings rounded down. In
+    // two steps, so that no height overflows 32 bits and no 32-bit build needs a 64-bit division.
+    UINT32 GoldenCentre = S.Height / 1000 * 382 + S.Height % 1000 * 382 / 1000;
+    UINT32 HalfHeight = Shape.Height / 2;
+    if (Centred) {
+      Says = "shows it where the firmware did";
+    } else if (Shape.Width > S.Width || HalfHeight > GoldenCentre) {
+      Says = "won't show it: off the screen when moved 38.2% down";
+    } else if (T.OffsetX == Across && T.OffsetY == GoldenCentre - HalfHeight) {
+      Says = "shows it where the firmware did";
+    } else {
+      Says = "shows it centred across, 38.2% down";
+    }
   }
   ConsolePrint(u"  Plymouth: %a\n", Says);
 }

@@ -209,7 +209,21 @@ const Case kCases[] = {
      OneBgrt(EfifbWont({.Across = "  Across: at 100 of 1280: fits, not centred",
                         .Plymouth = "  Plymouth: shows it centred across, 38.2% down"},
                        "not centred across"))},
-    {"centre_at_38_2_percent", "centred across, its centre 38.2% from the top, as Microsoft asks",
+    {"one_pixel_right", "a pixel right of centre: Plymouth moves it, as efifb will not draw it",
+     [](Machine &M) {
+       M.ShowScreen(kLandscape, 1);
+       M.AddLogo(193, 58, 24, At(544, 371));
+     },
+     OneBgrt(EfifbWont({.Across = "  Across: at 544 of 1280: fits, not centred",
+                        .Plymouth = "  Plymouth: shows it centred across, 38.2% down"},
+                       "not centred across"))},
+    {"where_plymouth_puts_it", "centred across, its centre 38.2% down as Plymouth works it out",
+     [](Machine &M) {
+       M.ShowScreen(kLandscape, 1);
+       M.AddLogo(193, 58, 24, At(543, 276));
+     },
+     OneBgrt({.Down = "  Down: at 276 of 800, centre 38.1%: at 38.2%"})},
+    {"centre_at_38_2_percent", "its centre 38.2% down as Microsoft asks; Plymouth moves it a pixel up",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(200, 100, 24, BgrtAt(540, 256));  // centre at 306 of 800
@@ -229,7 +243,25 @@ const Case kCases[] = {
               .Down = "  Down: at 100 of 480, centre 52.1%: neither centred nor 38.2%",
               .Size = "  Size: 125% of the width, 62% of the height: over 40%",
               .Efifb = "  Linux efifb: won't redraw it: past the screen",
-              .Plymouth = "  Plymouth: shows it centred across, 38.2% down"})},
+              .Plymouth = "  Plymouth: won't show it: off the screen when moved 38.2% down"})},
+    {"too_tall_for_38_2_percent", "fits, but not centred and too tall to have its centre 38.2% down",
+     [](Machine &M) {
+       M.ShowScreen(kLandscape, 1);
+       M.AddLogo(640, 700, 24, At(0, 0));
+     },
+     OneBgrt(EfifbWont({.Across = "  Across: at 0 of 1280: fits, not centred",
+                        .Down = "  Down: at 0 of 800, centre 43.8%: neither centred nor 38.2%",
+                        .Size = "  Size: 50% of the width, 87% of the height: over 40%",
+                        .Plymouth = "  Plymouth: won't show it: off the screen when moved 38.2% down"},
+                       "not centred across"))},
+    {"tall_and_centred", "as tall, but centred: Plymouth leaves it where it is",
+     [](Machine &M) {
+       M.ShowScreen(kLandscape, 1);
+       M.AddLogo(640, 700, 24, At(320, 50));
+     },
+     OneBgrt({.Across = "  Across: at 320 of 1280: fits, centred",
+              .Down = "  Down: at 50 of 800, centre 50.0%: centred",
+              .Size = "  Size: 50% of the width, 87% of the height: over 40%"})},
     {"portrait_rotated", "turned 90 degrees on a portrait panel: its sides swap",
      [](Machine &M) {
        M.ShowScreen(kPortrait, 0);

@@ -80,10 +80,19 @@ def newer_than_pinned(arch):
     return newer
 
 
+def deb_path(cache, name, version, debian):
+    """Where apt-get download leaves the package in the cache: a .deb's file name carries the
+    version with ':' spelt %3a."""
+    return os.path.join(cache, f"{name}_{version.replace(':', '%3a')}_{debian}.deb")
+
+
 def fetch_package(name, version, debian, cache, who="shim-packages"):
     """The package's .deb in the cache, downloaded when it is not there yet; returns (path, version).
-    `who` names the tool in a warning."""
+    `who` names the tool in a warning. A pinned version already in the cache needs no word from apt,
+    whose answers take seconds each."""
     os.makedirs(cache, exist_ok=True)
+    if os.path.exists(deb_path(cache, name, version, debian)):
+        return deb_path(cache, name, version, debian), version
     if not available(name, version, debian):
         current = current_version(name, debian)
         if not current:
@@ -92,8 +101,7 @@ def fetch_package(name, version, debian, cache, who="shim-packages"):
         print(f"{who}: warning: {name} {version} is no longer in the archive; using {current}",
               file=sys.stderr)
         version = current
-    # A .deb's file name carries the version with ':' spelt %3a.
-    pattern = os.path.join(cache, f"{name}_{version.replace(':', '%3a')}_{debian}.deb")
+    pattern = deb_path(cache, name, version, debian)
     if not os.path.exists(pattern):
         done = subprocess.run(["apt-get", "download", "-q", f"{name}:{debian}={version}"], cwd=cache,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)

@@ -18,14 +18,18 @@
 //   off-centre   the firmware's own entries, then a 64 x 32 logo in boot-services data whose BGRT
 //             says it is drawn turned 90 degrees (status 0x03) at 100, 50: off centre both ways;
 //   bgrt-version-0, bgrt-version-2, bgrt-no-image, bgrt-acpi-memory, bgrt-bad-bm, bgrt-type-1,
-//   bgrt-length-40, bgrt-rotated, bgrt-32-bit, bgrt-off-centre, bgrt-bad-checksum
+//   bgrt-length-40, bgrt-rotated, bgrt-32-bit, bgrt-8-bit, bgrt-off-centre, bgrt-one-right,
+//   bgrt-38.2-down, bgrt-past-screen, bgrt-tall, bgrt-bad-checksum
 //             the firmware's own entries, its BGRT replaced where it stands by a copy changed so
 //             (its checksum made right again): version 0 or 2; image address 0; the logo copied
 //             into ACPI memory, or into boot-services data with "MB" for "BM"; image type 1;
-//             length 40; status 0x07 (bits 1-2 set: turned 270 degrees); a 32-bit logo of the
-//             firmware logo's size at its place; the logo at 100, 50; or only its checksum one
-//             too high. Linux reads only the first BGRT in the XSDT, so the changed one must
-//             stand there.
+//             length 40; status 0x07 (bits 1-2 set: turned 270 degrees); a 32-bit logo, or an
+//             8-bit one with a 256-colour table, of the firmware logo's size at its place; the logo
+//             at 100, 50, or one pixel right of its place; the logo moved up to have its centre
+//             38.2% down the screen the firmware centred it on; at 0, 0 a 24-bit logo 64 pixels
+//             wider and higher than that screen, or one half its width and 7/8 of its height; or
+//             only its checksum one too high. Linux reads only the first BGRT in the XSDT, so the
+//             changed one must stand there.
 // It prints one line per table it made, so the test can hold Quillon's report against them.
 #include "base/Unaligned.h"
 #include "firmware/Acpi.h"
@@ -92,19 +96,24 @@ UINT8 *AllocatePages(UINTN Bytes, bool Above4GiB, EFI_MEMORY_TYPE Type = EfiACPI
   return nullptr;
 }
 
-// The same bitmap the host tests build: BMP and info headers, then (index * 31 + offset) bytes.
+// An 8-bit bitmap's table of 256 colours, four bytes each, between the headers and the pixels.
+UINT32 ColourTableBytes(UINT32 Bits) { return Bits == 8 ? 256 * 4 : 0; }
+
+// The same bitmap the host tests build: BMP and info headers, then (index * 31 + offset) bytes;
+// at 8 bits a colour table of such bytes comes first, with every fourth byte 0.
 UINTN BitmapBytes(UINT32 Width, UINT32 Height, UINT32 Bits = 24) {
-  return 54 + ((Width * Bits + 31) / 32) * 4 * Height;
+  return 54 + ColourTableBytes(Bits) + ((Width * Bits + 31) / 32) * 4 * Height;
 }
 
 void BuildBitmap(UINT8 *At, UINT32 Width, UINT32 Height, UINT8 PixelOffset, UINT32 Bits = 24) {
   UINT32 RowBytes = ((Width * Bits + 31) / 32) * 4;
   UINTN FileSize = BitmapBytes(Width, Height, Bits);
+  UINT32 DataOffset = 54 + ColourTableBytes(Bits);
   for (UINTN Index = 0; Index < 54; Index++) At[Index] = 0;
   At[0] = 'B';
   At[1] = 'M';
   Store(At + 2, FileSize, 4);
-  Store(At + 10, 54, 4);
+  Store(At + 10, DataOffset, 4);
   Store(At + 14, 40, 4);
   Store(At + 18, Width, 4);
   Store(At + 22, Height, 4);
@@ -112,6 +121,7 @@ void BuildBitmap(UINT8 *At, UINT32 Width, UINT32 Height, UINT8 PixelOffset, UINT
   Store(At + 28, Bits, 2);
   Store(At + 34, RowBytes * Height, 4);
   for (UINTN Index = 54; Index < FileSize; Index++) At[Index] = (UINT8)(Index * 31 + PixelOffset);
+  for (UINTN Index = 54 + 3; Index < DataOffset; Index += 4) At[Index] = 0;
 }
 
 void BuildHeader(UINT8 *At, const char *Signature, UINT32 Length) {
@@ -385,7 +395,8 @@ EFI_STATUS CraftOffCentre() {
 
 // How the copy of the firmware's BGRT differs from it, and the mode that asks for it.
 enum class Change {
-  Version0, Version2, NoImage, AcpiMemory, BadSignature, Type1, Length40, Rotated, Depth32, OffCentre, BadChecksum
+  Version0, Version2, NoImage, AcpiMemory, BadSignature, Type1, Length40, Rotated, Depth32, Depth8, OffCentre,
+  OneRight, GoldenDown, PastScreen, Tall, BadChecksum
 };
 
 struct NamedChange {
@@ -398,8 +409,10 @@ constexpr NamedChange kChanges[] = {
     {u"bgrt-no-image", Change::NoImage},       {u"bgrt-acpi-memory", Change::AcpiMemory},
     {u"bgrt-bad-bm", Change::BadSignature},    {u"bgrt-type-1", Change::Type1},
     {u"bgrt-length-40", Change::Length40},     {u"bgrt-rotated", Change::Rotated},
-    {u"bgrt-32-bit", Change::Depth32},         {u"bgrt-off-centre", Change::OffCentre},
-    {u"bgrt-bad-checksum", Change::BadChecksum},
+    {u"bgrt-32-bit", Change::Depth32},         {u"bgrt-8-bit", Change::Depth8},
+    {u"bgrt-off-centre", Change::OffCentre},   {u"bgrt-one-right", Change::OneRight},
+    {u"bgrt-38.2-down", Change::GoldenDown},   {u"bgrt-past-screen", Change::PastScreen},
+    {u"bgrt-tall", Change::Tall},              {u"bgrt-bad-checksum", Change::BadChecksum},
 };
 
 // The firmware's logo is OVMF's own, but a size past this is no logo to copy.
@@ -420,17 +433,29 @@ UINT8 *CopyLogo(const UINT8 *Logo, EFI_MEMORY_TYPE Type) {
   return Copy;
 }
 
-// A 32-bit bitmap as wide and as high as the logo, in boot-services data.
-UINT8 *DeeperLogo(const UINT8 *Logo) {
-  if (Logo == nullptr) return nullptr;
-  UINT32 Width = LoadUnaligned32(Logo + 18);
+// The logo's width and height; false when it has none to go by.
+bool LogoSides(const UINT8 *Logo, UINT32 &Width, UINT32 &Height) {
+  if (Logo == nullptr) return false;
+  Width = LoadUnaligned32(Logo + 18);
   INT32 SignedHeight = (INT32)LoadUnaligned32(Logo + 22);
-  UINT32 Height = SignedHeight < 0 ? 0 - (UINT32)SignedHeight : (UINT32)SignedHeight;
-  if (Width == 0 || Width > kLargestSide || Height == 0 || Height > kLargestSide) return nullptr;
-  UINT8 *Deeper = AllocatePages(BitmapBytes(Width, Height, 32), false, EfiBootServicesData);
-  if (Deeper != nullptr) BuildBitmap(Deeper, Width, Height, 7, 32);
-  return Deeper;
+  Height = SignedHeight < 0 ? 0 - (UINT32)SignedHeight : (UINT32)SignedHeight;
+  return Width != 0 && Width <= kLargestSide && Height != 0 && Height <= kLargestSide;
 }
+
+// A bitmap of Bits a pixel, Width x Height, in boot-services data.
+UINT8 *BuiltLogo(UINT32 Width, UINT32 Height, UINT32 Bits) {
+  UINT8 *Logo = AllocatePages(BitmapBytes(Width, Height, Bits), false, EfiBootServicesData);
+  if (Logo != nullptr) BuildBitmap(Logo, Width, Height, 7, Bits);
+  return Logo;
+}
+
+// A bitmap of Bits a pixel, as wide and as high as the logo.
+UINT8 *RedrawnLogo(const UINT8 *Logo, UINT32 Bits) {
+  UINT32 Width = 0;
+  UINT32 Height = 0;
+  return LogoSides(Logo, Width, Height) ? BuiltLogo(Width, Height, Bits) : nullptr;
+}
+
 
 EFI_STATUS CraftChangedBgrt(Change What) {
   UINT8 *Pages = AllocatePages(2 * kPageBytes, false);
@@ -452,6 +477,14 @@ EFI_STATUS CraftChangedBgrt(Change What) {
   for (UINTN Index = 0; Index < 56; Index++) Bgrt[Index] = Firmware[Index];
   const UINT8 *Logo = (const UINT8 *)(UINTN)LoadUnaligned64(Bgrt + 40);
   UINT8 *NewLogo = nullptr;
+  // The logo's sides, and those of the screen the firmware centred it on, from its offsets (a
+  // screen's sides are even; halving an odd difference rounded down).
+  UINT32 LogoWidth = 0;
+  UINT32 LogoHeight = 0;
+  bool Sides = LogoSides(Logo, LogoWidth, LogoHeight);
+  UINT32 ScreenWidth = 2 * LoadUnaligned32(Bgrt + 48) + LogoWidth + LogoWidth % 2;
+  UINT32 ScreenHeight = 2 * LoadUnaligned32(Bgrt + 52) + LogoHeight + LogoHeight % 2;
+  Sides = Sides && ScreenWidth <= kLargestSide && ScreenHeight <= kLargestSide;
   switch (What) {
     case Change::Version0: Store(Bgrt + 36, 0, 2); break;
     case Change::Version2: Store(Bgrt + 36, 2, 2); break;
@@ -467,15 +500,29 @@ EFI_STATUS CraftChangedBgrt(Change What) {
     case Change::Type1: Bgrt[39] = 1; break;
     case Change::Length40: Store(Bgrt + 4, 40, 4); break;
     case Change::Rotated: Bgrt[38] = (UINT8)(Bgrt[38] | 0x06); break;
-    case Change::Depth32: NewLogo = DeeperLogo(Logo); break;
+    case Change::Depth32: NewLogo = RedrawnLogo(Logo, 32); break;
+    case Change::Depth8: NewLogo = RedrawnLogo(Logo, 8); break;
     case Change::OffCentre:
       Store(Bgrt + 48, 100, 4);
       Store(Bgrt + 52, 50, 4);
       break;
+    case Change::OneRight: Store(Bgrt + 48, LoadUnaligned32(Bgrt + 48) + 1, 4); break;
+    case Change::GoldenDown: Store(Bgrt + 52, (382 * ScreenHeight - 500 * LogoHeight) / 1000, 4); break;
+    case Change::PastScreen:
+      if (Sides) NewLogo = BuiltLogo(ScreenWidth + 64, ScreenHeight + 64, 24);
+      Store(Bgrt + 48, 0, 4);
+      Store(Bgrt + 52, 0, 4);
+      break;
+    case Change::Tall:
+      if (Sides) NewLogo = BuiltLogo(ScreenWidth / 2, ScreenHeight / 8 * 7, 24);
+      Store(Bgrt + 48, 0, 4);
+      Store(Bgrt + 52, 0, 4);
+      break;
     case Change::BadChecksum: break;
   }
-  bool NeedsLogo = What == Change::AcpiMemory || What == Change::BadSignature || What == Change::Depth32;
-  if (NeedsLogo && NewLogo == nullptr) {
+  bool NeedsLogo = What == Change::AcpiMemory || What == Change::BadSignature || What == Change::Depth32 ||
+                   What == Change::Depth8 || What == Change::PastScreen || What == Change::Tall;
+  if ((NeedsLogo && NewLogo == nullptr) || (What == Change::GoldenDown && !Sides)) {
     ConsolePrint(u"CraftTables: the firmware's logo could not be copied\n");
     return EFI_OUT_OF_RESOURCES;
   }

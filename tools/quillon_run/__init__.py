@@ -9,6 +9,8 @@
     mok          shim's and MokManager's screens, answered as a person would
     stick_words  the stick program's first and last lines, read from its C++ source
     linux        Debian's Linux kernel, booted after Quillon to judge the verdict's Linux lines
+    plymouth     an initramfs for that kernel that shows Plymouth's bgrt splash, to judge the
+                 verdict's Plymouth line
     watchers     what a boot's console is watched for, one quirk each: screens answered, U-Boot's
                  autoboot, the shell's key, the stick's restart key (at once, or after
                  minutes of the machine's time), a planned stop, a fault

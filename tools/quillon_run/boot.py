@@ -59,6 +59,7 @@ class Options:
     pictures: str = ""  # the folder for the answers' pictures; empty: the work folder
     kernel: str = ""  # a Linux kernel the script starts after Quillon (linux.py): "debian" for Debian's
                       # kernel for the architecture, or an EFI-stub kernel's path; empty: none
+    plymouth: bool = False  # the kernel's initramfs shows Plymouth's bgrt splash (plymouth.py), x64 only
 
     def uboot(self):
         return self.code == "u-boot"

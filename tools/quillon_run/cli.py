@@ -6,8 +6,10 @@ import subprocess
 
 from . import disks
 from . import machines
+from . import plymouth
 from . import stores
 from .boot import Options, boot
+from .console import Answer
 from .screen import CONVERT
 
 
@@ -47,6 +49,9 @@ def parse_arguments(argv, description):
                         help="after Quillon, start a Linux kernel with an initramfs that prints what it made of "
                              "the BGRT and powers off: debian for Debian's kernel (x64 and aa64), or an EFI-stub "
                              "kernel")
+    parser.add_argument("--plymouth", action="store_true",
+                        help="with --kernel: an initramfs that shows Plymouth's bgrt splash instead (x64), its "
+                             "picture kept as plymouth.png in the --out folder")
     parser.add_argument("--disk-kib", type=int, default=32768, help="size of the FAT disk image in KiB")
     parser.add_argument("--stick", default="", metavar="IMAGE",
                         help="boot this stick image (make stick) as a USB stick instead of a disk made here")
@@ -77,7 +82,11 @@ def main(argv, description):
                       disk_kib=arguments.disk_kib, timeout=arguments.timeout, work=arguments.work,
                       echo=not arguments.quiet, stick=arguments.stick, internal=arguments.internal,
                       internal_bus=arguments.internal_bus, screen=arguments.screen,
-                      kernel=arguments.kernel)
+                      kernel=arguments.kernel, plymouth=arguments.plymouth)
+    if options.plymouth:
+        # The init script waits for a line once the splash is up: the picture is taken first.
+        options.answers = [Answer(plymouth.SHOWN, ["Enter"], picture="plymouth.png")]
+        options.pictures = os.path.abspath(arguments.out)
 
     if options.store:
         stores.prepare(options)  # before the firmware is named: the store decides which

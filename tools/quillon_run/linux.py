@@ -78,11 +78,12 @@ def say(message):
     print(f"quillon-run: {message}", file=sys.stderr, flush=True)
 
 
-def kernel_package(arch):
+def kernel_package(arch, cache=PACKAGE_CACHE):
     """(package, version) of the kernel to boot: the pinned one, or the one the metapackage now
     depends on (Debian gives a new kernel ABI a new package name)."""
     kernel = KERNELS[arch]
-    if shim_packages.available(kernel.package, kernel.version, kernel.debian):
+    if os.path.exists(shim_packages.deb_path(cache, kernel.package, kernel.version, kernel.debian)) or \
+            shim_packages.available(kernel.package, kernel.version, kernel.debian):
         return kernel.package, kernel.version
     current = shim_packages.current_version(kernel.meta, kernel.debian)
     shown = subprocess.run(["apt-cache", "show", f"{kernel.meta}:{kernel.debian}={current}"], stdout=subprocess.PIPE,
@@ -112,13 +113,20 @@ def unpack_boot(deb):
     return folder
 
 
-def fetch_kernel(arch, cache=PACKAGE_CACHE):
-    """The path of Debian's kernel for the architecture, fetched into the cache when not there yet."""
+def fetch_kernel_package(arch, cache=PACKAGE_CACHE):
+    """The .deb of Debian's kernel for the architecture and the package's name, fetched into the
+    cache when not there yet. Call it holding the cache's lock."""
     if arch not in KERNELS:
         raise SystemExit(f"quillon-run: no Debian kernel is booted on {arch}; only on {', '.join(KERNELS)}")
+    package, version = kernel_package(arch, cache)
+    deb, _ = shim_packages.fetch_package(package, version, KERNELS[arch].debian, cache, who="quillon-run")
+    return deb, package
+
+
+def fetch_kernel(arch, cache=PACKAGE_CACHE):
+    """The path of Debian's kernel for the architecture, fetched into the cache when not there yet."""
     with shim_packages.cache_lock(cache):
-        package, version = kernel_package(arch)
-        deb, _ = shim_packages.fetch_package(package, version, KERNELS[arch].debian, cache, who="quillon-run")
+        deb, package = fetch_kernel_package(arch, cache)
         kernel = os.path.join(unpack_boot(deb), "boot", "vmlinuz-" + package[len("linux-image-"):])
     if not os.path.isfile(kernel):
         raise RuntimeError(f"Debian's {package} lacks {kernel}")

@@ -13,6 +13,7 @@ import uefi_shell
 from . import disks
 from . import linux
 from . import machines
+from . import plymouth
 
 EXIT_MARKER = "QUILLON-EXIT"
 DONE_MARKER = "QUILLON-SCRIPT-DONE"
@@ -44,7 +45,7 @@ def startup_script(options):
 def make_disk(options, work):
     """The boot's disk, as mtools names it."""
     # A kernel and its initramfs get room of their own, beside what the disk is asked to hold.
-    kernel_files = linux.files(options, work) if options.kernel else []
+    kernel_files = (plymouth if options.plymouth else linux).files(options, work) if options.kernel else []
     kib = options.disk_kib + sum(os.path.getsize(source) // 1024 + 64 for source, _ in kernel_files)
     # U-Boot's x64 build finds no file system on a disk without a partition table.
     disk = disks.make_fat(os.path.join(work, "disk.img"), kib, partitioned=options.uboot())
