@@ -212,7 +212,7 @@ const Case kCases[] = {
     {"one_pixel_right", "a pixel right of centre: Plymouth moves it, as efifb will not draw it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(193, 58, 24, At(544, 371));
+       M.AddLogo(193, 58, 24, BgrtAt(544, 371));
      },
      OneBgrt(EfifbWont({.Across = "  Across: at 544 of 1280: fits, not centred",
                         .Plymouth = "  Plymouth: shows it centred across, 38.2% down"},
@@ -220,7 +220,7 @@ const Case kCases[] = {
     {"where_plymouth_puts_it", "centred across, its centre 38.2% down as Plymouth works it out",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(193, 58, 24, At(543, 276));
+       M.AddLogo(193, 58, 24, BgrtAt(543, 276));
      },
      OneBgrt({.Down = "  Down: at 276 of 800, centre 38.1%: at 38.2%"})},
     {"centre_at_38_2_percent", "its centre 38.2% down as Microsoft asks; Plymouth moves it a pixel up",
@@ -247,7 +247,7 @@ const Case kCases[] = {
     {"too_tall_for_38_2_percent", "fits, but not centred and too tall to have its centre 38.2% down",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(640, 700, 24, At(0, 0));
+       M.AddLogo(640, 700, 24, BgrtAt(0, 0));
      },
      OneBgrt(EfifbWont({.Across = "  Across: at 0 of 1280: fits, not centred",
                         .Down = "  Down: at 0 of 800, centre 43.8%: neither centred nor 38.2%",
@@ -257,7 +257,7 @@ const Case kCases[] = {
     {"tall_and_centred", "as tall, but centred: Plymouth leaves it where it is",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
-       M.AddLogo(640, 700, 24, At(320, 50));
+       M.AddLogo(640, 700, 24, BgrtAt(320, 50));
      },
      OneBgrt({.Across = "  Across: at 320 of 1280: fits, centred",
               .Down = "  Down: at 50 of 800, centre 50.0%: centred",
