@@ -247,7 +247,6 @@ EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, ReportRecord 
     ConsolePrint(u"Can't find Acpi Table\n");
     return EFI_SUCCESS;
   }
-  Record->AcpiFound = true;
 
   MemoryMap Map;
   EFI_STATUS Status = GetMemoryMap(&Map);

@@ -71,7 +71,6 @@ struct BgrtFinding {
 constexpr UINT32 kBgrtsRecorded = 3;
 
 struct ReportRecord {
-  bool AcpiFound;      // the configuration table has an ACPI 2.0 entry
   bool Unreadable;     // a table or bitmap lay outside readable memory, or the memory map was not given
   bool Refused;        // a bitmap was refused
   bool SaveFailed;     // a save failed, or found no volume to save on

@@ -1,5 +1,6 @@
-"""The pieces of a PE image that the tools read from Debian's signed shim: a section by its name, and
-the Authenticode signatures in the certificate table, with the certificates each one carries.
+"""The pieces of a PE image that the tools read from Debian's signed shim and the stick program: a
+section by its name, and the Authenticode signatures in the certificate table, with the
+certificates each one carries.
 
 A section name longer than eight bytes is kept in the COFF string table, which follows the symbol
 table; the section header then holds "/" and the name's offset there in decimal. The certificate
@@ -22,8 +23,9 @@ def _headers(data):
     return header, header + 24
 
 
-def section(data, name):
-    """A section's bytes as the image holds them (its virtual size, at most its raw size), or None."""
+def section_span(data, name):
+    """Where a section's bytes lie in the file, (start, end): its virtual size, at most its raw
+    size, from its raw pointer; None when the image has no section of that name."""
     header, optional = _headers(data)
     sections, = struct.unpack_from("<H", data, header + 6)
     symbols, symbol_count = struct.unpack_from("<II", data, header + 12)
@@ -36,8 +38,14 @@ def section(data, name):
             short = data[start:data.index(b"\0", start)]
         if short == name.encode():
             virtual_size, _, raw_size, raw_pointer = struct.unpack_from("<IIII", data, entry + 8)
-            return data[raw_pointer:raw_pointer + min(virtual_size, raw_size)]
+            return raw_pointer, raw_pointer + min(virtual_size, raw_size)
     return None
+
+
+def section(data, name):
+    """A section's bytes as the image holds them, or None."""
+    span = section_span(data, name)
+    return None if span is None else data[span[0]:span[1]]
 
 
 def signatures(data):

@@ -110,6 +110,24 @@ def fetch_package(name, version, debian, cache, who="shim-packages"):
     return pattern, version
 
 
+def unpack_part(deb, suffix, members):
+    """Only these members of a package (tar paths, wildcards allowed), unpacked into a folder beside
+    the .deb named with `suffix`; returns the folder. A package whose whole is much larger than what
+    is needed (a kernel's modules) is not unpacked whole."""
+    folder = deb[:-len(".deb")] + suffix
+    if not os.path.isdir(folder):
+        partial = folder + ".partial"
+        subprocess.run(["rm", "-rf", partial], check=True)
+        os.makedirs(partial)
+        archive = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
+        subprocess.run(["tar", "-x", "-C", partial, "--wildcards", *members], stdin=archive.stdout, check=True)
+        archive.stdout.close()
+        if archive.wait() != 0:
+            raise RuntimeError(f"dpkg-deb could not read {deb}")
+        os.rename(partial, folder)
+    return folder
+
+
 def unpack(deb, cache):
     folder = deb[:-len(".deb")]
     if not os.path.isdir(folder):

@@ -16,9 +16,9 @@ import shutil
 import sys
 
 # support first: it puts tools/ on the path, for the imports after it.
-from support import boot, check, check_unchanged, qemu_run, run_scenario, saved_file, scenarios_in
-from stick_support import (FIRST_LINE, PROGRAM, check_logo_saved, check_started_from_stick, program_lines,
-                           stick_arguments, stick_program_hash)
+from support import boot, check, check_unchanged, qemu_run, run_scenario, scenarios_in
+from stick_support import (FIRST_LINE, PROGRAM, check_internal_unchanged, check_logo_saved, check_started_from_stick,
+                           internal_disk, program_lines, stick_arguments, stick_program_hash)
 import firmware_keys
 import shim_packages
 from quillon_run import mok, stores, variables
@@ -29,6 +29,8 @@ NOTHING_BOOTS = "Press any key to enter the Boot Manager Menu."
 MENU_STARTED = '"UiApp"'
 SELF_CHECK_FAILED = "SBAT self-check failed"
 SHIM_NAME = {"x64": "BOOTX64.EFI", "aa64": "BOOTAA64.EFI"}
+# The internal disk's bus: NVMe where the machine has no SATA (AArch64's virt).
+INTERNAL_BUS = {"x64": "sata", "aa64": "nvme"}
 
 
 def shim_variables(store):
@@ -43,22 +45,6 @@ def fresh_store(arguments, name):
     if os.path.exists(path):
         os.remove(path)
     return path
-
-
-def internal_disk(arguments):
-    """An installed system's disk, ahead of the stick in the boot order, and its bytes before the
-    boot. The settings that attach it: on NVMe where the machine has no SATA (AArch64's virt)."""
-    notes = saved_file(arguments, "notes.txt", b"notes of the machine's owner\r\n")
-    internal = os.path.join(arguments.work, "internal.img")
-    qemu_run.make_internal_disk(internal, [(notes, "notes.txt")])
-    bus = "nvme" if arguments.arch == "aa64" else "sata"
-    with open(internal, "rb") as handle:
-        return {"internal": internal, "internal_bus": bus}, handle.read()
-
-
-def check_internal_unchanged(result, before):
-    with open(qemu_run.disk_file(result.internal), "rb") as handle:
-        check(handle.read() == before, "the internal disk changed")
 
 
 def firmware_lines(result, first, last):
@@ -94,7 +80,7 @@ def scenario_secure_boot_ms2023(arguments):
 def refused(arguments, store_name):
     """The firmware refuses shim: it goes on to its next boot option and, with none left, waits in
     its boot menu. Nothing changes on the stick, the internal disk or in shim's variables."""
-    disk, before = internal_disk(arguments)
+    disk, before = internal_disk(arguments, "machine", INTERNAL_BUS[arguments.arch])
     store = fresh_store(arguments, "vars")
     picture = f"{arguments.arch}-refused-{store_name}.png"
     result = boot(arguments, "refused", store=store_name, vars=store, **disk,
@@ -125,7 +111,7 @@ def scenario_secure_boot_no_microsoft_ca(arguments):
 def scenario_secure_boot_shim_revoked(arguments):
     # A revocation level that refuses shim generation 4, this shim's: the firmware starts shim,
     # which refuses itself, says so and restarts the machine. Nothing is written.
-    disk, before = internal_disk(arguments)
+    disk, before = internal_disk(arguments, "machine", INTERNAL_BUS[arguments.arch])
     store = fresh_store(arguments, "vars")
     template = stores.store_file("shim-revoked", arguments.arch)
     held_before = shim_variables(template)

@@ -105,6 +105,21 @@ def stick_program_hash(arguments):
 
 
 
+def internal_disk(arguments, name, bus):
+    """An installed system's disk, ahead of the stick in the boot order, with a file of its owner's:
+    the boot settings that attach it on `bus`, and its bytes before the boot."""
+    notes = saved_file(arguments, "notes.txt", b"notes of the machine's owner\r\n")
+    internal = os.path.join(arguments.work, name + "-internal.img")
+    qemu_run.make_internal_disk(internal, [(notes, "notes.txt")])
+    with open(internal, "rb") as handle:
+        return {"internal": internal, "internal_bus": bus}, handle.read()
+
+
+def check_internal_unchanged(result, before):
+    with open(qemu_run.disk_file(result.internal), "rb") as handle:
+        check(handle.read() == before, "the internal disk changed")
+
+
 def stick_arguments(scenarios):
     """The arguments of a stick test: the stick image, and where the screens' pictures go."""
     parser = scenario_parser(scenarios)

@@ -20,11 +20,13 @@ import sys
 from support import (Failure, bitmap, boot, check, check_only_added, check_stick_clean, check_unchanged, identify,
                      pixels, qemu_run, run_scenario, saved_file, scenarios_in, typical_file)
 from stick_support import (FIRST_LINE, LAST_LINE, LOGO_ON_STICK, NO_BGRT, PROGRAM, READ_ONLY, REPORT_NAME,
-                           REPORT_NOT_KEPT, SCREEN_NAME, check_logo_saved, check_report_kept, check_started_from_stick,
-                           program_lines, stick_arguments, stick_program_hash)
+                           REPORT_NOT_KEPT, SCREEN_NAME, check_internal_unchanged, check_logo_saved, check_report_kept,
+                           check_started_from_stick, internal_disk, program_lines, stick_arguments, stick_program_hash)
 from quillon_run import mok
+from quillon_run.disks import partition_offset
 from quillon_run.screen import CONVERT
 import firmware_keys
+import pe_image
 
 # How long the program is left waiting for its key, in the machine's seconds: a minute past the
 # five-minute watchdog the boot manager arms before it starts shim.
@@ -38,8 +40,8 @@ SIX_BYTE_NOP = b"\x66\x0f\x1f\x44\x00\x00"
 def check_hidden_sectors(stick):
     """The FAT boot sector counts as hidden the sectors before it, where the MBR starts the
     partition: readers that place the file system by its own account find it there too."""
+    first = partition_offset(stick) // 512
     with open(stick, "rb") as handle:
-        (first,) = struct.unpack_from("<I", handle.read(512), 454)
         handle.seek(first * 512 + 0x1C)
         (hidden,) = struct.unpack("<I", handle.read(4))
     check(hidden == first, f"the boot sector counts {hidden} hidden sectors; the partition starts at sector {first}")
@@ -91,18 +93,13 @@ def scenario_stick_boot_menu(arguments):
 def stick_behind_internal_disk(arguments, name, bus, stick=None):
     # An installed system's disk, ahead of the stick in the boot order and the firmware's volumes:
     # nothing on it may change.
-    notes = saved_file(arguments, "notes.txt", b"notes of the machine's owner\r\n")
-    internal = os.path.join(arguments.work, name + "-internal.img")
-    qemu_run.make_internal_disk(internal, [(notes, "notes.txt")])
-    with open(internal, "rb") as handle:
-        before = handle.read()
-    result = boot(arguments, name, stick=stick or arguments.stick, internal=internal, internal_bus=bus)
+    disk, before = internal_disk(arguments, name, bus)
+    result = boot(arguments, name, stick=stick or arguments.stick, **disk)
     check(re.search(r'BdsDxe: failed to load Boot\d+ "[^"]*" from PciRoot\([^)]*\)/Pci\([^)]*\)/'
                     + ("NVMe" if bus == "nvme" else "Sata"), result.console) is not None,
           "the firmware did not try the internal disk first")
     check_started_from_stick(result)
-    with open(qemu_run.disk_file(result.internal), "rb") as handle:
-        check(handle.read() == before, "the internal disk changed")
+    check_internal_unchanged(result, before)
     return result
 
 
@@ -171,24 +168,13 @@ def scenario_stick_mok_timeout(arguments):
     check_unchanged(arguments, result)
 
 
-def code_section(program):
-    """Where a PE image's first code section lies in the file: (start, end)."""
-    header = struct.unpack_from("<I", program, 0x3C)[0]
-    (sections,) = struct.unpack_from("<H", program, header + 6)
-    (optional_size,) = struct.unpack_from("<H", program, header + 20)
-    table = header + 24 + optional_size
-    for index in range(sections):
-        raw_size, raw_pointer = struct.unpack_from("<II", program, table + 40 * index + 16)
-        (characteristics,) = struct.unpack_from("<I", program, table + 40 * index + 36)
-        if characteristics & 0x20:  # holds code
-            return raw_pointer, raw_pointer + raw_size
-    raise Failure("the program has no code section")
-
-
 def without_watchdog_disarm(program):
     """The x64 stick program as it was before it disarmed the watchdog: its one call to
     SetWatchdogTimer made a no-op, every other byte the same."""
-    start, end = code_section(program)
+    span = pe_image.section_span(program, ".text")
+    if span is None:
+        raise Failure("the program has no code section")
+    start, end = span
     calls = [found.start() for found in WATCHDOG_CALL.finditer(program, start, end)]
     check(len(calls) == 1, f"the program's code holds {len(calls)} calls through the SetWatchdogTimer slot, not one")
     return program[:calls[0]] + SIX_BYTE_NOP + program[calls[0] + len(SIX_BYTE_NOP):]

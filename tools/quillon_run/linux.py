@@ -99,18 +99,7 @@ def kernel_package(arch, cache=PACKAGE_CACHE):
 def unpack_boot(deb):
     """The kernel package's /boot alone (the kernel and its config), unpacked beside the .deb: its
     modules, ten times the size, are not needed."""
-    folder = deb[:-len(".deb")] + "-boot"
-    if not os.path.isdir(folder):
-        partial = folder + ".partial"
-        subprocess.run(["rm", "-rf", partial], check=True)
-        os.makedirs(partial)
-        archive = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
-        subprocess.run(["tar", "-x", "-C", partial, "./boot"], stdin=archive.stdout, check=True)
-        archive.stdout.close()
-        if archive.wait() != 0:
-            raise RuntimeError(f"dpkg-deb could not read {deb}")
-        os.rename(partial, folder)
-    return folder
+    return shim_packages.unpack_part(deb, "-boot", ["./boot"])
 
 
 def fetch_kernel_package(arch, cache=PACKAGE_CACHE):

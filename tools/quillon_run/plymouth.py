@@ -16,7 +16,6 @@ import fnmatch
 import glob
 import gzip
 import os
-import subprocess
 
 import shim_packages
 
@@ -112,21 +111,8 @@ def fetch_modules(cache=linux.PACKAGE_CACHE):
     """The host paths of the kernel's MODULES, unpacked from the kernel's package beside it."""
     with shim_packages.cache_lock(cache):
         deb, _ = linux.fetch_kernel_package("x64", cache)
-        folder = deb[:-len(".deb")] + "-drm"
+        folder = shim_packages.unpack_part(deb, "-drm", [f"./lib/modules/*/kernel/{module}" for module in MODULES])
         found = [glob.glob(os.path.join(folder, "lib", "modules", "*", "kernel", module)) for module in MODULES]
-        if not all(found):
-            partial = folder + ".partial"
-            subprocess.run(["rm", "-rf", folder, partial], check=True)
-            os.makedirs(partial)
-            archive = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
-            subprocess.run(["tar", "-x", "-C", partial, "--wildcards"] +
-                           [f"./lib/modules/*/kernel/{module}" for module in MODULES],
-                           stdin=archive.stdout, check=True)
-            archive.stdout.close()
-            if archive.wait() != 0:
-                raise RuntimeError(f"dpkg-deb could not read {deb}")
-            os.rename(partial, folder)
-            found = [glob.glob(os.path.join(folder, "lib", "modules", "*", "kernel", module)) for module in MODULES]
         if not all(found):
             raise RuntimeError(f"Debian's kernel package {deb} lacks one of {MODULES}")
         return [paths[0] for paths in found]
