@@ -24,6 +24,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import debian_release  # noqa: E402
 import pe_image  # noqa: E402
 
 # The versions the stick is made with: Debian 12's shim 16.1 and its helpers.
@@ -45,16 +46,17 @@ def packages(arch):
     return [("shim-signed", SHIM_VERSION, debian), (f"shim-helpers-{debian}-signed", HELPERS_VERSION, debian)]
 
 
-def available(name, version, debian):
-    """Whether apt lists this version of the package for the architecture."""
-    listed = subprocess.run(["apt-cache", "madison", f"{name}:{debian}"], stdout=subprocess.PIPE,
+def available(name, version, debian, apt=()):
+    """Whether apt lists this version of the package for the architecture; apt holds the options
+    of another release's configuration (debian_release.py), if any."""
+    listed = subprocess.run(["apt-cache", *apt, "madison", f"{name}:{debian}"], stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL)
     return any(line.split("|")[1].strip() == version for line in listed.stdout.decode().splitlines()
                if line.count("|") >= 2)
 
 
-def current_version(name, debian):
-    shown = subprocess.run(["apt-cache", "policy", f"{name}:{debian}"], stdout=subprocess.PIPE,
+def current_version(name, debian, apt=()):
+    shown = subprocess.run(["apt-cache", *apt, "policy", f"{name}:{debian}"], stdout=subprocess.PIPE,
                            stderr=subprocess.DEVNULL).stdout.decode()
     for line in shown.splitlines():
         if line.strip().startswith("Candidate:"):
@@ -86,15 +88,16 @@ def deb_path(cache, name, version, debian):
     return os.path.join(cache, f"{name}_{version.replace(':', '%3a')}_{debian}.deb")
 
 
-def fetch_package(name, version, debian, cache, who="shim-packages"):
-    """The package's .deb in the cache, downloaded when it is not there yet; returns (path, version).
-    `who` names the tool in a warning. A pinned version already in the cache needs no word from apt,
-    whose answers take seconds each."""
+def fetch_package(name, version, debian, cache, who="shim-packages", release=debian_release.BOOKWORM):
+    """The package's .deb in the cache, downloaded from the release when it is not there yet;
+    returns (path, version). `who` names the tool in a warning. A pinned version already in the cache
+    needs no word from apt, whose answers take seconds each."""
     os.makedirs(cache, exist_ok=True)
     if os.path.exists(deb_path(cache, name, version, debian)):
         return deb_path(cache, name, version, debian), version
-    if not available(name, version, debian):
-        current = current_version(name, debian)
+    apt = debian_release.apt_options(cache, release)
+    if not available(name, version, debian, apt):
+        current = current_version(name, debian, apt)
         if not current:
             raise RuntimeError(f"apt lists no {name} for {debian}; run tools/install-deps.sh, which adds "
                                f"{debian} to dpkg's architectures")
@@ -103,7 +106,7 @@ def fetch_package(name, version, debian, cache, who="shim-packages"):
         version = current
     pattern = deb_path(cache, name, version, debian)
     if not os.path.exists(pattern):
-        done = subprocess.run(["apt-get", "download", "-q", f"{name}:{debian}={version}"], cwd=cache,
+        done = subprocess.run(["apt-get", *apt, "download", "-q", f"{name}:{debian}={version}"], cwd=cache,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if done.returncode != 0 or not os.path.exists(pattern):
             raise RuntimeError(f"apt-get download {name}:{debian}={version} failed:\n{done.stdout.decode()}")

@@ -19,7 +19,8 @@
 //             says it is drawn turned 90 degrees (status 0x03) at 100, 50: off centre both ways;
 //   bgrt-version-0, bgrt-version-2, bgrt-no-image, bgrt-acpi-memory, bgrt-bad-bm, bgrt-type-1,
 //   bgrt-length-40, bgrt-rotated, bgrt-32-bit, bgrt-8-bit, bgrt-off-centre, bgrt-one-right,
-//   bgrt-38.2-down, bgrt-past-screen, bgrt-tall, bgrt-bad-checksum
+//   bgrt-38.2-down, bgrt-past-screen, bgrt-tall, bgrt-bad-checksum, bgrt-10-down, bgrt-header-124,
+//   bgrt-reserved
 //             the firmware's own entries, its BGRT replaced where it stands by a copy changed so
 //             (its checksum made right again): version 0 or 2; image address 0; the logo copied
 //             into ACPI memory, or into boot-services data with "MB" for "BM"; image type 1;
@@ -28,8 +29,9 @@
 //             at 100, 50, or one pixel right of its place; the logo moved up to have its centre
 //             38.2% down the screen the firmware centred it on; at 0, 0 a 24-bit logo 64 pixels
 //             wider and higher than that screen, or one half its width and 7/8 of its height; or
-//             only its checksum one too high. Linux reads only the first BGRT in the XSDT, so the
-//             changed one must stand there.
+//             only its checksum one too high; the logo moved up to start 10% down that screen; the
+//             logo under a 124-byte information header, or with its file header's reserved field
+//             1. Linux reads only the first BGRT in the XSDT, so the changed one must stand there.
 // It prints one line per table it made, so the test can hold Quillon's report against them.
 #include "base/Unaligned.h"
 #include "firmware/Acpi.h"
@@ -396,7 +398,7 @@ EFI_STATUS CraftOffCentre() {
 // How the copy of the firmware's BGRT differs from it, and the mode that asks for it.
 enum class Change {
   Version0, Version2, NoImage, AcpiMemory, BadSignature, Type1, Length40, Rotated, Depth32, Depth8, OffCentre,
-  OneRight, GoldenDown, PastScreen, Tall, BadChecksum
+  OneRight, GoldenDown, TenDown, PastScreen, Tall, BadChecksum, Header124, Reserved
 };
 
 struct NamedChange {
@@ -413,6 +415,8 @@ constexpr NamedChange kChanges[] = {
     {u"bgrt-off-centre", Change::OffCentre},   {u"bgrt-one-right", Change::OneRight},
     {u"bgrt-38.2-down", Change::GoldenDown},   {u"bgrt-past-screen", Change::PastScreen},
     {u"bgrt-tall", Change::Tall},              {u"bgrt-bad-checksum", Change::BadChecksum},
+    {u"bgrt-10-down", Change::TenDown},        {u"bgrt-header-124", Change::Header124},
+    {u"bgrt-reserved", Change::Reserved},
 };
 
 // The firmware's logo is OVMF's own, but a size past this is no logo to copy.
@@ -456,6 +460,22 @@ UINT8 *RedrawnLogo(const UINT8 *Logo, UINT32 Bits) {
   return LogoSides(Logo, Width, Height) ? BuiltLogo(Width, Height, Bits) : nullptr;
 }
 
+// A copy of the logo with a 124-byte information header: the 40-byte one's fields, then colour
+// space and profile fields all zero, the pixels moved along behind them.
+UINT8 *WithLargestHeader(const UINT8 *Logo) {
+  constexpr UINT32 kMore = 124 - 40;
+  UINT32 Size = Logo == nullptr ? 0 : LoadUnaligned32(Logo + 2);
+  if (Size < 54 || Size > kLargestCopied || LoadUnaligned32(Logo + 14) != 40) return nullptr;
+  UINT8 *Copy = AllocatePages(Size + kMore, false, EfiBootServicesData);
+  if (Copy == nullptr) return nullptr;
+  for (UINT32 Index = 0; Index < 54; Index++) Copy[Index] = Logo[Index];
+  for (UINT32 Index = 54; Index < 54 + kMore; Index++) Copy[Index] = 0;
+  for (UINT32 Index = 54; Index < Size; Index++) Copy[Index + kMore] = Logo[Index];
+  Store(Copy + 2, Size + kMore, 4);
+  Store(Copy + 10, LoadUnaligned32(Logo + 10) + kMore, 4);
+  Store(Copy + 14, 124, 4);
+  return Copy;
+}
 
 EFI_STATUS CraftChangedBgrt(Change What) {
   UINT8 *Pages = AllocatePages(2 * kPageBytes, false);
@@ -508,6 +528,12 @@ EFI_STATUS CraftChangedBgrt(Change What) {
       break;
     case Change::OneRight: Store(Bgrt + 48, LoadUnaligned32(Bgrt + 48) + 1, 4); break;
     case Change::GoldenDown: Store(Bgrt + 52, (382 * ScreenHeight - 500 * LogoHeight) / 1000, 4); break;
+    case Change::TenDown: Store(Bgrt + 52, ScreenHeight / 10, 4); break;
+    case Change::Header124: NewLogo = WithLargestHeader(Logo); break;
+    case Change::Reserved:
+      NewLogo = CopyLogo(Logo, EfiBootServicesData);
+      if (NewLogo != nullptr) Store(NewLogo + 6, 1, 4);
+      break;
     case Change::PastScreen:
       if (Sides) NewLogo = BuiltLogo(ScreenWidth + 64, ScreenHeight + 64, 24);
       Store(Bgrt + 48, 0, 4);
@@ -521,8 +547,9 @@ EFI_STATUS CraftChangedBgrt(Change What) {
     case Change::BadChecksum: break;
   }
   bool NeedsLogo = What == Change::AcpiMemory || What == Change::BadSignature || What == Change::Depth32 ||
-                   What == Change::Depth8 || What == Change::PastScreen || What == Change::Tall;
-  if ((NeedsLogo && NewLogo == nullptr) || (What == Change::GoldenDown && !Sides)) {
+                   What == Change::Depth8 || What == Change::PastScreen || What == Change::Tall ||
+                   What == Change::Header124 || What == Change::Reserved;
+  if ((NeedsLogo && NewLogo == nullptr) || ((What == Change::GoldenDown || What == Change::TenDown) && !Sides)) {
     ConsolePrint(u"CraftTables: the firmware's logo could not be copied\n");
     return EFI_OUT_OF_RESOURCES;
   }
