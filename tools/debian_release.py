@@ -27,7 +27,8 @@ ARCHITECTURES = ("amd64", "arm64", "i386")
 
 
 def folder(cache, release):
-    return os.path.join(cache, "apt-" + release)
+    # apt reads a relative Dir:: option under /etc/apt.
+    return os.path.join(os.path.abspath(cache), "apt-" + release)
 
 
 def options_for(base):
@@ -55,7 +56,8 @@ def apt_options(cache, release=BOOKWORM, refresh=False):
     base = folder(cache, release)
     options = options_for(base)
     lists = os.path.join(base, "lists")
-    if refresh or not os.path.isdir(lists) or not any(name.endswith("_Packages") for name in os.listdir(lists)):
+    # apt keeps the lists compressed as it fetched them: "..._Packages.lz4" as often as "..._Packages".
+    if refresh or not os.path.isdir(lists) or not any("_Packages" in name for name in os.listdir(lists)):
         for part in ("sources.list.d", "preferences.d", "lists/partial", "cache/archives/partial"):
             os.makedirs(os.path.join(base, part), exist_ok=True)
         with open(os.path.join(base, "sources.list"), "w") as handle:
