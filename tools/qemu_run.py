@@ -20,7 +20,7 @@ from quillon_run.cli import main
 from quillon_run.console import Answer  # noqa: F401
 from quillon_run.disks import (LOGO_NAME, check_fat, disk_file, folder_files, make_internal_disk, put,  # noqa: F401
                                read_file, volume_of)
-from quillon_run.machines import ARCHES  # noqa: F401
+from quillon_run.machines import ARCHES, OVMF_13_PLAIN, OVMF_13_STRICT_NX  # noqa: F401
 from quillon_run.shell import EXIT_MARKER, make_disk  # noqa: F401
 
 if __name__ == "__main__":

@@ -27,7 +27,8 @@ class Options:
     image: str = ""  # the image the shell runs; unused for a stick
     arch: str = "x64"
     machine: str = ""  # empty: the architecture's default
-    code: str = ""  # empty: the architecture's firmware; "u-boot": Debian's U-Boot
+    code: str = ""  # empty: the architecture's firmware; "u-boot": Debian's U-Boot; "ovmf-13" or
+                    # "ovmf-13-strictnx": Debian 13's OVMF (machines.py)
     vars_template: str = ""  # empty: the template that goes with the code file
     secure_boot: bool = False  # the firmware with Microsoft's keys, enforcing Secure Boot
     store: str = ""  # a variable store by name (stores.NAMES), made when needed; implies secure_boot

@@ -27,7 +27,9 @@ def parse_arguments(argv, description):
                         help="QEMU machine type (default q35, or virt on aa64)")
     parser.add_argument("--firmware", default="",
                         help="firmware code file (any build; default Debian's build for the architecture), "
-                             "or u-boot for Debian's U-Boot (x64 and aa64) with the UEFI Shell on the disk")
+                             "or u-boot for Debian's U-Boot (x64 and aa64) with the UEFI Shell on the disk, or "
+                             "ovmf-13 for Debian 13's OVMF (x64; with --secure-boot its strict-NX Secure Boot "
+                             "build), or ovmf-13-strictnx for that build with Secure Boot off")
     parser.add_argument("--vars", default="", help="variable-store template (default: the one beside the code)")
     parser.add_argument("--secure-boot", action="store_true",
                         help="the firmware with Microsoft's keys, enforcing Secure Boot (x64 and aa64)")

@@ -3,16 +3,30 @@
 Debian's builds: OVMF for x64 and IA32, AAVMF for AArch64, each with its code read-only and a
 private copy of its variable store; their `.ms.fd` variable stores hold Microsoft's keys and
 enforce Secure Boot, which on x64 needs SMM and the flash that only SMM may write. U-Boot for QEMU
-(x64 and AArch64) is a second UEFI implementation, with its variables in memory.
+(x64 and AArch64) is a second UEFI implementation, with its variables in memory. Debian 13's OVMF
+(x64), a newer build of the same firmware with a strict-NX Secure Boot build, comes from Debian 13's
+archive into the package cache, as the kernels do.
 """
 
 import dataclasses
 import os
 
+import debian_release
+import shim_packages
+
+from .linux import PACKAGE_CACHE
+
 OVMF_DIR = "/usr/share/OVMF"
 AAVMF_DIR = "/usr/share/AAVMF"
 # Debian's U-Boot builds for QEMU, by architecture; "--firmware u-boot" chooses them.
 UBOOT = {"x64": "/usr/lib/u-boot/qemu-x86_64/u-boot.rom", "aa64": "/usr/lib/u-boot/qemu_arm64/u-boot.bin"}
+# Debian 13's OVMF, the package holding every build; "--firmware ovmf-13" chooses its plain build, whose
+# shell runs the image, or with --secure-boot its strict-NX Secure Boot build with Microsoft's keys
+# (its .ms store); "--firmware ovmf-13-strictnx" that strict-NX build with its empty store, Secure Boot
+# off. Strict NX is Debian's name for the Secure Boot build with the memory-attribute protocol on, for
+# programs that keep code and data apart in pages of their own; Debian warns that it crashes others.
+OVMF_13 = ("ovmf", "2025.02-8+deb13u1", "all")
+OVMF_13_PLAIN, OVMF_13_STRICT_NX = "ovmf-13", "ovmf-13-strictnx"
 
 
 @dataclasses.dataclass(frozen=True)
@@ -40,8 +54,33 @@ ARCHES = {
 }
 
 
+def debian_13_ovmf(cache=PACKAGE_CACHE):
+    """The folder of Debian 13's OVMF files, fetched from Debian 13's archive through the runner's own
+    apt configuration and unpacked into the cache when not there yet."""
+    with shim_packages.cache_lock(cache):
+        deb, _ = shim_packages.fetch_package(*OVMF_13, cache, who="quillon-run", release=debian_release.TRIXIE)
+        return os.path.join(shim_packages.unpack(deb, cache), "usr", "share", "OVMF")
+
+
+def strict_nx(options):
+    return options.code == OVMF_13_STRICT_NX or (options.code == OVMF_13_PLAIN and options.secure_boot)
+
+
+def debian_13_files(options):
+    """Debian 13's code and variable-store template: the plain build with its empty store, or the
+    strict-NX Secure Boot build with Microsoft's keys or its empty store."""
+    if options.arch != "x64":
+        raise SystemExit(f"quillon-run: Debian 13's OVMF is booted on x64 only, not {options.arch}")
+    folder = debian_13_ovmf()
+    code = "OVMF_CODE_4M.secboot.strictnx.fd" if strict_nx(options) else "OVMF_CODE_4M.fd"
+    store = "OVMF_VARS_4M.ms.fd" if options.secure_boot else "OVMF_VARS_4M.fd"
+    return os.path.join(folder, code), options.vars_template or os.path.join(folder, store)
+
+
 def firmware_files(options):
     """The firmware's code and variable-store template for these options."""
+    if options.code in (OVMF_13_PLAIN, OVMF_13_STRICT_NX):
+        return debian_13_files(options)
     arch = ARCHES[options.arch]
     if options.secure_boot:
         if not arch.secure_code:
@@ -59,8 +98,9 @@ def firmware_files(options):
 
 
 def needs_smm(options):
-    """IA32's only build, and x64's Secure Boot build, keep their variables where only SMM writes."""
-    return not options.uboot() and (options.arch == "ia32" or (options.arch == "x64" and options.secure_boot))
+    """IA32's only build, and x64's Secure Boot builds, keep their variables where only SMM writes."""
+    return not options.uboot() and (options.arch == "ia32" or (options.arch == "x64" and (
+        options.secure_boot or strict_nx(options))))
 
 
 def screen_size(options):
