@@ -78,6 +78,19 @@ def scenario_typical(arguments):
         check(result.logo == typical_file(arguments), "the logo differs from the x64 firmware's")
 
 
+def scenario_typical_ovmf_13(arguments):
+    # Debian 13's OVMF, a newer build of the same firmware, runs Quillon from its own shell: the same
+    # report, the same logo byte for byte as Debian 12's, and the same verdict on it.
+    result = boot(arguments, "typical_ovmf_13", code=qemu_run.OVMF_13_PLAIN)
+    check("UEFI v2.70 (Debian distribution of EDK II, " in result.console, "the shell is not Debian 13's OVMF's")
+    check_typical_report(arguments, result, "typical_ovmf_13")
+    check_files(arguments, result, [qemu_run.LOGO_NAME])
+    check(result.logo == typical_file(arguments), "the logo differs from Debian 12's firmware's")
+    blocks = verdict_blocks(result)
+    check(len(blocks) == 1, f"{len(blocks)} verdicts")
+    check_firmware_logo_verdict(blocks[0], (1280, 800), "would redraw it (only kernels that defer the console do)")
+
+
 def scenario_stale(arguments):
     stale = saved_file(arguments, "stale.bmp", b"BM" + bytes([0xAA]) * 200000)
     result = boot(arguments, "stale", put=[(stale, qemu_run.LOGO_NAME)])

@@ -133,9 +133,11 @@ def scenario_stick_read_only(arguments):
     check_unchanged(arguments, result)
 
 
-def scenario_stick_secure_boot(arguments):
-    # Secure Boot on, with Microsoft's keys: shim refuses the unknown program and offers MokManager,
-    # where the program's hash is enrolled; after the reboot the program runs, Secure Boot still on.
+def enrol_and_run(arguments, code="", vendor="", pictures=""):
+    """Secure Boot on, with Microsoft's keys, on the firmware `code` names: shim refuses the unknown
+    program and offers MokManager, where the program's hash is enrolled; after the reboot the program
+    runs, Secure Boot still on, and names the firmware's vendor, when given. The screens' pictures go
+    to `pictures`, or the work folder."""
     program = PROGRAM[arguments.arch]
     listed = qemu_run.folder_files(qemu_run.volume_of(arguments.stick), "EFI/BOOT")
     check(program in listed, f"the stick's \\EFI\\BOOT holds {listed}")
@@ -143,8 +145,8 @@ def scenario_stick_secure_boot(arguments):
     variables = os.path.join(arguments.work, "vars.fd")
     if os.path.exists(variables):
         os.remove(variables)
-    first = boot(arguments, "enrol", secure_boot=True, vars=variables, answers=answers, end="Reboot",
-                 pictures=arguments.pictures)
+    first = boot(arguments, "enrol", code=code, secure_boot=True, vars=variables, answers=answers, end="Reboot",
+                 pictures=pictures)
     check(FIRST_LINE not in first.console, "the program ran before its hash was enrolled")
     check_unchanged(arguments, first)
     shown = mok.shown_hash(first.console)
@@ -152,12 +154,26 @@ def scenario_stick_secure_boot(arguments):
 
     # The program's own screen, the last picture of the enrolment.
     finished = [qemu_run.Answer(LAST_LINE, [], arguments.arch + "-12-quillon.png")]
-    second = boot(arguments, "after-enrolment", stick=qemu_run.disk_file(first.disk), secure_boot=True, vars=variables,
-                  answers=finished, pictures=arguments.pictures)
+    second = boot(arguments, "after-enrolment", stick=qemu_run.disk_file(first.disk), code=code, secure_boot=True,
+                  vars=variables, answers=finished, pictures=pictures)
     check("Verification failed" not in second.console, "shim still refuses the program")
     check_started_from_stick(second)
     check_logo_saved(arguments, second, secure_boot=True)
     firmware_keys.check(program_lines(second), variables)
+    if vendor:
+        named = program_lines(second)[1]
+        check(named.startswith(f"Firmware: {vendor}, "), f"the program ran on other firmware: {named!r}")
+
+
+def scenario_stick_secure_boot(arguments):
+    enrol_and_run(arguments, pictures=arguments.pictures)
+
+
+def scenario_stick_secure_boot_strict_nx(arguments):
+    # The same on Debian 13's OVMF, its strict-NX Secure Boot build (the memory-attribute protocol on)
+    # with its own store of Microsoft's keys: Debian 12's shim and MokManager run there, and so does
+    # the program. The README's pictures stay Debian 12's.
+    enrol_and_run(arguments, code=qemu_run.OVMF_13_PLAIN, vendor="Debian distribution of EDK II")
 
 
 def scenario_stick_mok_timeout(arguments):
