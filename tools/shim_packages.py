@@ -122,13 +122,22 @@ def unpack_part(deb, suffix, members):
         partial = folder + ".partial"
         subprocess.run(["rm", "-rf", partial], check=True)
         os.makedirs(partial)
-        archive = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
-        subprocess.run(["tar", "-x", "-C", partial, "--wildcards", *members], stdin=archive.stdout, check=True)
-        archive.stdout.close()
-        if archive.wait() != 0:
-            raise RuntimeError(f"dpkg-deb could not read {deb}")
+        extract(deb, partial, members)
         os.rename(partial, folder)
     return folder
+
+
+def extract(deb, folder, members):
+    """These members of a package (tar paths, wildcards allowed) unpacked into an existing folder;
+    a member that matches nothing is an error, named by tar."""
+    archive = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
+    done = subprocess.run(["tar", "-x", "-C", folder, "--wildcards", *members], stdin=archive.stdout,
+                          stderr=subprocess.PIPE)
+    archive.stdout.close()
+    if archive.wait() != 0:
+        raise RuntimeError(f"dpkg-deb could not read {deb}")
+    if done.returncode != 0:
+        raise RuntimeError(f"{os.path.basename(deb)} lacks what was asked for:\n{done.stderr.decode().strip()}")
 
 
 def unpack(deb, cache):
