@@ -61,6 +61,9 @@ class Options:
     kernel: str = ""  # a Linux kernel the script starts after Quillon (linux.py): "debian" for Debian's
                       # kernel for the architecture, or an EFI-stub kernel's path; empty: none
     plymouth: bool = False  # the kernel's initramfs shows Plymouth's bgrt splash (plymouth.py), x64 only
+    debian: str = "13"  # the Debian release of the kernel, busybox and Plymouth: "13" (trixie) or "12" (bookworm)
+    display: str = "drm"  # Plymouth's screen: "drm", through the bochs DRM driver, or "framebuffer", with no
+                          # DRM driver loaded, through the firmware's framebuffer (the kernel's efifb)
 
     def uboot(self):
         return self.code == "u-boot"

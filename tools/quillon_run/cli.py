@@ -54,6 +54,12 @@ def parse_arguments(argv, description):
     parser.add_argument("--plymouth", action="store_true",
                         help="with --kernel: an initramfs that shows Plymouth's bgrt splash instead (x64), its "
                              "picture kept as plymouth.png in the --out folder")
+    parser.add_argument("--debian", default="13", choices=["13", "12"],
+                        help="with --kernel debian: the Debian release of the kernel, busybox and Plymouth "
+                             "(13: Linux 6.12 and Plymouth 24; 12: Linux 6.1 and Plymouth 22)")
+    parser.add_argument("--display", default="drm", choices=["drm", "framebuffer"],
+                        help="with --plymouth: Plymouth draws through the bochs DRM driver (drm), or with no DRM "
+                             "driver loaded on the firmware's framebuffer (framebuffer)")
     parser.add_argument("--disk-kib", type=int, default=32768, help="size of the FAT disk image in KiB")
     parser.add_argument("--stick", default="", metavar="IMAGE",
                         help="boot this stick image (make stick) as a USB stick instead of a disk made here")
@@ -84,7 +90,8 @@ def main(argv, description):
                       disk_kib=arguments.disk_kib, timeout=arguments.timeout, work=arguments.work,
                       echo=not arguments.quiet, stick=arguments.stick, internal=arguments.internal,
                       internal_bus=arguments.internal_bus, screen=arguments.screen,
-                      kernel=arguments.kernel, plymouth=arguments.plymouth)
+                      kernel=arguments.kernel, plymouth=arguments.plymouth, debian=arguments.debian,
+                      display=arguments.display)
     if options.plymouth:
         # The init script waits for a line once the splash is up: the picture is taken first.
         options.answers = [Answer(plymouth.SHOWN, ["Enter"], picture="plymouth.png")]

@@ -5,10 +5,11 @@ The kernel runs from the shell's startup.nsh as an EFI-stub program, with an ini
 busybox-static and an /init script that mounts /proc and /sys, prints every file under
 /sys/firmware/acpi/bgrt/ and the kernel's messages about the BGRT and the framebuffer in lines
 marked QUILLON-LINUX, and powers the machine off. The kernels (linux-image-amd64 and
-linux-image-arm64 lead to them) and busybox-static come with `apt-get download` + `dpkg-deb -x`
-into the package cache, as the stick's shim does: at the versions pinned here, or the archive's
-current ones with a warning once Debian has replaced them. Nothing of them is kept in the
-repository.
+linux-image-arm64 lead to them) and busybox-static come from Debian 13 ("trixie", 6.12) or Debian 12
+("bookworm", 6.1), as Options.debian asks, with `apt-get download` + `dpkg-deb -x` into the package
+cache, as the stick's shim does: at the versions pinned here, or the archive's current ones with a
+warning once Debian has replaced them. Debian 13's come through the runner's own apt configuration
+(debian_release.py). Nothing of them is kept in the repository.
 """
 
 import dataclasses
@@ -18,6 +19,7 @@ import re
 import subprocess
 import sys
 
+import debian_release
 import shim_packages
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -31,13 +33,26 @@ class Kernel:
     package: str  # the kernel's own package at that version
     debian: str  # Debian's name for the architecture
     console: str  # the serial port QEMU's machine gives the console
+    modules: str  # the folder of the package's modules; Debian 13's are under /usr
 
+
+# Debian's releases by their numbers, as Options.debian names them, and apt's names for them.
+RELEASES = {"12": debian_release.BOOKWORM, "13": debian_release.TRIXIE}
 
 KERNELS = {
-    "x64": Kernel("linux-image-amd64", "6.1.192-3", "linux-image-6.1.0-57-amd64", "amd64", "ttyS0"),
-    "aa64": Kernel("linux-image-arm64", "6.1.192-3", "linux-image-6.1.0-57-arm64", "arm64", "ttyAMA0"),
+    "12": {
+        "x64": Kernel("linux-image-amd64", "6.1.192-3", "linux-image-6.1.0-57-amd64", "amd64", "ttyS0", "lib/modules"),
+        "aa64": Kernel("linux-image-arm64", "6.1.192-3", "linux-image-6.1.0-57-arm64", "arm64", "ttyAMA0",
+                       "lib/modules"),
+    },
+    "13": {
+        "x64": Kernel("linux-image-amd64", "6.12.117-1", "linux-image-6.12.117+deb13-amd64", "amd64", "ttyS0",
+                      "usr/lib/modules"),
+        "aa64": Kernel("linux-image-arm64", "6.12.117-1", "linux-image-6.12.117+deb13-arm64", "arm64", "ttyAMA0",
+                       "usr/lib/modules"),
+    },
 }
-BUSYBOX = ("busybox-static", "1:1.35.0-4+deb12u1+b1")
+BUSYBOX = {"12": ("busybox-static", "1:1.35.0-4+deb12u1+b1"), "13": ("busybox-static", "1:1.37.0-6+b9")}
 
 # Names on the boot disk; the shell starts the kernel by its name and the stub loads the initrd.
 KERNEL_NAME = "vmlinuz.efi"
@@ -51,13 +66,9 @@ END_MARKER = MARKER + "-END"
 MESSAGES = ("bgrt|checksum|efifb|efi-framebuffer|simpledrm|simplefb|simple-framebuffer|fbcon|frame ?buffer|"
             "console: switching")
 
-INIT = f"""#!/bin/busybox sh
-# The first process: says what the kernel made of the BGRT, then turns the machine off.
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-echo {MARKER}-START
+# What an init script prints of the kernel's BGRT, with /proc and /sys mounted, for read_report:
+# Plymouth's initramfs prints the same after its log.
+REPORT = f"""echo {MARKER}-START
 bgrt=/sys/firmware/acpi/bgrt
 if [ -d $bgrt ]; then
   for name in status type version xoffset yoffset; do
@@ -70,7 +81,15 @@ else
 fi
 dmesg | grep -i -E '{MESSAGES}' | sed 's/^/{MARKER}-DMESG /'
 echo {END_MARKER}
-poweroff -f
+"""
+
+INIT = f"""#!/bin/busybox sh
+# The first process: says what the kernel made of the BGRT, then turns the machine off.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+{REPORT}poweroff -f
 """
 
 
@@ -78,16 +97,25 @@ def say(message):
     print(f"quillon-run: {message}", file=sys.stderr, flush=True)
 
 
-def kernel_package(arch, cache=PACKAGE_CACHE):
-    """(package, version) of the kernel to boot: the pinned one, or the one the metapackage now
-    depends on (Debian gives a new kernel ABI a new package name)."""
-    kernel = KERNELS[arch]
-    if os.path.exists(shim_packages.deb_path(cache, kernel.package, kernel.version, kernel.debian)) or \
-            shim_packages.available(kernel.package, kernel.version, kernel.debian):
+def release(debian):
+    """apt's name for Debian's release by its number, or an error that names the choices."""
+    if debian not in RELEASES:
+        raise SystemExit(f"quillon-run: no Debian {debian!r} here; only {' or '.join(RELEASES)}")
+    return RELEASES[debian]
+
+
+def kernel_package(arch, debian, cache=PACKAGE_CACHE):
+    """(package, version) of the release's kernel to boot: the pinned one, or the one the
+    metapackage now depends on (Debian gives a new kernel ABI a new package name)."""
+    kernel = KERNELS[debian][arch]
+    if os.path.exists(shim_packages.deb_path(cache, kernel.package, kernel.version, kernel.debian)):
         return kernel.package, kernel.version
-    current = shim_packages.current_version(kernel.meta, kernel.debian)
-    shown = subprocess.run(["apt-cache", "show", f"{kernel.meta}:{kernel.debian}={current}"], stdout=subprocess.PIPE,
-                           stderr=subprocess.DEVNULL).stdout.decode()
+    apt = debian_release.apt_options(cache, release(debian))
+    if shim_packages.available(kernel.package, kernel.version, kernel.debian, apt):
+        return kernel.package, kernel.version
+    current = shim_packages.current_version(kernel.meta, kernel.debian, apt)
+    shown = subprocess.run(["apt-cache", *apt, "show", f"{kernel.meta}:{kernel.debian}={current}"],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode()
     found = re.search(r"^Depends: (linux-image-[^ ,]+) \(= ([^)]+)\)", shown, re.MULTILINE)
     if not current or not found:
         raise RuntimeError(f"apt lists no {kernel.meta} for {kernel.debian}; run tools/install-deps.sh")
@@ -102,36 +130,43 @@ def unpack_boot(deb):
     return shim_packages.unpack_part(deb, "-boot", ["./boot"])
 
 
-def fetch_kernel_package(arch, cache=PACKAGE_CACHE):
-    """The .deb of Debian's kernel for the architecture and the package's name, fetched into the
-    cache when not there yet. Call it holding the cache's lock."""
-    if arch not in KERNELS:
-        raise SystemExit(f"quillon-run: no Debian kernel is booted on {arch}; only on {', '.join(KERNELS)}")
-    package, version = kernel_package(arch, cache)
-    deb, _ = shim_packages.fetch_package(package, version, KERNELS[arch].debian, cache, who="quillon-run")
+def fetch_kernel_package(arch, debian, cache=PACKAGE_CACHE):
+    """The .deb of the Debian release's kernel for the architecture and the package's name, fetched
+    into the cache when not there yet. Call it holding the cache's lock."""
+    apt_release = release(debian)
+    if arch not in KERNELS[debian]:
+        raise SystemExit(f"quillon-run: no Debian kernel is booted on {arch}; only on {', '.join(KERNELS[debian])}")
+    package, version = kernel_package(arch, debian, cache)
+    deb, _ = shim_packages.fetch_package(package, version, KERNELS[debian][arch].debian, cache, who="quillon-run",
+                                         release=apt_release)
     return deb, package
 
 
-def fetch_kernel(arch, cache=PACKAGE_CACHE):
-    """The path of Debian's kernel for the architecture, fetched into the cache when not there yet."""
+def fetch_kernel(arch, debian, cache=PACKAGE_CACHE):
+    """The path of the Debian release's kernel for the architecture, fetched into the cache when
+    not there yet."""
     with shim_packages.cache_lock(cache):
-        deb, package = fetch_kernel_package(arch, cache)
+        deb, package = fetch_kernel_package(arch, debian, cache)
         kernel = os.path.join(unpack_boot(deb), "boot", "vmlinuz-" + package[len("linux-image-"):])
     if not os.path.isfile(kernel):
         raise RuntimeError(f"Debian's {package} lacks {kernel}")
     return kernel
 
 
-def fetch_busybox(arch, cache=PACKAGE_CACHE):
-    """The path of Debian's static busybox for the architecture, fetched into the cache when not
-    there yet."""
-    debian = KERNELS[arch].debian if arch in KERNELS else shim_packages.DEBIAN_ARCH[arch]
+def fetch_busybox(arch, debian, cache=PACKAGE_CACHE):
+    """The path of the Debian release's static busybox for the architecture, fetched into the cache
+    when not there yet."""
+    apt_release = release(debian)
+    name, version = BUSYBOX[debian]
     with shim_packages.cache_lock(cache):
-        deb, _ = shim_packages.fetch_package(*BUSYBOX, debian, cache, who="quillon-run")
-        busybox = os.path.join(shim_packages.unpack(deb, cache), "bin", "busybox")
-    if not os.path.isfile(busybox):
-        raise RuntimeError(f"Debian's busybox-static lacks {busybox}")
-    return busybox
+        deb, _ = shim_packages.fetch_package(name, version, shim_packages.DEBIAN_ARCH[arch], cache, who="quillon-run",
+                                             release=apt_release)
+        folder = shim_packages.unpack(deb, cache)
+    # Debian 13's busybox-static is under /usr, as the whole release is.
+    for busybox in (os.path.join(folder, "bin", "busybox"), os.path.join(folder, "usr", "bin", "busybox")):
+        if os.path.isfile(busybox):
+            return busybox
+    raise RuntimeError(f"Debian's busybox-static lacks bin/busybox in {folder}")
 
 
 def cpio_entry(name, mode, data=b"", device=(0, 0)):
@@ -160,15 +195,17 @@ def make_initramfs(busybox, path):
 
 def files(options, work):
     """(host path, name on the disk) of the kernel and its initramfs."""
-    kernel = fetch_kernel(options.arch) if options.kernel == "debian" else options.kernel
-    initrd = make_initramfs(fetch_busybox(options.arch), os.path.join(work, INITRD_NAME))
+    kernel = fetch_kernel(options.arch, options.debian) if options.kernel == "debian" else options.kernel
+    initrd = make_initramfs(fetch_busybox(options.arch, options.debian), os.path.join(work, INITRD_NAME))
     return [(kernel, KERNEL_NAME), (initrd, INITRD_NAME)]
 
 
 def shell_command(options):
     """The startup.nsh line that starts the kernel: the initrd, a serial console, few messages
     there (the init script reads them all from dmesg), and a panic that ends the machine at once."""
-    console = KERNELS[options.arch].console if options.arch in KERNELS else "ttyS0"
+    release(options.debian)
+    kernels = KERNELS[options.debian]
+    console = kernels[options.arch].console if options.arch in kernels else "ttyS0"
     return f"{KERNEL_NAME} initrd=\\{INITRD_NAME} console={console} quiet panic=-1"
 
 
