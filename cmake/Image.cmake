@@ -19,13 +19,21 @@
 #                                              pointers, and so without relocations: 470 / 240 / 670 bytes
 #   WriteDirective kept out of line            256 / 180 / 16 bytes (print/FormatCore.cpp)
 # None of them changes an interface: the print calls take their arguments one way, as a list of slots.
+#
+# What strict-NX firmware wants of an image, which the image check holds each one to:
+#   NX_COMPAT set                              /nxcompat, lld-link's default, said here all the same
+#   sections page-aligned (4 KiB)              lld-link's default section alignment, 4096; /align
+#                                              would change it (and lld-link warns of it without /driver)
+#   no section writable and executable         the merges below move only read-only data (.rdata,
+#                                              .pdata) into the code section; writable data stays in
+#                                              .data, which is never merged into .text
 set(QUILLON_IMAGE_FLAGS
   -ffreestanding -nostdlibinc -fno-exceptions -fno-rtti -fno-threadsafe-statics -ffunction-sections -fdata-sections
   -fno-stack-protector -fno-asynchronous-unwind-tables -fno-unwind-tables
   -Oz -fno-jump-tables -fno-vectorize -fno-slp-vectorize -fno-unroll-loops -Wall -Wextra -Werror -Wframe-larger-than=2048
   -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
 )
-set(QUILLON_LINK_FLAGS /subsystem:efi_application /nodefaultlib /debug:none /Brepro /opt:ref
+set(QUILLON_LINK_FLAGS /subsystem:efi_application /nodefaultlib /debug:none /Brepro /opt:ref /nxcompat
   /merge:.rdata=.text /merge:.pdata=.text)
 
 find_program(LLVM_READOBJ NAMES llvm-readobj-19 llvm-readobj REQUIRED)

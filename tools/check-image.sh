@@ -2,7 +2,8 @@
 # Checks a linked EFI image: no larger than its bound, PE32+ for x64 and AArch64 or PE32 for IA32, the
 # architecture's machine type, EFI application subsystem, entry point set, base relocations present
 # (firmware loads it anywhere), no section flagged as initialised data without bytes in the file,
-# and nothing imported (there is no loader to resolve imports). With a linker map and a
+# nothing imported (there is no loader to resolve imports), and what strict-NX firmware wants: NX_COMPAT
+# set, sections page-aligned, none both writable and executable. With a linker map and a
 # symbol name, also that the entry point is that symbol, and, on x64 and IA32, that the code uses
 # no SSE, AVX, MMX or x87 instruction: firmware may start an application with them switched off,
 # and the first one would fault.
@@ -60,13 +61,26 @@ if [ -n "$map" ]; then
     [ -z "$vector" ] || fail "floating-point or vector instructions: $(tr -s ' \t' ' ' <<<"$vector" | tr '\n' ';')"
   fi
 fi
+sections=$("$readobj" --sections "$image")
 # A section flagged as initialised data must have bytes in the file: strict loaders (shim) take one
 # without them, at file offset 0, to lie inside the headers and refuse the image.
-empty=$("$readobj" --sections "$image" | awk '/Name:/ { name = $2 } /RawDataSize:/ { raw = $2 }
-  /IMAGE_SCN_CNT_INITIALIZED_DATA/ && raw == 0 { print name }')
+empty=$(awk '/Name:/ { name = $2 } /RawDataSize:/ { raw = $2 }
+  /IMAGE_SCN_CNT_INITIALIZED_DATA/ && raw == 0 { print name }' <<<"$sections")
 [ -z "$empty" ] || fail "initialised data with no bytes in the file: $empty"
+# Strict-NX firmware (Debian 13's OVMF secboot.strictnx build) gives each section only its own rights
+# where the image allows it: the image says it keeps code and data apart (NX_COMPAT), each section
+# starts on a page of its own, and none is both writable and executable. Debian 13's OVMF still starts
+# an image that fails these, so this check is what holds the images to them.
+grep -q "IMAGE_DLL_CHARACTERISTICS_NX_COMPAT" <<<"$headers" || fail "not NX-compatible (no NX_COMPAT)"
+alignment=$(field SectionAlignment)
+[ "$alignment" -ge 4096 ] || fail "sections aligned to $alignment bytes, under a 4 KiB page"
+writable_code=$(awk 'function judge() { if (writable && executable) print name }
+  /Name:/ { judge(); name = $2; writable = executable = 0 }
+  /IMAGE_SCN_MEM_WRITE/ { writable = 1 } /IMAGE_SCN_MEM_EXECUTE/ { executable = 1 } END { judge() }' <<<"$sections")
+[ -z "$writable_code" ] || fail "writable and executable: $writable_code"
 grep -q "IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE" <<<"$headers" || fail "not relocatable"
 relocations=$("$readobj" --coff-basereloc "$image" | grep -c "Address:" || true)
 [ "$relocations" -gt 0 ] || fail "no base relocations"
 if grep -q "Import {" <<<"$imports"; then fail "imports: $(grep Name: <<<"$imports" | tr -s ' ' | head -5)"; fi
-echo "check-image: $image: $format EFI application, $named, entry $entry, $relocations relocations, no imports, $bytes bytes (at most $most)"
+echo "check-image: $image: $format EFI application, $named, entry $entry, $relocations relocations, no imports," \
+  "NX-compatible, $alignment-byte sections none writable and executable, $bytes bytes (at most $most)"

@@ -1,6 +1,6 @@
 """The pieces of a PE image that the tools read from Debian's signed shim and the stick program: a
-section by its name, and the Authenticode signatures in the certificate table, with the
-certificates each one carries.
+section by its name, the headers' fields the image check's tests change, and the Authenticode
+signatures in the certificate table, with the certificates each one carries.
 
 A section name longer than eight bytes is kept in the COFF string table, which follows the symbol
 table; the section header then holds "/" and the name's offset there in decimal. The certificate
@@ -14,6 +14,13 @@ import struct
 import subprocess
 
 WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
+IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x0100
+IMAGE_SCN_MEM_EXECUTE = 0x20000000
+IMAGE_SCN_MEM_WRITE = 0x80000000
+# Where fields lie in the optional header, the same in PE32 and PE32+; and in a section's header.
+SECTION_ALIGNMENT_AT = 32
+DLL_CHARACTERISTICS_AT = 70
+SECTION_CHARACTERISTICS_AT = 36
 
 
 def _headers(data):
@@ -23,20 +30,33 @@ def _headers(data):
     return header, header + 24
 
 
-def section_span(data, name):
-    """Where a section's bytes lie in the file, (start, end): its virtual size, at most its raw
-    size, from its raw pointer; None when the image has no section of that name."""
+def optional_header(data):
+    """Where the optional header starts in the file."""
+    return _headers(data)[1]
+
+
+def section_headers(data):
+    """(name, where its 40-byte header starts in the file) of each section, in the image's order."""
     header, optional = _headers(data)
     sections, = struct.unpack_from("<H", data, header + 6)
     symbols, symbol_count = struct.unpack_from("<II", data, header + 12)
     table = optional + struct.unpack_from("<H", data, header + 20)[0]
+    found = []
     for index in range(sections):
         entry = table + 40 * index
         short = data[entry:entry + 8].rstrip(b"\0")
         if short.startswith(b"/") and short[1:].isdigit():
             start = symbols + 18 * symbol_count + int(short[1:])
             short = data[start:data.index(b"\0", start)]
-        if short == name.encode():
+        found.append((short.decode("latin-1"), entry))
+    return found
+
+
+def section_span(data, name):
+    """Where a section's bytes lie in the file, (start, end): its virtual size, at most its raw
+    size, from its raw pointer; None when the image has no section of that name."""
+    for found, entry in section_headers(data):
+        if found == name:
             virtual_size, _, raw_size, raw_pointer = struct.unpack_from("<IIII", data, entry + 8)
             return raw_pointer, raw_pointer + min(virtual_size, raw_size)
     return None
