@@ -11,6 +11,7 @@
     linux        Debian's Linux kernel, booted after Quillon to judge the verdict's Linux lines
     plymouth     an initramfs for that kernel that shows Plymouth's bgrt splash, to judge the
                  verdict's Plymouth line
+    elf_file     the libraries and loader an ELF program asks for, and a kernel module's depends=
     watchers     what a boot's console is watched for, one quirk each: screens answered, U-Boot's
                  autoboot, the shell's key, the stick's restart key (at once, or after
                  minutes of the machine's time), a planned stop, a fault
