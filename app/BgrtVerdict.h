@@ -1,14 +1,79 @@
 // The verdict on what the firmware published: each BGRT judged against the ACPI specification,
-// against the rules Linux and Windows apply before they show its logo, and against the screen the
-// firmware drew it on. Observations only: nothing here changes what is saved or the exit status.
+// against the screen the firmware drew its logo on, and against the rules of each program that reads
+// it after the firmware. Observations only: nothing here changes what is saved or the exit status.
+// The judgement is a record; the printer makes its lines from the texts of app/VerdictTexts.h.
 #pragma once
 
 #include "app/ReadableMemory.h"
 #include "app/ReportRecord.h"
+#include "app/VerdictTexts.h"
+#include "firmware/GraphicsOutput.h"
 #include "firmware/Uefi.h"
 
-// Prints the lines judging one BGRT, whose whole table could be read, and its bitmap.
-void PrintBgrtVerdict(const MemoryMap &Map, const BgrtFinding &Finding);
+// The graphics output's mode now, as the OS is handed it.
+struct ScreenNow {
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Output;  // null when there is none, or it gives no usable mode
+  UINT32 Mode;
+  UINT32 MaxMode;
+  UINT32 Width;
+  UINT32 Height;
+  UINT32 PixelFormat;
+  UINT32 PixelsPerScanLine;
+  UINT32 Depth;  // bits a pixel of the framebuffer, as Linux's EFI stub works it out; 0: none
+};
+
+// Where the logo's memory lies, from the firmware's memory map.
+struct ImageMemory {
+  bool Described;  // the map describes the image's first byte
+  UINT32 Type;
+};
+
+// Where the logo lies on the screen, its sides swapped where the firmware drew it turned.
+struct PlaceVerdict {
+  bool Judged;  // there is a screen, and a bitmap whose headers say its shape
+  VerdictText Across;
+  UINT32 CentrePermille;  // the logo's centre down the screen, in thousandths of its height
+  VerdictText Down;
+  UINT32 WidthPercent;
+  UINT32 HeightPercent;
+  VerdictText Size;
+};
+
+// One program's decision on the BGRT or its logo: who, what it does, and why. Value and Expected
+// are the numbers the reason's words show.
+struct ReaderDecision {
+  VerdictText Reader;
+  VerdictText Outcome;
+  VerdictText Reason;  // None where the outcome needs no reason
+  UINT32 Value;
+  UINT32 Expected;
+};
+
+// Linux's efi-bgrt, its efifb, Plymouth (on a panel and on a monitor, where they differ), Windows.
+constexpr UINT32 kMostReaders = 5;
+
+struct BgrtVerdict {
+  VerdictText Checksum;
+  bool LengthWrong;  // each field that is not what the ACPI specification gives a BGRT
+  bool RevisionWrong;
+  bool VersionWrong;
+  bool TypeWrong;
+  bool MemoryJudged;  // the table has an image address
+  ImageMemory Memory;
+  ScreenNow Screen;
+  PlaceVerdict Place;
+  UINT32 ReaderCount;
+  ReaderDecision Readers[kMostReaders];
+};
+
+// Judges one BGRT, whose whole table could be read, and its bitmap, against the screen.
+BgrtVerdict JudgeBgrt(const MemoryMap &Map, const BgrtFinding &Finding, const ScreenNow &Screen);
+
+// The graphics output's mode now.
+ScreenNow ReadScreen();
+
+// Prints the lines judging one BGRT: the table's fields from the finding, the rest from the verdict.
+void PrintBgrtVerdict(const BgrtFinding &Finding, const BgrtVerdict &Verdict);
 
 // Where an XSDT holds several BGRTs: which is marked displayed, and which the file holds.
 void PrintSeveralBgrts(const ReportRecord &Record);

@@ -173,7 +173,7 @@ EFI_STATUS ReportBgrt(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Vol
     ConsolePrint(u"     [0x%lX]\n", Finding.Table.ImageAddress);
     Status = ReportLogo(Map, Volume, &Finding);
     // The verdict reads the whole table; one cut short by the end of memory is not judged.
-    if (Finding.Table.Whole) PrintBgrtVerdict(Map, Finding);
+    if (Finding.Table.Whole) PrintBgrtVerdict(Finding, JudgeBgrt(Map, Finding, ReadScreen()));
   }
   RecordFinding(Record, Finding);
   return Status;

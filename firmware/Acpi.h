@@ -40,6 +40,13 @@ struct ACPI_BGRT {
   UINT32 ImageOffsetY;
 };
 
+// What the ACPI specification gives every BGRT: its length, header revision and version, and image
+// type 0, a bitmap.
+constexpr UINT32 BGRT_LENGTH = 56;
+constexpr UINT8 BGRT_REVISION = 1;
+constexpr UINT16 BGRT_VERSION = 1;
+constexpr UINT8 BGRT_IMAGE_TYPE_BITMAP = 0;
+
 // The BGRT's status byte: bit 0 says the logo is shown now, bits 1-2 how far the firmware turned
 // it clockwise, in quarter turns; the other bits are reserved.
 constexpr UINT8 BGRT_STATUS_DISPLAYED = 0x01;
@@ -65,7 +72,7 @@ static_assert(sizeof(ACPI_RSDP) == 36);
 static_assert(offsetof(ACPI_RSDP, XsdtAddress) == 24);
 static_assert(sizeof(ACPI_TABLE_HEADER) == 36);
 static_assert(offsetof(ACPI_TABLE_HEADER, Length) == 4);
-static_assert(sizeof(ACPI_BGRT) == 56);
+static_assert(sizeof(ACPI_BGRT) == BGRT_LENGTH);
 static_assert(offsetof(ACPI_BGRT, ImageAddress) == 40);
 static_assert(offsetof(BMP_HEADER, FileSize) == 2);
 static_assert(offsetof(BMP_HEADER, DataOffset) == 10);

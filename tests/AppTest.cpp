@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "CaseNames.h"
+#include "VerdictWords.h"
 #include "app/App.h"
 #include "firmware/Guids.h"
 #include "sim/AcpiBuilder.h"
@@ -98,10 +99,12 @@ void ExpectSavedLogo(Expected &E, const Logo &L) {
 // The verdict's lines begin so, and no other line of the report does; its own tests check them.
 bool IsVerdictLine(const std::string &Line) {
   for (const char *Start : {"  BGRT ", "  Length ", "  Status: ", "  Image memory: ", "  Screen", "  Pixels: ",
-                            "  Modes: ", "  Across: ", "  Down: ", "  Size: ", "  Linux efi-bgrt: ", "  Linux efifb: ",
-                            "  Plymouth: ", "  Windows: ",
-                            "  BGRTs: ", "  BIOSLogo.bmp holds "}) {
+                            "  Modes: ", "  Across: ", "  Down: ", "  Size: ", "  BGRTs: ", "  BIOSLogo.bmp holds "}) {
     if (Line.rfind(Start, 0) == 0) return true;
+  }
+  for (VerdictText Reader : {VerdictText::LinuxEfiBgrt, VerdictText::LinuxEfifb, VerdictText::Plymouth,
+                             VerdictText::PlymouthOnPanel, VerdictText::PlymouthOnMonitor, VerdictText::Windows}) {
+    if (Line.rfind("  " + Words(Reader) + ": ", 0) == 0) return true;
   }
   return false;
 }

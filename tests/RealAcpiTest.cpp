@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "VerdictWords.h"
 #include "app/App.h"
 #include "firmware/Guids.h"
 #include "sim/AcpiBuilder.h"
@@ -24,6 +25,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using enum VerdictText;
 
 const fs::path kTables = fs::path(QUILLON_SHARED_DATA) / "realacpi" / "tables";
 
@@ -91,7 +93,7 @@ std::vector<std::string> ExpectedVerdict(const std::vector<uint8_t> &Bgrt, int N
   char Text[160];
   std::vector<std::string> Lines;
   std::snprintf(Text, sizeof Text, "  BGRT %d checksum %s", Number,
-                Length > Bgrt.size() ? "not taken" : Sum == 0 ? "right" : "wrong");
+                Words(Length > Bgrt.size() ? ChecksumNotTaken : Sum == 0 ? ChecksumRight : ChecksumWrong).c_str());
   Lines.push_back(Text);
   std::snprintf(Text, sizeof Text, "  Length %u%s, revision %u%s, version %u%s, type %u%s, status 0x%02X", Length,
                 Mark(Length != 56), Revision, Mark(Revision != 1), Version, Mark(Version != 1), Type, Mark(Type != 0),
@@ -104,24 +106,17 @@ std::vector<std::string> ExpectedVerdict(const std::vector<uint8_t> &Bgrt, int N
   Lines.push_back("  Screen: no graphics output");
   // Linux reads the first BGRT alone, and the image of none of these lies in described memory.
   if (Number != 1) {
-    Lines.push_back("  Linux efi-bgrt: never read: not the first BGRT");
+    Lines.push_back(Says(LinuxEfiBgrt, NeverRead, NotFirstBgrt));
   } else {
-    if (Length < 56) {
-      std::snprintf(Text, sizeof Text, "  Linux efi-bgrt: ignored: invalid length %u (expected 56)", Length);
-    } else if (Version > 1) {
-      std::snprintf(Text, sizeof Text, "  Linux efi-bgrt: ignored: invalid version %u (expected 1)", Version);
-    } else if (Type != 0) {
-      std::snprintf(Text, sizeof Text, "  Linux efi-bgrt: ignored: invalid image type %u (expected 0)", Type);
-    } else if (Image == 0) {
-      std::snprintf(Text, sizeof Text, "  Linux efi-bgrt: ignored: null image address");
-    } else {
-      std::snprintf(Text, sizeof Text, "  Linux efi-bgrt: ignored: invalid image address (not in the memory map)");
-    }
-    Lines.push_back(Text);
-    Lines.push_back("  Linux efifb: won't redraw it: efi-bgrt ignores the table");
-    Lines.push_back("  Plymouth: won't show it: efi-bgrt ignores the table");
+    Lines.push_back(Length < 56    ? Says(LinuxEfiBgrt, Ignored, InvalidLength, Length, 56)
+                    : Version > 1  ? Says(LinuxEfiBgrt, Ignored, InvalidVersion, Version, 1)
+                    : Type != 0    ? Says(LinuxEfiBgrt, Ignored, InvalidImageType, Type, 0)
+                    : Image == 0   ? Says(LinuxEfiBgrt, Ignored, NullImageAddress)
+                                   : Says(LinuxEfiBgrt, Ignored, ImageNotInMap));
+    Lines.push_back(Says(LinuxEfifb, WontRedraw, EfiBgrtIgnores));
+    Lines.push_back(Says(VerdictText::Plymouth, WontShow, EfiBgrtIgnores));
   }
-  Lines.push_back("  Windows: won't show it: no bitmap");
+  Lines.push_back(Says(VerdictText::Windows, WontShow, NoBitmap));
   return Lines;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CaseNames.h"
+#include "VerdictWords.h"
 #include "app/App.h"
 #include "firmware/Guids.h"
 #include "sim/AcpiBuilder.h"
@@ -79,24 +80,42 @@ struct Machine {
   }
 };
 
+using enum VerdictText;
+
+// The place lines, their judgement in the verdict's words.
+std::string Across(unsigned At, unsigned Of, VerdictText Judged) {
+  return "  Across: at " + std::to_string(At) + " of " + std::to_string(Of) + ": " + Words(Judged);
+}
+
+std::string Down(unsigned At, unsigned Of, const char *Centre, VerdictText Judged) {
+  return "  Down: at " + std::to_string(At) + " of " + std::to_string(Of) + ", centre " + Centre + "%: " +
+         Words(Judged);
+}
+
+std::string Size(unsigned Width, unsigned Height, VerdictText Judged) {
+  return "  Size: " + std::to_string(Width) + "% of the width, " + std::to_string(Height) +
+         "% of the height: " + Words(Judged);
+}
+
 // One BGRT's verdict, a line a member, as on OVMF's own logo centred on a 1280 x 800 screen. A
 // case sets only the lines its machine changes; a line set to kLeftOut is one the verdict does not
 // print.
 struct BgrtLines {
-  std::string Checksum = "  BGRT 1 checksum right";
+  std::string Checksum = "  BGRT 1 checksum " + Words(ChecksumRight);
   std::string Fields = "  Length 56, revision 1, version 1, type 0, status 0x01";
   std::string Status = "  Status: displayed, rotated 0 degrees";
-  std::string Memory = "  Image memory: type 4, boot-services data";
+  std::string Memory = "  Image memory: type 4, " + Words(BootServicesData);
   std::string Screen = "  Screen now: 1280 x 800, mode 1 of 3";
   std::string Pixels = "  Pixels: format 1, 1280 a scan line";
   std::string Modes = "  Modes: 640 x 480, 1280 x 800, 1920 x 1080";
-  std::string Across = "  Across: at 543 of 1280: fits, centred";
-  std::string Down = "  Down: at 371 of 800, centre 50.0%: centred";
-  std::string Size = "  Size: 15% of the width, 7% of the height: within 40%";
-  std::string EfiBgrt = "  Linux efi-bgrt: kept";
-  std::string Efifb = "  Linux efifb: would redraw it (only kernels that defer the console do)";
-  std::string Plymouth = "  Plymouth: shows it where the firmware did";
-  std::string Windows = "  Windows: shows it";
+  std::string Across = ::Across(543, 1280, FitsCentred);
+  std::string Down = ::Down(371, 800, "50.0", Centred);
+  std::string Size = ::Size(15, 7, WithinLargest);
+  std::string EfiBgrt = Says(LinuxEfiBgrt, Kept);
+  std::string Efifb = Says(LinuxEfifb, WouldRedraw);
+  std::string Plymouth = Says(VerdictText::Plymouth, ShowsWhereFirmwareDid);
+  std::string PlymouthMonitor = "";  // where a monitor sees it otherwise than a panel
+  std::string Windows = Says(VerdictText::Windows, Shows);
 };
 
 const char *const kLeftOut = "";
@@ -104,7 +123,8 @@ const char *const kLeftOut = "";
 void Append(std::vector<std::string> &Lines, const BgrtLines &B) {
   // Every member, in the order the verdict prints them.
   for (const std::string *Line : {&B.Checksum, &B.Fields, &B.Status, &B.Memory, &B.Screen, &B.Pixels, &B.Modes,
-                                  &B.Across, &B.Down, &B.Size, &B.EfiBgrt, &B.Efifb, &B.Plymouth, &B.Windows}) {
+                                  &B.Across, &B.Down, &B.Size, &B.EfiBgrt, &B.Efifb, &B.Plymouth,
+                                  &B.PlymouthMonitor, &B.Windows}) {
     if (!Line->empty()) Lines.push_back(*Line);
   }
 }
@@ -131,39 +151,52 @@ BgrtLines NotDisplayed(BgrtLines B) {
 }
 
 // Without graphics output the screen is not judged: one line says so in place of six.
-BgrtLines NoScreen(BgrtLines B) {
+BgrtLines WithoutScreen(BgrtLines B) {
   B.Screen = "  Screen: no graphics output";
   B.Pixels = B.Modes = B.Across = B.Down = B.Size = kLeftOut;
-  B.Efifb = "  Linux efifb: won't redraw it: no screen";
-  B.Plymouth = "  Plymouth: won't show it: no screen";
+  B.Efifb = Says(LinuxEfifb, WontRedraw, NoScreen);
+  B.Plymouth = Says(VerdictText::Plymouth, WontShow, NoScreen);
   return B;
 }
 
-// Linux's efi-bgrt ignores the table for Why, and nothing of Linux's draws it.
-BgrtLines Ignored(BgrtLines B, const std::string &Why) {
-  B.EfiBgrt = "  Linux efi-bgrt: ignored: " + Why;
-  B.Efifb = "  Linux efifb: won't redraw it: efi-bgrt ignores the table";
-  B.Plymouth = "  Plymouth: won't show it: efi-bgrt ignores the table";
+// Linux's efi-bgrt ignores the table for a reason, and nothing of Linux's draws it.
+BgrtLines IgnoredByLinux(BgrtLines B, VerdictText Why, unsigned Value = 0, unsigned Expected = 0) {
+  B.EfiBgrt = Says(LinuxEfiBgrt, Ignored, Why, Value, Expected);
+  B.Efifb = Says(LinuxEfifb, WontRedraw, EfiBgrtIgnores);
+  B.Plymouth = Says(VerdictText::Plymouth, WontShow, EfiBgrtIgnores);
   return B;
 }
 
 // A BGRT after the first, which Linux never reads.
 BgrtLines NotFirst(BgrtLines B, int Number) {
-  B.Checksum = "  BGRT " + std::to_string(Number) + " checksum right";
-  B.EfiBgrt = "  Linux efi-bgrt: never read: not the first BGRT";
+  B.Checksum = "  BGRT " + std::to_string(Number) + " checksum " + Words(ChecksumRight);
+  B.EfiBgrt = Says(LinuxEfiBgrt, NeverRead, NotFirstBgrt);
   B.Efifb = B.Plymouth = kLeftOut;
   return B;
 }
 
-// A bitmap the bitmap rule refuses, which Plymouth is taken not to read either.
-BgrtLines Unreadable(BgrtLines B) {
-  B.Plymouth = "  Plymouth: won't show it: no bitmap it can read";
+// efifb would not draw the logo again, for a reason.
+BgrtLines EfifbWont(BgrtLines B, VerdictText Why) {
+  B.Efifb = Says(LinuxEfifb, WontRedraw, Why);
   return B;
 }
 
-// efifb would not draw the logo again, for Why.
-BgrtLines EfifbWont(BgrtLines B, const std::string &Why) {
-  B.Efifb = "  Linux efifb: won't redraw it: " + Why;
+// Neither efifb nor Plymouth's bitmap loader takes the logo, for the same reason.
+BgrtLines NotPlain(BgrtLines B, VerdictText Why) {
+  B.Plymouth = Says(VerdictText::Plymouth, WontShow, Why);
+  return EfifbWont(B, Why);
+}
+
+// Plymouth moves the logo to where it puts any it does not trust.
+BgrtLines MovedByPlymouth(BgrtLines B) {
+  B.Plymouth = Says(VerdictText::Plymouth, ShowsCentredGolden);
+  return B;
+}
+
+// A laptop's panel keeps the logo where the firmware put it; a monitor moves it.
+BgrtLines KeptOnPanelOnly(BgrtLines B) {
+  B.Plymouth = Says(PlymouthOnPanel, ShowsWhereFirmwareDid);
+  B.PlymouthMonitor = Says(PlymouthOnMonitor, ShowsCentredGolden);
   return B;
 }
 
@@ -184,6 +217,15 @@ std::vector<uint8_t> LogoWithLargestHeader() {
   return Bitmap;
 }
 
+// OVMF's logo followed by two pages its size field counts: more than the bitmap rule lets a save
+// carry, nothing Plymouth minds.
+std::vector<uint8_t> LogoWithTwoPagesMore() {
+  std::vector<uint8_t> Bitmap = AcpiBuilder::Bitmap(193, 58, 24);
+  Bitmap.resize(Bitmap.size() + 8192, 0);
+  StoreLittleEndian(Bitmap, 2, Bitmap.size(), 4);
+  return Bitmap;
+}
+
 // A 16-bit framebuffer, five, six and five bits of red, green and blue.
 const std::vector<Mode> kSixteenBits = {{1280, 800, PixelBitMask, 0, {0xF800, 0x07E0, 0x001F, 0}}};
 
@@ -201,37 +243,38 @@ const Case kCases[] = {
        M.AddLogo(193, 58, 24, BgrtAt(543, 371));
      },
      OneBgrt({})},
-    {"off_centre_across", "off centre across: efifb will not draw it again",
+    {"off_centre_across", "off centre across: efifb will not draw it again, Plymouth moves it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(193, 58, 24, BgrtAt(100, 371));
      },
-     OneBgrt(EfifbWont({.Across = "  Across: at 100 of 1280: fits, not centred",
-                        .Plymouth = "  Plymouth: shows it centred across, 38.2% down"},
-                       "not centred across"))},
+     OneBgrt(EfifbWont(MovedByPlymouth({.Across = Across(100, 1280, FitsNotCentred)}), NotCentredAcross))},
     {"one_pixel_right", "a pixel right of centre: Plymouth moves it, as efifb will not draw it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(193, 58, 24, BgrtAt(544, 371));
      },
-     OneBgrt(EfifbWont({.Across = "  Across: at 544 of 1280: fits, not centred",
-                        .Plymouth = "  Plymouth: shows it centred across, 38.2% down"},
-                       "not centred across"))},
+     OneBgrt(EfifbWont(MovedByPlymouth({.Across = Across(544, 1280, FitsNotCentred)}), NotCentredAcross))},
     {"where_plymouth_puts_it", "centred across, its centre 38.2% down as Plymouth works it out",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(193, 58, 24, BgrtAt(543, 276));
      },
-     OneBgrt({.Down = "  Down: at 276 of 800, centre 38.1%: at 38.2%"})},
-    {"centre_at_38_2_percent", "its centre 38.2% down as Microsoft asks; Plymouth moves it a pixel up",
+     OneBgrt({.Down = Down(276, 800, "38.1", AtGolden)})},
+    {"centre_at_38_2_percent", "its centre 38.2% down as Microsoft asks: a monitor moves it a pixel up",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(200, 100, 24, BgrtAt(540, 256));  // centre at 306 of 800
      },
-     OneBgrt({.Across = "  Across: at 540 of 1280: fits, centred",
-              .Down = "  Down: at 256 of 800, centre 38.3%: at 38.2%",
-              .Size = "  Size: 15% of the width, 12% of the height: within 40%",
-              .Plymouth = "  Plymouth: shows it centred across, 38.2% down"})},
+     OneBgrt(KeptOnPanelOnly({.Across = Across(540, 1280, FitsCentred),
+                              .Down = Down(256, 800, "38.3", AtGolden),
+                              .Size = Size(15, 12, WithinLargest)}))},
+    {"ten_percent_down", "centred across, 10% down: a panel keeps it there, a monitor moves it",
+     [](Machine &M) {
+       M.ShowScreen(kLandscape, 1);
+       M.AddLogo(193, 58, 24, BgrtAt(543, 80));
+     },
+     OneBgrt(KeptOnPanelOnly({.Down = Down(80, 800, "13.6", NeitherCentredNorGolden)}))},
     {"too_large", "too large for the screen it is judged against",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 0);
@@ -239,29 +282,29 @@ const Case kCases[] = {
      },
      OneBgrt({.Screen = "  Screen now: 640 x 480, mode 0 of 3",
               .Pixels = "  Pixels: format 1, 640 a scan line",
-              .Across = "  Across: at 0 of 640: past the edge",
-              .Down = "  Down: at 100 of 480, centre 52.1%: neither centred nor 38.2%",
-              .Size = "  Size: 125% of the width, 62% of the height: over 40%",
-              .Efifb = "  Linux efifb: won't redraw it: past the screen",
-              .Plymouth = "  Plymouth: won't show it: off the screen when moved 38.2% down"})},
+              .Across = Across(0, 640, PastTheEdge),
+              .Down = Down(100, 480, "52.1", NeitherCentredNorGolden),
+              .Size = Size(125, 62, OverLargest),
+              .Efifb = Says(LinuxEfifb, WontRedraw, PastScreen),
+              .Plymouth = Says(VerdictText::Plymouth, WontShow, OffScreenWhenMoved)})},
     {"too_tall_for_38_2_percent", "fits, but not centred and too tall to have its centre 38.2% down",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(640, 700, 24, BgrtAt(0, 0));
      },
-     OneBgrt(EfifbWont({.Across = "  Across: at 0 of 1280: fits, not centred",
-                        .Down = "  Down: at 0 of 800, centre 43.8%: neither centred nor 38.2%",
-                        .Size = "  Size: 50% of the width, 87% of the height: over 40%",
-                        .Plymouth = "  Plymouth: won't show it: off the screen when moved 38.2% down"},
-                       "not centred across"))},
+     OneBgrt(EfifbWont({.Across = Across(0, 1280, FitsNotCentred),
+                        .Down = Down(0, 800, "43.8", NeitherCentredNorGolden),
+                        .Size = Size(50, 87, OverLargest),
+                        .Plymouth = Says(VerdictText::Plymouth, WontShow, OffScreenWhenMoved)},
+                       NotCentredAcross))},
     {"tall_and_centred", "as tall, but centred: Plymouth leaves it where it is",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(640, 700, 24, BgrtAt(320, 50));
      },
-     OneBgrt({.Across = "  Across: at 320 of 1280: fits, centred",
-              .Down = "  Down: at 50 of 800, centre 50.0%: centred",
-              .Size = "  Size: 50% of the width, 87% of the height: over 40%"})},
+     OneBgrt({.Across = Across(320, 1280, FitsCentred),
+              .Down = Down(50, 800, "50.0", Centred),
+              .Size = Size(50, 87, OverLargest)})},
     {"portrait_rotated", "turned 90 degrees on a portrait panel: its sides swap",
      [](Machine &M) {
        M.ShowScreen(kPortrait, 0);
@@ -272,50 +315,47 @@ const Case kCases[] = {
               .Screen = "  Screen now: 800 x 1280, mode 0 of 1",
               .Pixels = "  Pixels: format 1, 800 a scan line",
               .Modes = "  Modes: 800 x 1280",
-              .Across = "  Across: at 371 of 800: fits, centred",
-              .Down = "  Down: at 543 of 1280, centre 50.0%: centred",
-              .Size = "  Size: 7% of the width, 15% of the height: within 40%",
-              .Efifb = "  Linux efifb: won't redraw it: rotation bits set",
-              .Plymouth = "  Plymouth: shows it only on a panel turned the same way"})},
+              .Across = Across(371, 800, FitsCentred),
+              .Down = Down(543, 1280, "50.0", Centred),
+              .Size = Size(7, 15, WithinLargest),
+              .Efifb = Says(LinuxEfifb, WontRedraw, RotationBits),
+              .Plymouth = Says(VerdictText::Plymouth, ShowsOnTurnedPanel)})},
     {"logo_32_bits", "a 32-bit logo: Windows shows it, efifb does not draw it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(200, 100, 32, BgrtAt(540, 350));
      },
-     OneBgrt({.Across = "  Across: at 540 of 1280: fits, centred",
-              .Down = "  Down: at 350 of 800, centre 50.0%: centred",
-              .Size = "  Size: 15% of the width, 12% of the height: within 40%",
-              .Efifb = "  Linux efifb: won't redraw it: not 24 bits",
-              .Plymouth = "  Plymouth: won't show it: not 24 bits"})},
+     OneBgrt(NotPlain({.Across = Across(540, 1280, FitsCentred),
+                       .Down = Down(350, 800, "50.0", Centred),
+                       .Size = Size(15, 12, WithinLargest)},
+                      Not24Bits))},
     {"logo_8_bits", "an 8-bit logo: neither shows it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(200, 100, 8, BgrtAt(540, 350));
      },
-     OneBgrt({.Across = "  Across: at 540 of 1280: fits, centred",
-              .Down = "  Down: at 350 of 800, centre 50.0%: centred",
-              .Size = "  Size: 15% of the width, 12% of the height: within 40%",
-              .Efifb = "  Linux efifb: won't redraw it: not 24 bits",
-              .Plymouth = "  Plymouth: won't show it: not 24 bits",
-              .Windows = "  Windows: won't show it: not 24 or 32 bits"})},
+     OneBgrt(NotPlain({.Across = Across(540, 1280, FitsCentred),
+                       .Down = Down(350, 800, "50.0", Centred),
+                       .Size = Size(15, 12, WithinLargest),
+                       .Windows = Says(VerdictText::Windows, WontShow, Not24Or32Bits)},
+                      Not24Bits))},
     {"not_boot_services_data", "a logo outside boot-services data: Linux drops the table",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(193, 58, 24, BgrtAt(543, 371), EfiACPIReclaimMemory);
      },
-     OneBgrt(Ignored({.Memory = "  Image memory: type 9, not boot-services data"},
-                     "invalid image address (memory type 9)"))},
+     OneBgrt(IgnoredByLinux({.Memory = "  Image memory: type 9, " + Words(NotBootServicesData)}, ImageMemoryType, 9))},
     {"blit_only_screen", "a screen that only blits, as virtio-gpu's: no framebuffer for efifb to draw on",
      [](Machine &M) {
        M.ShowScreen({{1280, 800, PixelBltOnly}}, 0);
        M.AddLogo(193, 58, 24, BgrtAt(543, 371));
      },
-     OneBgrt({.Screen = "  Screen now: 1280 x 800, mode 0 of 1",
-              .Pixels = "  Pixels: format 3, 1280 a scan line",
-              .Modes = "  Modes: 1280 x 800",
-              .Efifb = "  Linux efifb: won't redraw it: no framebuffer"})},
+     OneBgrt(EfifbWont({.Screen = "  Screen now: 1280 x 800, mode 0 of 1",
+                        .Pixels = "  Pixels: format 3, 1280 a scan line",
+                        .Modes = "  Modes: 1280 x 800"},
+                       NoFramebuffer))},
     {"no_graphics_output", "no graphics output: the screen is not judged",
-     [](Machine &M) { M.AddLogo(193, 58, 24, BgrtAt(543, 371)); }, OneBgrt(NoScreen({}))},
+     [](Machine &M) { M.AddLogo(193, 58, 24, BgrtAt(543, 371)); }, OneBgrt(WithoutScreen({}))},
     {"wrong_table_fields", "wrong table fields, each marked; version 2 makes Linux drop it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
@@ -327,28 +367,28 @@ const Case kCases[] = {
        Fields.RightChecksum = false;
        M.AddLogo(193, 58, 24, Fields);
      },
-     OneBgrt(Ignored({.Checksum = "  BGRT 1 checksum wrong",
+     OneBgrt(IgnoredByLinux({.Checksum = "  BGRT 1 checksum " + Words(ChecksumWrong),
                       .Fields = "  Length 60!, revision 0!, version 2!, type 1!, status 0xF9",
                       .Status = "  Status: displayed, rotated 0 degrees, reserved bits set"},
-                     "invalid version 2 (expected 1)"))},
+                     InvalidVersion, 2, 1))},
     {"no_image", "no image: only the table is judged",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.Entries.push_back(M.Acpi.Bgrt(0, 0, BgrtAt(0, 0, 0)));
      },
-     OneBgrt(Ignored(NotDisplayed({.Memory = kLeftOut,
+     OneBgrt(IgnoredByLinux(NotDisplayed({.Memory = kLeftOut,
                                    .Across = kLeftOut,
                                    .Down = kLeftOut,
                                    .Size = kLeftOut,
-                                   .Windows = "  Windows: won't show it: no bitmap"}),
-                     "null image address"))},
+                                   .Windows = Says(VerdictText::Windows, WontShow, NoBitmap)}),
+                     NullImageAddress))},
     {"three_bgrts_one_displayed", "three BGRTs, one marked displayed: which it is, and which logo the file holds",
      [](Machine &M) {
        M.AddLogo(193, 58, 24, BgrtAt(543, 371, 0));
        M.AddLogo(100, 50, 24, BgrtAt(590, 375, 1));
        M.AddLogo(64, 32, 24, BgrtAt(608, 384, 0));
      },
-     SeveralBgrts({NoScreen(NotDisplayed({})), NotFirst(NoScreen({}), 2), NotFirst(NoScreen(NotDisplayed({})), 3)},
+     SeveralBgrts({WithoutScreen(NotDisplayed({})), NotFirst(WithoutScreen({}), 2), NotFirst(WithoutScreen(NotDisplayed({})), 3)},
                   {"  BGRTs: 3, marked displayed: 1, the last BGRT 2",
                    "  BIOSLogo.bmp holds the last logo saved, BGRT 3's (0: none)"})},
     {"no_renames_second_write_fails",
@@ -359,11 +399,11 @@ const Case kCases[] = {
        M.AddLogo(193, 58, 24, BgrtAt(543, 371, 1));
        M.AddLogo(100, 50, 24, BgrtAt(590, 375, 0));
      },
-     SeveralBgrts({NoScreen({}), NotFirst(NoScreen(NotDisplayed({})), 2)},
+     SeveralBgrts({WithoutScreen({}), NotFirst(WithoutScreen(NotDisplayed({})), 2)},
                   {"  BGRTs: 2, marked displayed: 1, the last BGRT 1",
                    "  BIOSLogo.bmp holds the last logo saved, BGRT 0's (0: none)"})},
-    // Linux's efi-bgrt, case by case as Debian's kernel was seen to judge each (tests/e2e/linux_test.py),
-    // in its own words.
+    // Linux's efi-bgrt, case by case as Debian's kernels were seen to judge each
+    // (tests/e2e/readers_test.py), in its own words.
     {"efi_bgrt_length_40", "a table of 40 bytes: efi-bgrt ignores it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
@@ -371,8 +411,7 @@ const Case kCases[] = {
        Fields.Length = 40;
        M.AddLogo(193, 58, 24, Fields);
      },
-     OneBgrt(Ignored({.Fields = "  Length 40!, revision 1, version 1, type 0, status 0x01"},
-                     "invalid length 40 (expected 56)"))},
+     OneBgrt(IgnoredByLinux({.Fields = "  Length 40!, revision 1, version 1, type 0, status 0x01"}, InvalidLength, 40, 56))},
     {"efi_bgrt_type_1", "an image of type 1: efi-bgrt ignores it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
@@ -380,8 +419,7 @@ const Case kCases[] = {
        Fields.ImageType = 1;
        M.AddLogo(193, 58, 24, Fields);
      },
-     OneBgrt(Ignored({.Fields = "  Length 56, revision 1, version 1, type 1!, status 0x01"},
-                     "invalid image type 1 (expected 0)"))},
+     OneBgrt(IgnoredByLinux({.Fields = "  Length 56, revision 1, version 1, type 1!, status 0x01"}, InvalidImageType, 1, 0))},
     {"efi_bgrt_version_0", "version 0, which some laptops publish: efi-bgrt keeps it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
@@ -395,24 +433,26 @@ const Case kCases[] = {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(LogoWith(0, 0x424D, 2), BgrtAt(543, 371));
      },
-     OneBgrt(Ignored({.Across = kLeftOut,
+     OneBgrt(IgnoredByLinux({.Across = kLeftOut,
                       .Down = kLeftOut,
                       .Size = kLeftOut,
-                      .Windows = "  Windows: won't show it: no bitmap"},
-                     "Incorrect BMP magic number 0x424D (expected 0x4d42)"))},
+                      .Windows = Says(VerdictText::Windows, WontShow, NoBitmap)},
+                     BadMagic, 0x424D))},
     {"efi_bgrt_image_not_in_map", "an image where the memory map describes nothing: efi-bgrt ignores it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.Entries.push_back(M.Acpi.Bgrt(0x1000, 0, BgrtAt(543, 371)));
      },
-     OneBgrt(Ignored({.Memory = "  Image memory: not in the memory map",
+     OneBgrt(IgnoredByLinux({.Memory = "  Image memory: not in the memory map",
                       .Across = kLeftOut,
                       .Down = kLeftOut,
                       .Size = kLeftOut,
-                      .Windows = "  Windows: won't show it: no bitmap"},
-                     "invalid image address (not in the memory map)"))},
+                      .Windows = Says(VerdictText::Windows, WontShow, NoBitmap)},
+                     ImageNotInMap))},
     // efifb draws the logo again only in kernels built to defer the console, which Debian's are not:
     // these rules are its own (efifb_show_boot_graphics), held here and not by booting a kernel.
+    // Plymouth's bitmap loader refuses the same bitmaps for the same reasons, in nearly the same
+    // order (ply_image_load_bmp).
     {"efifb_rotation_bits", "turned half a turn: efifb draws no turned logo",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
@@ -420,8 +460,8 @@ const Case kCases[] = {
      },
      OneBgrt(EfifbWont({.Fields = "  Length 56, revision 1, version 1, type 0, status 0x05",
                         .Status = "  Status: displayed, rotated 180 degrees",
-                        .Plymouth = "  Plymouth: shows it only on a panel turned the same way"},
-                       "rotation bits set"))},
+                        .Plymouth = Says(VerdictText::Plymouth, ShowsOnTurnedPanel)},
+                       RotationBits))},
     {"efifb_framebuffer_16_bits", "a framebuffer of 16 bits a pixel",
      [](Machine &M) {
        M.ShowScreen(kSixteenBits, 0);
@@ -430,57 +470,59 @@ const Case kCases[] = {
      OneBgrt(EfifbWont({.Screen = "  Screen now: 1280 x 800, mode 0 of 1",
                         .Pixels = "  Pixels: format 2, 1280 a scan line",
                         .Modes = "  Modes: 1280 x 800"},
-                       "framebuffer not 32 bits"))},
-    {"efifb_reserved_field", "a file header whose reserved field is not 0",
+                       FramebufferNot32))},
+    {"reserved_field", "a file header whose reserved field is not 0: neither efifb nor Plymouth loads it",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(LogoWith(6, 1, 4), BgrtAt(543, 371));
      },
-     OneBgrt(EfifbWont({}, "reserved field not 0"))},
-    {"efifb_header_124", "a 124-byte information header, which every viewer reads",
+     OneBgrt(NotPlain({}, ReservedNotZero))},
+    {"header_124", "a 124-byte information header, which every viewer reads, but neither efifb nor Plymouth",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(LogoWithLargestHeader(), BgrtAt(543, 371));
      },
-     OneBgrt(EfifbWont({}, "header not 40 bytes"))},
-    {"efifb_negative_width", "a negative width",
+     OneBgrt(NotPlain({}, HeaderNot40))},
+    {"negative_width", "a negative width",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(LogoWith(18, (uint32_t)-193, 4), BgrtAt(543, 371));
      },
-     OneBgrt(EfifbWont({.Across = "  Across: at 543 of 1280: fits, not centred",
-                        .Size = "  Size: 0% of the width, 7% of the height: within 40%",
-                        .Plymouth = "  Plymouth: won't show it: no bitmap it can read"},
-                       "negative width"))},
-    {"efifb_two_planes", "two planes",
-     [](Machine &M) {
+     OneBgrt(NotPlain({.Across = Across(543, 1280, FitsNotCentred), .Size = Size(0, 7, WithinLargest)},
+                      NegativeWidth))},
+    {"two_planes", "two planes", [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(LogoWith(26, 2, 2), BgrtAt(543, 371));
      },
-     OneBgrt(EfifbWont(Unreadable({}), "planes not 1"))},
-    {"efifb_compressed", "24 bits a pixel, said to be run-length coded",
+     OneBgrt(NotPlain({}, PlanesNot1))},
+    {"compressed", "24 bits a pixel, said to be run-length coded",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(LogoWith(30, 1, 4), BgrtAt(543, 371));
      },
-     OneBgrt(EfifbWont(Unreadable({}), "compressed"))},
-    {"efifb_rows_past_size", "a size field that stops four bytes short of the last row",
+     OneBgrt(NotPlain({}, Compressed))},
+    {"rows_past_size", "a size field that stops four bytes short of the last row",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(LogoWith(2, 54 + 580 * 58 - 4, 4), BgrtAt(543, 371));
      },
-     OneBgrt(EfifbWont(Unreadable({}), "rows past the size field"))},
-    {"efifb_image_under_54_bytes", "a size field of 40 bytes",
+     OneBgrt(NotPlain({}, RowsPastSize))},
+    {"image_under_54_bytes", "a size field of 40 bytes",
      [](Machine &M) {
        M.ShowScreen(kLandscape, 1);
        M.AddLogo(LogoWith(2, 40, 4), BgrtAt(543, 371));
      },
-     OneBgrt(EfifbWont({.Across = kLeftOut,
-                        .Down = kLeftOut,
-                        .Size = kLeftOut,
-                        .Plymouth = "  Plymouth: won't show it: no bitmap it can read",
-                        .Windows = "  Windows: won't show it: not 24 or 32 bits"},
-                       "image under 54 bytes"))},
+     OneBgrt(NotPlain({.Across = kLeftOut,
+                       .Down = kLeftOut,
+                       .Size = kLeftOut,
+                       .Windows = Says(VerdictText::Windows, WontShow, Not24Or32Bits)},
+                      Under54Bytes))},
+    {"past_the_save_bound", "a size field two pages past the pixels: not saved, yet Plymouth shows it",
+     [](Machine &M) {
+       M.ShowScreen(kLandscape, 1);
+       M.AddLogo(LogoWithTwoPagesMore(), BgrtAt(543, 371));
+     },
+     OneBgrt({})},
 };
 
 void PrintTo(const Case &C, std::ostream *Stream) { *Stream << C.What; }

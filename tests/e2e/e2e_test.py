@@ -17,6 +17,7 @@ import sys
 from support import (BGRT_MADE, HEADER_LINES, LOGO_LINES, LOGO_SAVED, ONE_LOGO_SAVED, SAVED_LINE, bitmap, boot, check,
                      check_root_holds, crafted_tables, identify, image_tree_arguments, match_block, qemu_run, report_lines, run_scenario, saved_file,
                      scenario_parser, scenarios_in, typical_file, verdict_blocks)
+from quillon_run.verdict_texts import says, words  # noqa: E402
 
 OVMF_2M = "/usr/share/OVMF/OVMF_CODE.fd"
 # OVMF's shell shows an error's code without the error bit: bit 63, or bit 31 on IA32.
@@ -303,18 +304,20 @@ def check_firmware_logo_verdict(block, screen, efifb):
     width, height = screen
     x, y = (width - LOGO_SIZE[0]) // 2, (height - LOGO_SIZE[1]) // 2
     print("\n".join(block))
-    check(block[:4] == ["  BGRT 1 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x01",
-                        "  Status: displayed, rotated 0 degrees", "  Image memory: type 4, boot-services data"],
+    check(block[:4] == [f"  BGRT 1 checksum {words('ChecksumRight')}",
+                        "  Length 56, revision 1, version 1, type 0, status 0x01",
+                        "  Status: displayed, rotated 0 degrees", f"  Image memory: type 4, {words('BootServicesData')}"],
           f"the table's lines are {block[:4]}")
     check(re.fullmatch(rf"  Screen now: {width} x {height}, mode \d+ of \d+", block[4]) is not None,
           f"not judged against {width} x {height}: {block[4]}")
     modes = " ".join(line for line in block if line.startswith("  Modes: "))
     check(f"{width} x {height}" in modes, f"the modes offered do not include the current one: {modes}")
     tail = [line for line in block if not line.startswith(("  Modes: ", "  Pixels: "))][5:]
-    check(tail == [f"  Across: at {x} of {width}: fits, centred", f"  Down: at {y} of {height}, centre 50.0%: centred",
+    check(tail == [f"  Across: at {x} of {width}: {words('FitsCentred')}",
+                   f"  Down: at {y} of {height}, centre 50.0%: {words('Centred')}",
                    f"  Size: {LOGO_SIZE[0] * 100 // width}% of the width, {LOGO_SIZE[1] * 100 // height}% of the "
-                   f"height: within 40%", "  Linux efi-bgrt: kept", f"  Linux efifb: {efifb}",
-                   "  Plymouth: shows it where the firmware did", "  Windows: shows it"],
+                   f"height: {words('WithinLargest')}", says("LinuxEfiBgrt", "Kept"), says("LinuxEfifb", *efifb),
+                   says("Plymouth", "ShowsWhereFirmwareDid"), says("Windows", "Shows")],
           f"the logo is not judged fitting and centred: {tail}")
 
 
@@ -327,7 +330,7 @@ def scenario_verdict(arguments):
         blocks = verdict_blocks(result)
         check(len(blocks) == 1, f"{len(blocks)} verdicts")
         check("  Pixels: format 3, 1280 a scan line" in blocks[0], f"not a blit-only screen: {blocks[0]}")
-        check_firmware_logo_verdict(blocks[0], (1280, 800), "won't redraw it: no framebuffer")
+        check_firmware_logo_verdict(blocks[0], (1280, 800), ("WontRedraw", "NoFramebuffer"))
         return
     for screen in ("", "640x480", "1920x1080"):
         result = boot(arguments, "verdict-" + (screen or "default"), screen=screen)
@@ -335,7 +338,7 @@ def scenario_verdict(arguments):
         check(len(blocks) == 1, f"{len(blocks)} verdicts")
         size = tuple(int(side) for side in screen.split("x")) if screen else (1280, 800)
         check("  Pixels: format 1, %d a scan line" % size[0] in blocks[0], f"not a BGR framebuffer: {blocks[0]}")
-        check_firmware_logo_verdict(blocks[0], size, "would redraw it (only kernels that defer the console do)")
+        check_firmware_logo_verdict(blocks[0], size, ("WouldRedraw",))
         check(result.exit_status == 0, f"exit status {result.exit_status}")
 
 
@@ -348,11 +351,13 @@ def scenario_verdict_off_centre(arguments):
     print("\n".join(blocks[1]))
     crafted = [line for line in blocks[1] if not line.startswith(("  Modes: ", "  Pixels: ", "  Screen now: "))]
     # Turned, the logo is 32 across and 64 down: its centre (50 + 32) of 800 from the top, 10.3%.
-    check(crafted == ["  BGRT 2 checksum right", "  Length 56, revision 1, version 1, type 0, status 0x03",
-                      "  Status: displayed, rotated 90 degrees", "  Image memory: type 4, boot-services data",
-                      "  Across: at 100 of 1280: fits, not centred", "  Down: at 50 of 800, centre 10.3%: neither "
-                      "centred nor 38.2%", "  Size: 2% of the width, 8% of the height: within 40%",
-                      "  Linux efi-bgrt: never read: not the first BGRT", "  Windows: shows it",
+    check(crafted == [f"  BGRT 2 checksum {words('ChecksumRight')}",
+                      "  Length 56, revision 1, version 1, type 0, status 0x03",
+                      "  Status: displayed, rotated 90 degrees", f"  Image memory: type 4, {words('BootServicesData')}",
+                      f"  Across: at 100 of 1280: {words('FitsNotCentred')}",
+                      f"  Down: at 50 of 800, centre 10.3%: {words('NeitherCentredNorGolden')}",
+                      f"  Size: 2% of the width, 8% of the height: {words('WithinLargest')}",
+                      says("LinuxEfiBgrt", "NeverRead", "NotFirstBgrt"), says("Windows", "Shows"),
                       "  BGRTs: 2, marked displayed: 2, the last BGRT 2",
                       "  BIOSLogo.bmp holds the last logo saved, BGRT 2's (0: none)"],
           f"the crafted BGRT is judged otherwise: {crafted}")

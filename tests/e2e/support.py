@@ -13,6 +13,7 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import qemu_run  # noqa: E402
+from quillon_run.verdict_texts import reader_prefix  # noqa: E402
 
 BOOT_SECONDS = 150
 
@@ -112,9 +113,10 @@ def boot(arguments, name, **settings):
 # Quillon's report, read back from the console.
 
 # The verdict's lines after each BGRT begin so, and no other line of the report does.
+READERS = ("LinuxEfiBgrt", "LinuxEfifb", "Plymouth", "PlymouthOnPanel", "PlymouthOnMonitor", "Windows")
 VERDICT_STARTS = ("  BGRT ", "  Length ", "  Status: ", "  Image memory: ", "  Screen", "  Pixels: ", "  Modes: ",
-                  "  Across: ", "  Down: ", "  Size: ", "  Linux efi-bgrt: ", "  Linux efifb: ", "  Plymouth: ",
-                  "  Windows: ", "  BGRTs: ", "  BIOSLogo.bmp holds ")
+                  "  Across: ", "  Down: ", "  Size: ", "  BGRTs: ", "  BIOSLogo.bmp holds ",
+                  *(reader_prefix(reader) for reader in READERS))
 
 
 def all_report_lines(result):
