@@ -83,7 +83,7 @@ VerdictText WhyEfifbWouldNot(const BgrtFinding &Finding, const ScreenNow &S) {
   UINT32 Height = Logo.Rule.Shape.Height;
   if (Logo.DataOffset + PlainRowBytes(Width) * Height > Logo.FileSize) return VerdictText::RowsPastSize;
   if (T.OffsetX + Width > S.Width || T.OffsetY + Height > S.Height) return VerdictText::PastScreen;
-  // It fits, so the centre works out in 32 bits unsigned as it does in the kernel.
+  // Wherever the logo fits, this is the kernel's (screen - logo) / 2 in 32 bits unsigned too.
   if (kEfifbWantsCentred && (INT32)T.OffsetX != CentredAt((INT32)S.Width, (INT32)Width)) {
     return VerdictText::NotCentredAcross;
   }
