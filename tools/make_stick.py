@@ -121,7 +121,7 @@ def shim_lines(shims):
         said.setdefault(key, []).append(arch)
     lines = [f"make-stick: {shim} for {', '.join(arches)}; {level}" for (shim, level), arches in said.items()]
     for arch in shims:
-        for name, pinned, newer in shim_packages.newer_than_pinned(arch):
+        for name, pinned, newer in shim_packages.newer_than_pinned(arch, PACKAGE_CACHE):
             lines.append(f"make-stick: warning: Debian's archive has {name} {newer} for {arch}, newer than "
                          f"{pinned}, the version tools/shim_packages.py pins")
     return lines

@@ -65,14 +65,15 @@ def current_version(name, debian, apt=()):
     return ""
 
 
-def newer_than_pinned(arch):
+def newer_than_pinned(arch, cache):
     """(package, pinned version, the archive's newer version) for each of the architecture's
     packages the archive has a newer version of. Asking apt is best effort: an answer it cannot
     give counts as none newer."""
     newer = []
     try:
+        apt = debian_release.apt_options(cache)
         for name, version, debian in packages(arch):
-            candidate = current_version(name, debian)
+            candidate = current_version(name, debian, apt)
             if candidate and candidate != version and subprocess.run(
                     ["dpkg", "--compare-versions", candidate, "gt", version], stdout=subprocess.DEVNULL,
                     stderr=subprocess.DEVNULL).returncode == 0:
