@@ -104,8 +104,9 @@ void JudgeEfifb(const BgrtFinding &Finding, bool Kept, BgrtVerdict *Verdict) {
 ReaderDecision PlymouthOn(const PlymouthDisplay &Display, const BgrtFinding &Finding) {
   const BgrtTable &T = Finding.Table;
   const LogoBitmap &Logo = Finding.Logo;
-  UINT32 Height = (INT32)Logo.Height < 0 ? 0u - Logo.Height : Logo.Height;
-  PlymouthPlace Place = PlacePlymouthLogo(Display, Logo.Width, Height, (INT32)T.OffsetX, (INT32)T.OffsetY, T.Status);
+  // Plymouth's loader took the bitmap, so its width is not negative and the rule read its height.
+  PlymouthPlace Place = PlacePlymouthLogo(Display, Logo.Width, Logo.Rule.Shape.Height, (INT32)T.OffsetX,
+                                          (INT32)T.OffsetY, T.Status);
   ReaderDecision Decision{VerdictText::Plymouth, VerdictText::ShowsWhereFirmwareDid, VerdictText::None, 0, 0};
   bool Moved = Place.X != (INT32)T.OffsetX || Place.Y != (INT32)T.OffsetY;
   if (Place.Mismatch) {

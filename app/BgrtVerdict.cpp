@@ -109,7 +109,6 @@ BgrtVerdict JudgeBgrt(const MemoryMap &Map, const BgrtFinding &Finding, const Sc
   Verdict.RevisionWrong = T.Revision != BGRT_REVISION;
   Verdict.VersionWrong = T.Version != BGRT_VERSION;
   Verdict.TypeWrong = T.ImageType != BGRT_IMAGE_TYPE_BITMAP;
-  Verdict.MemoryJudged = T.ImageAddress != 0;
   Verdict.Memory.Described = MemoryTypeAt(Map, T.ImageAddress, &Verdict.Memory.Type);
   Verdict.Screen = Screen;
   // What the headers say, where the whole bitmap could be read.

@@ -58,7 +58,6 @@ struct BgrtVerdict {
   bool RevisionWrong;
   bool VersionWrong;
   bool TypeWrong;
-  bool MemoryJudged;  // the table has an image address
   ImageMemory Memory;
   ScreenNow Screen;
   PlaceVerdict Place;

@@ -111,9 +111,9 @@ VerdictText WhyPlymouthCannotLoad(const LogoBitmap &Logo) {
   if (Logo.FileSize < kPlainHeadersBytes) return VerdictText::Under54Bytes;
   VerdictText Why = WhyNotPlainHeaders(Logo);
   if (Why != VerdictText::None) return Why;
-  // The rows are read from the data offset on, as many bytes as a 32-bit product of row and height.
-  UINT32 Height = (INT32)Logo.Height < 0 ? 0u - Logo.Height : Logo.Height;
-  UINT32 RowsBytes = PlainRowBytes(Logo.Width) * Height;
+  // The rows are read from the data offset on, as many bytes as a 32-bit product of row and height
+  // (the height without its sign, as the bitmap rule read it from the 40-byte header).
+  UINT32 RowsBytes = PlainRowBytes(Logo.Width) * Logo.Rule.Shape.Height;
   if ((UINT64)Logo.DataOffset + RowsBytes > Logo.FileSize) return VerdictText::RowsPastSize;
   return VerdictText::None;
 }

@@ -64,7 +64,7 @@ void PrintTable(const BgrtFinding &Finding, const BgrtVerdict &V) {
   ConsolePrint(u"  Status: %adisplayed, rotated %u degrees%a\n", (Status & BGRT_STATUS_DISPLAYED) != 0 ? "" : "not ",
                (Status >> BGRT_STATUS_ORIENTATION_SHIFT & 3) * 90,
                (Status & BGRT_STATUS_RESERVED) != 0 ? ", reserved bits set" : "");
-  if (!V.MemoryJudged) return;
+  if (T.ImageAddress == 0) return;
   if (V.Memory.Described) {
     ConsolePrint(u"  Image memory: type %u, %a\n", V.Memory.Type,
                  Say(V.Memory.Type == EfiBootServicesData ? VerdictText::BootServicesData

@@ -16,7 +16,6 @@ import sys
 
 BOOKWORM = "bookworm"
 TRIXIE = "trixie"
-RELEASES = (BOOKWORM, TRIXIE)
 
 KEYRING = "/usr/share/keyrings/debian-archive-keyring.gpg"
 MIRROR = "http://deb.debian.org/debian"
