@@ -5,10 +5,12 @@
 # the firmware packages), the FAT tools, xz, ImageMagick, {fmt} and pesign (a second opinion on
 # the stick program's Authenticode hash), and openssl, efitools and sbsigntool, with which the
 # runner makes variable stores for the Secure Boot tests and signs its test-only program for them
-# with the test key Debian's ovmf package ships. The stick carries Debian's signed shim for x64,
-# IA32 and AArch64, which `make stick` fetches with apt-get download, and the end-to-end tests boot
-# Debian's amd64 and arm64 kernels with busybox-static, fetched the same way: dpkg must know the other
-# architectures for apt to list their packages.
+# with the test key Debian's ovmf package ships; zlib and libpng, which the host tests, the fuzz
+# target and the benchmark hold the stick's own PNG writer against (the stick program itself uses
+# neither). The stick carries Debian's signed shim for x64, IA32 and AArch64, which `make stick`
+# fetches with apt-get download, and the end-to-end tests boot Debian's amd64 and arm64 kernels
+# with busybox-static, fetched the same way: dpkg must know the other architectures for apt to list
+# their packages.
 # Safe to run again: a machine that has everything returns at once.
 set -euo pipefail
 
@@ -19,6 +21,7 @@ packages=(
   imagemagick python3
   libfmt-dev pesign openssl efitools sbsigntool
   cmake make g++ libgtest-dev libbenchmark-dev valgrind
+  zlib1g-dev libpng-dev
 )
 
 sudo=""
