@@ -36,3 +36,8 @@ inline void StoreUnaligned32(void *Buffer, uint32_t Value) {
   BASE_ASSERT(Buffer != nullptr);
   __builtin_memcpy(Buffer, &Value, sizeof Value);
 }
+
+inline void StoreUnaligned64(void *Buffer, uint64_t Value) {
+  BASE_ASSERT(Buffer != nullptr);
+  __builtin_memcpy(Buffer, &Value, sizeof Value);
+}

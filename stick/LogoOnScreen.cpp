@@ -1,26 +1,11 @@
 #include "stick/LogoOnScreen.h"
 
+#include "app/LogoPicture.h"
 #include "base/Division.h"
 #include "firmware/Acpi.h"
 #include "print/Print.h"
 
 namespace {
-
-// A bitmap's pixels as firmware draws them: uncompressed rows of 24 or 32 bits, blue first, the
-// bottom row first unless the height is negative. Any fourth byte is not drawn.
-struct LogoPixels {
-  const UINT8 *Rows;
-  UINT32 Width;
-  UINT32 Height;
-  UINT32 BytesPerPixel;
-  UINT32 RowBytes;
-  bool BottomUp;
-
-  UINT32 At(UINT32 X, UINT32 Y) const {
-    const UINT8 *Pixel = Rows + (UINTN)(BottomUp ? Height - 1 - Y : Y) * RowBytes + X * BytesPerPixel;
-    return (UINT32)Pixel[2] << 16 | (UINT32)Pixel[1] << 8 | Pixel[0];
-  }
-};
 
 // The logo turned a number of quarter turns clockwise, as the status says the firmware drew it:
 // where its pixel X, Y lands within the turned logo, and the turned logo's sides.
@@ -121,40 +106,14 @@ void SearchElsewhere(const ScreenPicture &Picture, const LogoPixels &Logo, const
   }
 }
 
-// Why a logo cannot be compared, or null when it can.
-const char *WhyNotCompared(const BgrtFinding &Finding) {
-  const BitmapShape &Shape = Finding.Logo.Rule.Shape;
-  if (!Finding.Table.Whole) return "its table is cut short";
-  switch (Finding.Outcome) {
-    case LogoOutcome::NoImage:
-      return "no image";
-    case LogoOutcome::Unreadable:
-      return "its bitmap could not be read";
-    case LogoOutcome::Refused:
-      return "its bitmap was refused";
-    case LogoOutcome::Saved:
-    case LogoOutcome::SaveFailed:
-      break;
-  }
-  if (Shape.Compression != 0 || (Shape.BitsPerPixel != 24 && Shape.BitsPerPixel != 32)) {
-    return "not a plain 24 or 32-bit bitmap";
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 LogoOnScreen CompareLogo(const ScreenPicture &Picture, const BgrtFinding &Finding) {
   LogoOnScreen Seen{};
-  Seen.NotCompared = WhyNotCompared(Finding);
+  LogoPixels Logo;
+  Seen.NotCompared = ReadLogoPixels(Finding, &Logo);
   if (Seen.NotCompared != nullptr) return Seen;
-
-  // The report found the whole bitmap readable and sound: its headers account for every row.
-  const LogoBitmap &Bitmap = Finding.Logo;
-  const BitmapShape &Shape = Bitmap.Rule.Shape;
-  const UINT8 *Image = (const UINT8 *)(UINTN)Finding.Table.ImageAddress;
-  LogoPixels Logo{Image + Bitmap.DataOffset, Shape.Width, Shape.Height, Shape.BitsPerPixel / 8,
-                  ((Shape.Width * Shape.BitsPerPixel + 31) >> 5) << 2, !Shape.TopDown};
+  const BitmapShape &Shape = Finding.Logo.Rule.Shape;
   Turn T{(UINT32)(Finding.Table.Status & BGRT_STATUS_ORIENTATION_MASK) >> BGRT_STATUS_ORIENTATION_SHIFT,
          Shape.Width, Shape.Height};
 

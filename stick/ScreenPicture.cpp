@@ -2,37 +2,17 @@
 
 #include "app/App.h"
 #include "app/BitmapLayout.h"
-#include "base/Unaligned.h"
-#include "firmware/Acpi.h"
+#include "app/PngFile.h"
 #include "firmware/GraphicsOutput.h"
 #include "print/Print.h"
 
 namespace {
 
-constexpr SavedFileNames kScreenNames = {u"Screen.bmp", u"Screen.new", u"Screen.old", "screen picture"};
+constexpr SavedFileNames kScreenNames = {u"Screen.png", u"Screen.new", u"Screen.old", "screen picture"};
+constexpr UINT32 kBytesPerPixel = 3;
 
-// The picture's headers: the 14-byte file header and the 40-byte information header every viewer
-// reads; rows of three bytes a pixel, blue first, padded to four bytes, the bottom row first.
-constexpr UINT32 kFileHeaderBytes = 14;
-constexpr UINT32 kInfoHeaderBytes = 40;
-constexpr UINT32 kHeadersBytes = kFileHeaderBytes + kInfoHeaderBytes;
-constexpr UINT32 kPixelsPerMetre = 2835;  // 72 pixels an inch, which viewers assume anyway
-
-UINT32 RowBytes(UINT32 Width) { return (Width * 3 + 3) & ~3u; }
-
-void WriteHeaders(UINT8 *File, UINT32 Width, UINT32 Height, UINT32 PixelBytes) {
-  File[0] = 'B';
-  File[1] = 'M';
-  StoreUnaligned32(File + offsetof(BMP_HEADER, FileSize), kHeadersBytes + PixelBytes);
-  StoreUnaligned32(File + offsetof(BMP_HEADER, DataOffset), kHeadersBytes);
-  StoreUnaligned32(File + offsetof(BMP_HEADER, HeaderSize), kInfoHeaderBytes);
-  StoreUnaligned32(File + offsetof(BMP_HEADER, Width), Width);
-  StoreUnaligned32(File + offsetof(BMP_HEADER, Height), Height);
-  StoreUnaligned16(File + offsetof(BMP_HEADER, Planes), 1);
-  StoreUnaligned16(File + offsetof(BMP_HEADER, BitsPerPixel), 24);
-  StoreUnaligned32(File + 34, PixelBytes);  // the image size; compression, at 30, stays 0
-  StoreUnaligned32(File + 38, kPixelsPerMetre);
-  StoreUnaligned32(File + 42, kPixelsPerMetre);
+UINT8 *PixelAt(const ScreenPicture &Picture, UINT32 X, UINT32 Y) {
+  return Picture.Pixels + ((UINTN)Y * Picture.Width + X) * kBytesPerPixel;
 }
 
 void Fail(ScreenPicture *Picture, PictureOutcome Outcome, EFI_STATUS Status) {
@@ -40,8 +20,8 @@ void Fail(ScreenPicture *Picture, PictureOutcome Outcome, EFI_STATUS Status) {
   Picture->Status = Status;
 }
 
-// Reads the screen a row at a time into the file's rows: a row's buffer is all the extra memory
-// it takes, and the file is what the stick keeps.
+// Reads the screen a row at a time into the picture: a row's buffer is all the extra memory it
+// takes.
 EFI_STATUS ReadRows(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output, ScreenPicture *Picture) {
   UINT32 Width = Picture->Width;
   VOID *Row = nullptr;
@@ -52,13 +32,12 @@ EFI_STATUS ReadRows(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output, ScreenPicture *Picture
   for (UINT32 Y = 0; Y < Picture->Height; Y++) {
     Status = Output->Blt(Output, (EFI_GRAPHICS_OUTPUT_BLT_PIXEL *)Row, EfiBltVideoToBltBuffer, 0, Y, 0, 0, Width, 1, 0);
     if (EFI_ERROR(Status)) break;
-    UINT8 *To = Picture->File + kHeadersBytes + (UINTN)(Picture->Height - 1 - Y) * RowBytes(Width);
+    UINT8 *To = PixelAt(*Picture, 0, Y);
     for (UINT32 X = 0; X < Width; X++) {
-      To[3 * X] = Pixels[X].Blue;
+      To[3 * X] = Pixels[X].Red;
       To[3 * X + 1] = Pixels[X].Green;
-      To[3 * X + 2] = Pixels[X].Red;
+      To[3 * X + 2] = Pixels[X].Blue;
     }
-    for (UINT32 Pad = 3 * Width; Pad < RowBytes(Width); Pad++) To[Pad] = 0;
   }
   gBootServices->FreePool(Row);
   return Status;
@@ -82,14 +61,11 @@ void TakeScreenPicture(ScreenPicture *Picture) {
     return Fail(Picture, PictureOutcome::TooLarge, EFI_UNSUPPORTED);
   }
 
-  UINT32 PixelBytes = RowBytes(Picture->Width) * Picture->Height;
-  VOID *File = nullptr;
-  EFI_STATUS Status = gBootServices->AllocatePool(EfiBootServicesData, kHeadersBytes + PixelBytes, &File);
+  VOID *Pixels = nullptr;
+  EFI_STATUS Status = gBootServices->AllocatePool(
+      EfiBootServicesData, (UINTN)Picture->Width * Picture->Height * kBytesPerPixel, &Pixels);
   if (EFI_ERROR(Status)) return Fail(Picture, PictureOutcome::NoMemory, Status);
-  Picture->File = (UINT8 *)File;
-  Picture->FileBytes = kHeadersBytes + PixelBytes;
-  for (UINT32 Byte = 0; Byte < kHeadersBytes; Byte++) Picture->File[Byte] = 0;
-  WriteHeaders(Picture->File, Picture->Width, Picture->Height, PixelBytes);
+  Picture->Pixels = (UINT8 *)Pixels;
 
   Status = ReadRows(Output, Picture);
   if (EFI_ERROR(Status)) {
@@ -100,8 +76,8 @@ void TakeScreenPicture(ScreenPicture *Picture) {
 }
 
 UINT32 ScreenPixel(const ScreenPicture &Picture, UINT32 X, UINT32 Y) {
-  const UINT8 *At = Picture.File + kHeadersBytes + (UINTN)(Picture.Height - 1 - Y) * RowBytes(Picture.Width) + 3 * X;
-  return (UINT32)At[2] << 16 | (UINT32)At[1] << 8 | At[0];
+  const UINT8 *At = PixelAt(Picture, X, Y);
+  return (UINT32)At[0] << 16 | (UINT32)At[1] << 8 | At[2];
 }
 
 bool SaveScreenPicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const ScreenPicture &Picture) {
@@ -123,15 +99,23 @@ bool SaveScreenPicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const ScreenPict
     case PictureOutcome::Taken:
       break;
   }
+  UINT8 *Png = nullptr;
+  UINTN PngBytes = 0;
+  PngSource Source = {Picture.Width, Picture.Height, nullptr, nullptr, Picture.Pixels};
+  EFI_STATUS Status = MakePngFile(Source, &Png, &PngBytes);
+  if (EFI_ERROR(Status)) {
+    ConsolePrint(u"Screen: %u x %u, no memory for its PNG  [%r]\n", Picture.Width, Picture.Height, Status);
+    return false;
+  }
   SaveOutcome Outcome;
-  EFI_STATUS Status = SaveWholeFile(Volume, kScreenNames, (UINT64)(UINTN)Picture.File, Picture.FileBytes, &Outcome);
+  Status = SaveWholeFile(Volume, kScreenNames, (UINT64)(UINTN)Png, PngBytes, &Outcome);
+  gBootServices->FreePool(Png);
   ConsolePrint(u"Screen: %u x %u as the firmware left it, %a\n", Picture.Width, Picture.Height,
-               EFI_ERROR(Status) ? "not saved" : "saved as Screen.bmp");
+               EFI_ERROR(Status) ? "not saved" : "saved as Screen.png");
   return !EFI_ERROR(Status);
 }
 
 void ReleaseScreenPicture(ScreenPicture *Picture) {
-  if (Picture->File != nullptr) gBootServices->FreePool(Picture->File);
-  Picture->File = nullptr;
-  Picture->FileBytes = 0;
+  if (Picture->Pixels != nullptr) gBootServices->FreePool(Picture->Pixels);
+  Picture->Pixels = nullptr;
 }

@@ -4,6 +4,7 @@
 // and what to do next, wait for a key, and restart the machine. It never returns to shim, which
 // would take some statuses as a cue to start its fallback loader or this program again.
 #include "app/App.h"
+#include "app/LogoPicture.h"
 #include "base/BoundedLength.h"
 #include "firmware/Guids.h"
 #include "firmware/LoadedImage.h"
@@ -60,6 +61,16 @@ SecureBoot SecureBootState() {
 // than on whatever volume the firmware lists first.
 EFI_STATUS EFIAPI NoVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCOL **) { return EFI_NOT_FOUND; }
 
+// The logo BIOSLogo.bmp now holds, as a picture anyone can open too. True when BIOSLogo.png holds it.
+bool KeepLogoPicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const ReportRecord &Report) {
+  if (Report.SavedNumber == 0) return false;
+  if (Report.SavedNumber > kBgrtsRecorded) {
+    ConsolePrint(u"Logo: no BIOSLogo.png: BGRT %u is past those recorded\n", Report.SavedNumber);
+    return false;
+  }
+  return SaveLogoPicture(Volume, Report.Bgrts[Report.SavedNumber - 1]);
+}
+
 // Writes the record's text to the stick as the report. An earlier run's report is deleted first:
 // writing less into a file does not make it shorter.
 bool KeepReport(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick, const ConsoleRecord &Text) {
@@ -110,7 +121,7 @@ void SayWhoWhereWhen() {
 // The plain words after the report: whether Secure Boot is on, and where the logo is or what kept
 // it from the stick. Every line is under 80 columns.
 void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot Boot, bool StickFound,
-                     bool ScreenSaved) {
+                     bool LogoPictureSaved, bool ScreenSaved) {
   ConsolePrint(u"\n");
   ConsolePrint(u"Quillon: Secure Boot is %a.\n", Boot == SecureBoot::On    ? "on"
                                                  : Boot == SecureBoot::Off ? "off"
@@ -124,6 +135,7 @@ void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot B
     const BitmapShape &Shape = Report.Saved.Rule.Shape;
     ConsolePrint(u"  The logo: %u x %u pixels, %u bits a pixel, %,u bytes.\n", Shape.Width, Shape.Height,
                  Shape.BitsPerPixel, Report.Saved.FileSize);
+    if (LogoPictureSaved) ConsolePrint(u"  BIOSLogo.png beside it is the same picture, for sharing.\n");
   } else if (Report.KeptAside) {
     ConsolePrint(u"Quillon: the logo is kept whole on this stick, as the report names above.\n");
   } else if (Report.BgrtCount == 0 && Report.Unreadable) {
@@ -145,7 +157,7 @@ void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot B
   if (Report.SavedNumber != 0 && (Report.Refused || Report.Unreadable || Report.SaveFailed)) {
     ConsolePrint(u"  Some of what the firmware publishes could not be saved (see above).\n");
   }
-  if (ScreenSaved) ConsolePrint(u"Quillon: the screen as the firmware left it is on the stick as Screen.bmp.\n");
+  if (ScreenSaved) ConsolePrint(u"Quillon: the screen as the firmware left it is on the stick as Screen.png.\n");
 }
 
 // Where the report is, and what to do next: the last line, as the key it asks for is the next
@@ -189,10 +201,11 @@ extern "C" EFI_STATUS EFIAPI StickEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   SayWhoWhereWhen();
   ReportRecord Report;
   EFI_STATUS Status = ReportBootLogo(Volume, &Report);
+  bool LogoPictureSaved = KeepLogoPicture(Volume, Report);
   bool ScreenSaved = SaveScreenPicture(Volume, Picture);
   SayLogosOnScreen(Picture, Report);
   ReleaseScreenPicture(&Picture);
-  SayWhatHappened(Report, Status, SecureBootState(), Stick != nullptr, ScreenSaved);
+  SayWhatHappened(Report, Status, SecureBootState(), Stick != nullptr, LogoPictureSaved, ScreenSaved);
   bool Kept = Recording && Stick != nullptr && KeepReport(Stick, Text);
   if (Recording) StopRecording(&Text);
   SayWhatNext(Stick != nullptr, Kept);

@@ -1,13 +1,17 @@
 // The screen as the firmware left it: the stick program reads it back before its first line, keeps
-// it on the stick as Screen.bmp, and says for each BGRT whether its logo is on the screen where the
-// table puts it, turned as its status says, and if not, whether it is anywhere else.
+// it on the stick as Screen.png, and says for each BGRT whether its logo is on the screen where the
+// table puts it, turned as its status says, and if not, whether it is anywhere else. And the logo
+// as a picture too, BIOSLogo.png, beside the firmware's bitmap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/PngFile.h"
 #include "tests/CaseNames.h"
+#include "tests/PngPixels.h"
 #include "tests/StickMachine.h"
 
 namespace {
@@ -33,11 +37,11 @@ struct Case {
   const char *What;
   std::function<void(StickMachine &)> Build;
   std::vector<std::string> Expected;
-  bool Saved;  // Screen.bmp is on the stick
+  bool Saved;  // Screen.png is on the stick
 };
 
 const std::vector<uint8_t> kLogo = AcpiBuilder::Bitmap(193, 58, 24);
-const char *kSaved1280 = "Screen: 1280 x 800 as the firmware left it, saved as Screen.bmp";
+const char *kSaved1280 = "Screen: 1280 x 800 as the firmware left it, saved as Screen.png";
 
 const Case kCases[] = {
     {"in_place", "the logo where the BGRT puts it, marked displayed",
@@ -84,7 +88,7 @@ const Case kCases[] = {
        M.Screen->Draw(kLogo, 371, 543, 1);
        M.AddLogo(kLogo, BgrtAt(371, 543, 0x03));
      },
-     {"Screen: 800 x 1280 as the firmware left it, saved as Screen.bmp",
+     {"Screen: 800 x 1280 as the firmware left it, saved as Screen.png",
       "  BGRT 1: 100% of pixels in place, as marked displayed"},
      true},
     {"turned_half", "the logo turned half a turn, as its status says",
@@ -139,7 +143,7 @@ const Case kCases[] = {
        M.Screen->Draw(kLogo, 0, 10);
        M.AddLogo(kLogo, BgrtAt(0, 10));
      },
-     {"Screen: 160 x 120 as the firmware left it, saved as Screen.bmp",
+     {"Screen: 160 x 120 as the firmware left it, saved as Screen.png",
       "  BGRT 1: 82% of pixels in place, as marked displayed"},
      true},
     {"two_bgrts", "two BGRTs: each compared on its own",
@@ -192,61 +196,112 @@ TEST_P(Screen, IsKeptAndEachLogoFoundWhereItIs) {
   M.Run();
   EXPECT_EQ(ScreenLines(M), C.Expected);
   for (const std::string &Line : ScreenLines(M)) EXPECT_LT(Line.size(), 80u) << Line;
-  EXPECT_EQ(M.Stick.Find(u"Screen.bmp") != nullptr, C.Saved);
-  std::string Said = "Quillon: the screen as the firmware left it is on the stick as Screen.bmp.";
+  EXPECT_EQ(M.Stick.Find(u"Screen.png") != nullptr, C.Saved);
+  std::string Said = "Quillon: the screen as the firmware left it is on the stick as Screen.png.";
   EXPECT_EQ(M.Console().find(Said) != std::string::npos, C.Saved);
   EXPECT_EQ(M.Firmware.OutstandingPool(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Screen, ::testing::ValuesIn(kCases), CaseName<Case>);
 
-// Screen.bmp is a plain 24-bit bitmap, bottom row first, every pixel as the screen showed it.
+// Screen.png holds every pixel as the screen showed it, whatever the width's bytes come to.
 TEST(ScreenFile, HoldsEveryPixelOfTheScreen) {
-  StickMachine M;
-  M.ShowScreen(13, 7);  // rows of 39 bytes, padded to 40
-  for (UINT32 Y = 0; Y < 7; Y++) {
-    for (UINT32 X = 0; X < 13; X++) M.Screen->At(X, Y) = X * 0x010203 + Y * 0x100000 + 5;
-  }
-  M.Run();
-  const std::vector<uint8_t> *File = M.Stick.Find(u"Screen.bmp");
-  ASSERT_NE(File, nullptr);
-  auto Field = [&](size_t Offset, size_t Bytes) {
-    uint32_t Value = 0;
-    for (size_t Byte = 0; Byte < Bytes; Byte++) Value |= (uint32_t)(*File)[Offset + Byte] << (8 * Byte);
-    return Value;
-  };
-  ASSERT_EQ(File->size(), 54u + 40 * 7);
-  EXPECT_EQ(std::string(File->begin(), File->begin() + 2), "BM");
-  EXPECT_EQ(Field(2, 4), File->size());
-  EXPECT_EQ(Field(10, 4), 54u);
-  EXPECT_EQ(Field(14, 4), 40u);
-  EXPECT_EQ(Field(18, 4), 13u);
-  EXPECT_EQ(Field(22, 4), 7u);
-  EXPECT_EQ(Field(26, 2), 1u);
-  EXPECT_EQ(Field(28, 2), 24u);
-  EXPECT_EQ(Field(30, 4), 0u);
-  EXPECT_EQ(Field(34, 4), 40u * 7);
-  for (UINT32 Y = 0; Y < 7; Y++) {
-    for (UINT32 X = 0; X < 13; X++) {
-      EXPECT_EQ(Field(54 + (6 - Y) * 40 + 3 * X, 3), M.Screen->At(X, Y)) << X << ", " << Y;
+  for (UINT32 Width : {1u, 13u, 640u}) {
+    StickMachine M;
+    M.ShowScreen(Width, 7);
+    for (UINT32 Y = 0; Y < 7; Y++) {
+      for (UINT32 X = 0; X < Width; X++) M.Screen->At(X, Y) = (X * 0x010203 + Y * 0x100000 + 5) & 0xFFFFFF;
     }
-    EXPECT_EQ((*File)[54 + (6 - Y) * 40 + 39], 0) << "row padding";
+    M.Run();
+    const std::vector<uint8_t> *File = M.Stick.Find(u"Screen.png");
+    ASSERT_NE(File, nullptr) << Width;
+    PngPixels Read = ReadPngPixels(*File);
+    ASSERT_EQ(Read.Fault, "") << Width;
+    ASSERT_EQ(Read.Width, Width);
+    ASSERT_EQ(Read.Height, 7u);
+    for (UINT32 Y = 0; Y < 7; Y++) {
+      for (UINT32 X = 0; X < Width; X++) ASSERT_EQ(Read.At(X, Y), M.Screen->At(X, Y)) << X << ", " << Y;
+    }
+    EXPECT_EQ(M.Firmware.OutstandingPool(), 0u);
   }
 }
 
-// A screen picture that cannot be saved is named, and an earlier Screen.bmp stays whole.
+// A screen picture that cannot be saved is named, and an earlier Screen.png stays whole.
 TEST(ScreenFile, AFailedSaveKeepsAnEarlierPictureWhole) {
   StickMachine M;
   M.ShowScreen(640, 480);
-  M.Stick.Files[u"Screen.bmp"] = std::vector<uint8_t>(100, 'e');
-  M.Stick.SetCapacity(200000);  // the picture needs 921,654 bytes
+  // Pixels that do not compress, so that the picture is larger than the room.
+  UINT32 Noise = 1;
+  for (UINT32 Y = 0; Y < 480; Y++) {
+    for (UINT32 X = 0; X < 640; X++) M.Screen->At(X, Y) = (Noise = Noise * 1103515245 + 12345) >> 8 & 0xFFFFFF;
+  }
+  M.Stick.Files[u"Screen.png"] = std::vector<uint8_t>(100, 'e');
+  M.Stick.SetCapacity(200000);
   M.Run();
   std::vector<std::string> Lines = ScreenLines(M);
   EXPECT_EQ(Lines, std::vector<std::string>{"Screen: 640 x 480 as the firmware left it, not saved"});
   EXPECT_NE(M.Console().find("Error Write  [Volume Full]\r\nScreen: 640 x 480"), std::string::npos);
-  ASSERT_NE(M.Stick.Find(u"Screen.bmp"), nullptr);
-  EXPECT_EQ(*M.Stick.Find(u"Screen.bmp"), std::vector<uint8_t>(100, 'e'));
+  ASSERT_NE(M.Stick.Find(u"Screen.png"), nullptr);
+  EXPECT_EQ(*M.Stick.Find(u"Screen.png"), std::vector<uint8_t>(100, 'e'));
   EXPECT_EQ(M.Firmware.OutstandingPool(), 0u);
+}
+
+// No memory for the PNG's work is named as such, and nothing is written.
+TEST(ScreenFile, NoMemoryForThePngIsNamed) {
+  // The run's pool requests, to find the PNG's working memory among them.
+  std::vector<UINTN> Requests;
+  {
+    StickMachine M;
+    M.ShowScreen(640, 480);
+    M.Run();
+    Requests = M.Firmware.PoolRequests();
+  }
+  UINT64 Working = PngPeakPoolBytes(640, 480) - PngLargestBytes(640, 480);
+  auto Found = std::find(Requests.begin(), Requests.end(), Working);
+  ASSERT_NE(Found, Requests.end());
+  StickMachine M;
+  M.ShowScreen(640, 480);
+  M.Firmware.FailCall(SimCall::AllocatePool, EFI_OUT_OF_RESOURCES, (int)(Found - Requests.begin()), 1);
+  M.Run();
+  EXPECT_EQ(ScreenLines(M), std::vector<std::string>{"Screen: 640 x 480, no memory for its PNG  [Out of Resources]"});
+  EXPECT_EQ(M.Stick.Find(u"Screen.png"), nullptr);
+  EXPECT_EQ(M.Firmware.OutstandingPool(), 0u);
+}
+
+// BIOSLogo.png beside BIOSLogo.bmp: the same pixels, for each depth firmware draws; where the
+// bitmap is one it cannot read, one line says why and nothing is written.
+TEST(LogoPicture, HoldsTheLogosPixelsOrSaysWhyNot) {
+  struct Depth {
+    uint16_t Bits;
+    bool Kept;
+  };
+  for (Depth D : {Depth{24, true}, Depth{32, true}, Depth{8, false}}) {
+    StickMachine M;
+    std::vector<uint8_t> Logo = AcpiBuilder::Bitmap(37, 11, D.Bits);
+    M.AddLogo(Logo, BgrtFields{});
+    M.Run();
+    std::string Text = M.Console();
+    const std::vector<uint8_t> *Png = M.Stick.Find(u"BIOSLogo.png");
+    ASSERT_EQ(Png != nullptr, D.Kept) << D.Bits;
+    EXPECT_EQ(Text.find("  BIOSLogo.png beside it is the same picture, for sharing.") != std::string::npos, D.Kept);
+    EXPECT_EQ(M.Firmware.OutstandingPool(), 0u);
+    if (!D.Kept) {
+      EXPECT_NE(Text.find("\r\nLogo: no BIOSLogo.png: not a plain 24 or 32-bit bitmap\r\n"), std::string::npos);
+      continue;
+    }
+    EXPECT_NE(Text.find("\r\nLogo: 37 x 11 as a picture, saved as BIOSLogo.png\r\n"), std::string::npos) << Text;
+    PngPixels Read = ReadPngPixels(*Png);
+    ASSERT_EQ(Read.Fault, "");
+    ASSERT_EQ(Read.Width, 37u);
+    ASSERT_EQ(Read.Height, 11u);
+    uint32_t Bytes = D.Bits / 8, RowBytes = (37 * Bytes + 3) & ~3u, Offset = Logo[10] | Logo[11] << 8;
+    for (uint32_t Y = 0; Y < 11; Y++) {
+      for (uint32_t X = 0; X < 37; X++) {
+        const uint8_t *Pixel = &Logo[Offset + (10 - Y) * RowBytes + X * Bytes];
+        ASSERT_EQ(Read.At(X, Y), (uint32_t)(Pixel[2] << 16 | Pixel[1] << 8 | Pixel[0])) << X << ", " << Y;
+      }
+    }
+  }
 }
 
 }  // namespace

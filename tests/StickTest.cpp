@@ -35,6 +35,7 @@ const char *kKept = "Quillon: this report is on the stick too, as Quillon-report
 const char *kNotKept = "Quillon: the report could not be kept on the stick.";
 const char *kLogoOnStick = "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder.";
 const char *kLogoShape = "  The logo: 193 x 58 pixels, 24 bits a pixel, 33,694 bytes.";
+const char *kLogoPicture = "  BIOSLogo.png beside it is the same picture, for sharing.";
 // What the firmware holds for Secure Boot follows the Secure Boot line in every case: this machine
 // has shim's revocation level and no db (what the lines say of db is tested on its own).
 const char *kLevel = "Quillon: revocation level shim 4, grub 5, from 2025-02-18.";
@@ -52,19 +53,20 @@ struct Case {
 const Case kCases[] = {
     {"logo_saved", "a logo: saved on the stick, the report beside it",
      [](StickMachine &M) { M.AddLogo(); },
-     {"Quillon: Secure Boot is on.", kLogoOnStick, kLogoShape, "", kKept, kCopy, kNext},
+     {"Quillon: Secure Boot is on.", kLogoOnStick, kLogoShape, kLogoPicture, "", kKept, kCopy, kNext},
      true, true},
     {"secure_boot_off", "Secure Boot off", [](StickMachine &M) {
        M.Firmware.SetGlobalVariable(u"SecureBoot", {0});
        M.AddLogo();
      },
-     {"Quillon: Secure Boot is off.", kLogoOnStick, kLogoShape, "", kKept, kCopy, kNext},
+     {"Quillon: Secure Boot is off.", kLogoOnStick, kLogoShape, kLogoPicture, "", kKept, kCopy, kNext},
      true, true},
     {"secure_boot_unknown", "firmware that keeps no SecureBoot variable", [](StickMachine &M) {
        M.Firmware.RemoveGlobalVariables();
        M.AddLogo();
      },
-     {"Quillon: Secure Boot is in a state the firmware does not say.", kLogoOnStick, kLogoShape, "", kKept, kCopy,
+     {"Quillon: Secure Boot is in a state the firmware does not say.", kLogoOnStick, kLogoShape, kLogoPicture, "",
+      kKept, kCopy,
       kNext},
      true, true},
     {"no_bgrt", "no BGRT: nothing to save, and why there may be none", [](StickMachine &) {},
@@ -96,7 +98,7 @@ const Case kCases[] = {
        M.AddLogo();
        M.Entries.push_back(0x8000000000000000ull);
      },
-     {"Quillon: Secure Boot is on.", kLogoOnStick, kLogoShape,
+     {"Quillon: Secure Boot is on.", kLogoOnStick, kLogoShape, kLogoPicture,
       "  Some of what the firmware publishes could not be saved (see above).", "", kKept, kCopy, kNext},
      true, true},
     {"no_renames_kept_aside", "a stick that will not rename, too full for a second logo: the first gone, the second kept whole aside",
@@ -119,7 +121,7 @@ const Case kCases[] = {
        StoreLittleEndian(M.Logo, 22, (uint32_t)-30, 4);
        M.AddLogo();
      },
-     {"Quillon: Secure Boot is on.", kLogoOnStick, "  The logo: 40 x 30 pixels, 32 bits a pixel, 4,854 bytes.", "",
+     {"Quillon: Secure Boot is on.", kLogoOnStick, "  The logo: 40 x 30 pixels, 32 bits a pixel, 4,854 bytes.", kLogoPicture, "",
       kKept, kCopy, kNext},
      true, true},
     {"no_loaded_image_device", "firmware that does not say where the program was loaded from: nothing saved anywhere",
@@ -153,6 +155,7 @@ TEST_P(Stick, SavesOnTheStickAloneSaysWhatHappenedAndRestarts) {
   const std::vector<uint8_t> *Logo = M.Stick.Find(u"BIOSLogo.bmp");
   EXPECT_EQ(Logo != nullptr, C.LogoOnStick);
   if (Logo != nullptr) EXPECT_EQ(*Logo, M.Logo);
+  EXPECT_EQ(M.Stick.Find(u"BIOSLogo.png") != nullptr, C.LogoOnStick) << "a logo kept without its picture, or the reverse";
   const std::vector<uint8_t> *Report = M.Stick.Find(u"Quillon-report.txt");
   EXPECT_EQ(Report != nullptr, C.ReportOnStick);
   if (Report != nullptr) EXPECT_EQ(*Report, ReportOnScreen(M)) << "the report on the stick is not the screen's";
@@ -225,7 +228,7 @@ TEST(StickRun, KeysPressedEarlyDoNotCountAndAnOlderReportIsReplaced) {
   const std::vector<uint8_t> *Report = M.Stick.Find(u"Quillon-report.txt");
   ASSERT_NE(Report, nullptr);
   EXPECT_EQ(*Report, ReportOnScreen(M));
-  EXPECT_EQ(M.Stick.Files.size(), 2u) << "an older report was left beside the new one";
+  EXPECT_EQ(M.Stick.Files.size(), 3u) << "an older report was left beside the new one and the logo's two files";
 }
 
 }  // namespace
