@@ -8,15 +8,18 @@ import re
 from support import (scenario_parser, ONE_LOGO_SAVED, check, check_only_added, identify, match_block, pixels, qemu_run,
                      report_lines, saved_file, typical_file)
 import authenticode
+from png_reader import read_png
 from quillon_run.stick_words import FIRST_LINE, LAST_LINE
 
 REPORT_NAME = "Quillon-report.txt"
 LOGO_ON_STICK = "Quillon: the logo is on this stick as BIOSLogo.bmp, in its top folder."
 # The logo every firmware package here carries, in the program's own words.
 LOGO_SHAPE = "  The logo: 193 x 58 pixels, 24 bits a pixel, 33,694 bytes."
+LOGO_PICTURE = "  BIOSLogo.png beside it is the same picture, for sharing."
+LOGO_PICTURE_NAME = "BIOSLogo.png"
 REPORT_KEPT = "Quillon: this report is on the stick too, as Quillon-report.txt."
-SCREEN_NAME = "Screen.bmp"
-SCREEN_ON_STICK = "Quillon: the screen as the firmware left it is on the stick as Screen.bmp."
+SCREEN_NAME = "Screen.png"
+SCREEN_ON_STICK = "Quillon: the screen as the firmware left it is on the stick as Screen.png."
 NO_BGRT = "Quillon: this firmware publishes no boot logo (no BGRT): nothing to save."
 READ_ONLY = "Quillon: this stick is read-only (a switch on its side?): nothing was saved."
 REPORT_NOT_KEPT = "Quillon: the report could not be kept on the stick."
@@ -62,25 +65,46 @@ def check_report_kept(result, lines):
     print("The report's first lines:\n" + "\n".join(shown[:5]))
 
 
+def read_picture(arguments, result, name):
+    """A picture the stick keeps, as ImageMagick and Python's zlib both read it, which must agree:
+    its path here, its size and its pixels."""
+    data = qemu_run.read_file(result.disk, name)
+    check(data is not None, f"no {name} on the stick")
+    path = saved_file(arguments, name, data)
+    try:
+        width, height, decoded = read_png(data)
+    except ValueError as fault:
+        check(False, f"{name} is no PNG Python's zlib reads: {fault}")
+    check(identify(path)[:2] == (width, height), f"ImageMagick does not read {name} as {width} x {height}")
+    check(pixels(path) == decoded, f"ImageMagick and Python's zlib read other pixels in {name}")
+    return path, (width, height), decoded, len(data)
+
+
 def check_screen_kept(arguments, result, lines, size):
-    """The screen as the firmware left it: kept on the stick as Screen.bmp, which ImageMagick reads
-    at the screen's size, with the firmware's logo at the place its BGRT gives; and the program says
-    the logo is all there, as the BGRT marks it displayed."""
+    """The screen as the firmware left it: kept on the stick as Screen.png, which ImageMagick and
+    Python's zlib read at the screen's size, with the firmware's logo at the place its BGRT gives;
+    and the program says the logo is all there, as the BGRT marks it displayed."""
     width, height = size
-    check(f"Screen: {width} x {height} as the firmware left it, saved as Screen.bmp" in lines and
+    check(f"Screen: {width} x {height} as the firmware left it, saved as Screen.png" in lines and
           "  BGRT 1: 100% of pixels in place, as marked displayed" in lines and SCREEN_ON_STICK in lines,
           f"the program does not say the screen is kept and the logo in place:\n{result.console}")
-    picture = qemu_run.read_file(result.disk, SCREEN_NAME)
-    check(picture is not None, "no Screen.bmp on the stick")
-    screen_file = saved_file(arguments, "Screen.bmp", picture)
-    check(identify(screen_file)[:2] == (width, height), f"ImageMagick does not read Screen.bmp as {width} x {height}")
+    screen_file, read_size, _, size_bytes = read_picture(arguments, result, SCREEN_NAME)
+    check(read_size == (width, height), f"Screen.png is {read_size}, not {width} x {height}")
     across = next(int(line.split()[2]) for line in lines if line.startswith("  Across: at "))
     down = next(int(line.split()[2]) for line in lines if line.startswith("  Down: at "))
     logo_file = saved_file(arguments, "logo.bmp", result.logo)
     logo_width, logo_height, _, _ = identify(logo_file)
     on_screen = pixels(screen_file, f"{logo_width}x{logo_height}+{across}+{down}")
-    check(on_screen == pixels(logo_file), f"Screen.bmp does not hold the logo at {across}, {down}")
-    print(f"Screen.bmp: {width} x {height}, {len(picture):,} bytes, the logo at {across}, {down}")
+    check(on_screen == pixels(logo_file), f"Screen.png does not hold the logo at {across}, {down}")
+    print(f"Screen.png: {width} x {height}, {size_bytes:,} bytes, the logo at {across}, {down}")
+
+
+def check_logo_picture_kept(arguments, result):
+    """BIOSLogo.png beside BIOSLogo.bmp: the same pixels, as both readers see them."""
+    _, _, decoded, size_bytes = read_picture(arguments, result, LOGO_PICTURE_NAME)
+    check(decoded == pixels(saved_file(arguments, "logo.bmp", result.logo)),
+          "BIOSLogo.png does not hold BIOSLogo.bmp's pixels")
+    print(f"BIOSLogo.png: {size_bytes:,} bytes, BIOSLogo.bmp's pixels")
 
 
 def check_logo_saved(arguments, result, secure_boot, screen=(1280, 800)):
@@ -90,11 +114,13 @@ def check_logo_saved(arguments, result, secure_boot, screen=(1280, 800)):
     match_block(report_lines(result), ONE_LOGO_SAVED, 0)
     said = f"Quillon: Secure Boot is {'on' if secure_boot else 'off'}."
     check(said in lines and LOGO_ON_STICK in lines, f"the program does not say {said!r} and where the logo is")
-    check(lines[lines.index(LOGO_ON_STICK) + 1] == LOGO_SHAPE, "the program does not say the logo's size in words")
+    check(lines[lines.index(LOGO_ON_STICK) + 1:lines.index(LOGO_ON_STICK) + 3] == [LOGO_SHAPE, LOGO_PICTURE],
+          "the program does not say the logo's size in words, and that BIOSLogo.png is beside it")
     check(result.logo == typical_file(arguments), "the stick's BIOSLogo.bmp is not the firmware's logo")
+    check_logo_picture_kept(arguments, result)
     check_screen_kept(arguments, result, lines, screen)
     check_report_kept(result, lines)
-    check_only_added(arguments, result, [qemu_run.LOGO_NAME, SCREEN_NAME, REPORT_NAME])
+    check_only_added(arguments, result, [qemu_run.LOGO_NAME, LOGO_PICTURE_NAME, SCREEN_NAME, REPORT_NAME])
 
 
 def stick_program_hash(arguments):

@@ -45,6 +45,8 @@ class Options:
     work: str = ""  # empty: a fresh temporary folder
     echo: bool = False  # show the console as it comes
     stick: str = ""  # a stick image to boot from, attached as a USB stick (a copy, unless it is the work copy)
+    stick_write_bps: int = 0  # the stick's writes held to this many bytes a second, as a real USB
+                              # stick's are; 0: as fast as the host's disk
     internal: str = ""  # an internal disk image (a copy is used), ahead of the stick in the boot order
     internal_bus: str = "sata"  # sata or nvme
     screen: str = ""  # WxH: the display device's preferred size; empty: QEMU's default

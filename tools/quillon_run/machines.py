@@ -161,8 +161,9 @@ def qemu_command(options, disk, vars_copy, internal="", monitor=""):
         # The stick on a USB 3 controller, or USB 2 where the firmware has no USB 3 driver (U-Boot);
         # behind the internal disk in the boot order when there is one.
         controller = "usb-ehci" if options.uboot() else "qemu-xhci"
+        throttle = f",throttling.bps-write={options.stick_write_bps}" if options.stick_write_bps else ""
         command += ["-device", f"{controller},id=usb",
-                    "-drive", f"if=none,id=stick,file={disk},format=raw{read_only}",
+                    "-drive", f"if=none,id=stick,file={disk},format=raw{read_only}{throttle}",
                     "-device", f"usb-storage,bus=usb.0,drive=stick,bootindex={1 if internal else 0}"]
         if internal:
             command += ["-drive", f"if=none,id=internal,file={internal},format=raw"]
