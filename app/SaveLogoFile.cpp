@@ -1,8 +1,9 @@
 // Saves a file so that its name only ever holds a whole file: the logo as BIOSLogo.bmp, and the stick
-// program's picture of the screen as Screen.bmp. The new file is written to a scratch file first;
-// only when all of it is written does the old file step aside under a backup name and the scratch
-// file take the file's name, and only then is the old file deleted. A step that fails undoes the
-// ones before it, so a failed save leaves the volume as it found it.
+// program's pictures of it and of the screen as BIOSLogo.png and Screen.png. The new file is
+// written to a scratch file first; only when all of it is written does the old file step aside
+// under a backup name and the scratch file take the file's name, and only then is the old file
+// deleted. A step that fails undoes the ones before it, so a failed save leaves the volume as it
+// found it.
 //
 // Some file systems refuse to rename at all (U-Boot's answers Access Denied to any change of name).
 // There the save falls back on what needs no rename: with the new file whole under the scratch
