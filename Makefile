@@ -51,14 +51,18 @@ run: image
 	@[ -n "$(IMAGE_$(ARCH))" ] || { echo "ARCH is x64, ia32 or aa64"; exit 2; }
 	@python3 tools/qemu_run.py --arch $(ARCH) --image $(IMAGE) --out out
 
-# `make fuzz FUZZ=report FUZZ_SECONDS=600`: either target, as long as asked.
+# `make fuzz FUZZ=report FUZZ_SECONDS=600`: any target, as long as asked; each keeps its own corpus,
+# and starts from these.
+FUZZ_START_format := fuzz/corpus
+FUZZ_START_report := $(HOST_DIR)/fuzz/report-start fuzz/report-findings
+FUZZ_START_png    := fuzz/png-start
 fuzz: host
-	@case "$(FUZZ)" in format|report) ;; *) echo "FUZZ is format or report"; exit 2;; esac
+	@case "$(FUZZ)" in format|report|png) ;; *) echo "FUZZ is format, report or png"; exit 2;; esac
 	@mkdir -p $(HOST_DIR)/fuzz/$(FUZZ)-corpus $(HOST_DIR)/fuzz/report-start
 	@$(HOST_DIR)/fuzz/make_report_corpus $(HOST_DIR)/fuzz/report-start
 	@$(HOST_DIR)/fuzz/$(FUZZ)_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -rss_limit_mb=4096 \
 	    -artifact_prefix=$(HOST_DIR)/fuzz/$(FUZZ)- $(HOST_DIR)/fuzz/$(FUZZ)-corpus \
-	    $(if $(filter report,$(FUZZ)),$(HOST_DIR)/fuzz/report-start fuzz/report-findings,fuzz/corpus)
+	    $(FUZZ_START_$(FUZZ))
 
 # The README's pictures of the Secure Boot enrolment, of MokManager's missteps, of the firmware
 # refusing the stick and of the screen the firmware left, remade from the end-to-end runs on x64.
@@ -70,7 +74,7 @@ pictures: image host
 bench: stick
 	@cmake -S . -B $(BENCH_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Release \
 	    -DQUILLON_SANITIZE=OFF -DQUILLON_GENERAL_REGS=ON >/dev/null
-	@cmake --build $(BENCH_DIR) -j $(JOBS) --target format_bench report_driver
+	@cmake --build $(BENCH_DIR) -j $(JOBS) --target format_bench report_driver png_bench
 	@python3 tools/bench.py $(BENCH_DIR) $(IMAGE_DIR)
 	@echo
 	@python3 tools/bench_stick_boot.py $(STICK_IMAGE)
