@@ -5,7 +5,8 @@
 # the firmware packages), the FAT tools, xz, ImageMagick, {fmt} and pesign (a second opinion on
 # the stick program's Authenticode hash), and openssl, efitools and sbsigntool, with which the
 # runner makes variable stores for the Secure Boot tests and signs its test-only program for them
-# with the test key Debian's ovmf package ships. The stick carries Debian's signed shim for x64,
+# with the test key Debian's ovmf package ships; libdrm for the Linux command, which asks DRM about the
+# machine's displays, and acpica-tools, whose acpidump writes the dumps its tests read. The stick carries Debian's signed shim for x64,
 # IA32 and AArch64, which `make stick` fetches with apt-get download, and the end-to-end tests boot
 # Debian's amd64 and arm64 kernels with busybox-static, fetched the same way: dpkg must know the other
 # architectures for apt to list their packages.
@@ -19,6 +20,7 @@ packages=(
   imagemagick python3
   libfmt-dev pesign openssl efitools sbsigntool
   cmake make g++ libgtest-dev libbenchmark-dev valgrind
+  libdrm-dev acpica-tools
 )
 
 sudo=""
