@@ -110,10 +110,9 @@ INT32 PlymouthDeviceScale(UINT32 Width, UINT32 Height, UINT32 WidthMm, UINT32 He
   if (Height < kHiDpiLeastHeight) return 1;
   if (Guess) return Width >= kHiDpiLeastGuessedWidth ? 2 : 1;
   // Some displays give their aspect ratio where their size belongs.
-  if ((WidthMm == 160 || WidthMm == 16) && (HeightMm == 90 || HeightMm == 100 || HeightMm == 9 || HeightMm == 10) &&
-      (WidthMm == 160) == (HeightMm >= 90)) {
-    return 1;
-  }
+  bool AspectRatio = (WidthMm == 160 && (HeightMm == 90 || HeightMm == 100)) ||
+                     (WidthMm == 16 && (HeightMm == 9 || HeightMm == 10));
+  if (AspectRatio) return 1;
   if (WidthMm == 0 || HeightMm == 0) return 1;
   // Width / (WidthMm / 25.4) > 192, in integers: 254 tenths of a millimetre an inch.
   bool Dense = (UINT64)Width * 254 > kHiDpiLimit * 10 * WidthMm && (UINT64)Height * 254 > kHiDpiLimit * 10 * HeightMm;
