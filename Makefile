@@ -48,7 +48,7 @@ linux: deps
 	@cmake --build $(LINUX_DIR) -j $(JOBS)
 
 install: linux
-	@cmake --install $(LINUX_DIR) --prefix $(PREFIX)
+	@cmake --install $(LINUX_DIR) --prefix $(PREFIX) --strip
 
 host: deps
 	@cmake -S . -B $(HOST_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Debug \
