@@ -10,6 +10,7 @@
 
 #include "app/App.h"
 #include "app/BgrtVerdict.h"
+#include "app/LogoPicture.h"
 #include "firmware/Acpi.h"
 #include "linux/Command.h"
 #include "linux/DrmDisplays.h"
@@ -125,11 +126,13 @@ BgrtFinding ReportOne(Machine &M, MachineMemory &Memory, FolderVolume &Volume, s
 }
 
 // What became of the first BGRT's logo, the one the kernel keeps, in one line; the exit status.
-int Conclude(const Machine &M, const BgrtFinding &First, const FolderVolume &Volume, bool ImageHeld) {
+int Conclude(const Machine &M, const BgrtFinding &First, FolderVolume &Volume, bool ImageHeld) {
   std::string Folder = CurrentFolder();
   switch (First.Outcome) {
     case LogoOutcome::Saved:
-      // BIOSLogo.png, the same logo for any picture viewer, is to be written here.
+      // The same logo as a picture anyone can open, beside it, by the same save; its own line says
+      // how that went.
+      SaveLogoPicture(Volume.Protocol(), First);
       std::printf("Saved BIOSLogo.bmp in %s: the kernel's copy of the logo, %u bytes.\n", Folder.c_str(),
                   First.Logo.FileSize);
       return kExitDone;

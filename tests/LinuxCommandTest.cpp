@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "CaseNames.h"
+#include "PngPixels.h"
 #include "VerdictWords.h"
 #include "app/App.h"
 #include "app/BitmapLayout.h"
@@ -236,6 +237,7 @@ const MachineCase kMachines[] = {
       "scale 1",
       "  Across: at 863 of 1920: " + Words(FitsCentred), Says(LinuxEfiBgrt, Kept), Says(LinuxEfifb, WouldRedraw),
       PlymouthOn("eDP-1, 1920 x 1080 panel", ShowsWhereFirmwareDid), Says(Windows, Shows),
+      "Logo: 193 x 58 as a picture, saved as BIOSLogo.png",
       "Saved BIOSLogo.bmp in %HERE%: the kernel's copy of the logo, 33694 bytes."},
      0, true},
     {"hidpi_panel", "a 2880 x 1800 panel of 255 dots an inch, which Plymouth draws on at twice the scale",
@@ -311,10 +313,23 @@ TEST_P(Machines, ReportJudgeAndSaveAsTheKernelAndDrmSayIt) {
   }
   EXPECT_EQ(Result.Status, Case.Status) << Result.Err;
   EXPECT_EQ(Result.Err, "");
-  // The logo as the kernel kept it, byte for byte, and no scratch or backup file beside it.
+  // The logo as the kernel kept it, byte for byte, its pixels as a picture beside it, and no
+  // scratch or backup file.
   if (Case.Saved) {
-    EXPECT_EQ(P.FilesHere(), std::vector<std::string>{"BIOSLogo.bmp"});
+    EXPECT_EQ(P.FilesHere(), (std::vector<std::string>{"BIOSLogo.bmp", "BIOSLogo.png"}));
     EXPECT_EQ(ReadFile(P.Here / "BIOSLogo.bmp"), Case.Machine.Image);
+    PngPixels Picture = ReadPngPixels(ReadFile(P.Here / "BIOSLogo.png"));
+    const std::vector<uint8_t> &Bmp = Case.Machine.Image;
+    EXPECT_EQ(Picture.Fault, "");
+    ASSERT_EQ(Picture.Width, 193u);
+    ASSERT_EQ(Picture.Height, 58u);
+    uint32_t RowBytes = (193 * 3 + 3) & ~3u, Offset = Bmp[10] | Bmp[11] << 8;
+    for (uint32_t Y = 0; Y < 58; Y++) {
+      for (uint32_t X = 0; X < 193; X++) {
+        const uint8_t *Pixel = &Bmp[Offset + (57 - Y) * RowBytes + 3 * X];
+        ASSERT_EQ(Picture.At(X, Y), (uint32_t)(Pixel[2] << 16 | Pixel[1] << 8 | Pixel[0])) << X << ", " << Y;
+      }
+    }
   } else {
     EXPECT_EQ(P.FilesHere(), std::vector<std::string>{});
   }
@@ -328,7 +343,7 @@ TEST(LinuxCommand, AnOlderLogoGivesWayWhole) {
   WriteFile(P.Here / "BIOSLogo.bmp", std::string(100000, 'x'));
   Ran Result = P.RunOn(With({kLaptopPanel}, {Bgrt(kImageAddress, 863, 511)}));
   EXPECT_EQ(Result.Status, 0) << Result.Err;
-  EXPECT_EQ(P.FilesHere(), std::vector<std::string>{"BIOSLogo.bmp"});
+  EXPECT_EQ(P.FilesHere(), (std::vector<std::string>{"BIOSLogo.bmp", "BIOSLogo.png"}));
   EXPECT_EQ(ReadFile(P.Here / "BIOSLogo.bmp"), AcpiBuilder::Bitmap(193, 58, 24));
 }
 
