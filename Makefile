@@ -4,6 +4,8 @@ BUILD       ?= build
 HOST_DIR    := $(BUILD)/host
 IMAGE_DIR   := $(BUILD)/image
 BENCH_DIR   := $(BUILD)/bench
+LINUX_DIR   := $(BUILD)/linux
+PREFIX      ?= /usr/local
 STICK_IMAGE := $(BUILD)/stick/Quillon-stick.img
 DIST_DIR    := $(BUILD)/dist
 # Time stamps on the stick are the last commit's, so a stick built anywhere from it is the same.
@@ -18,7 +20,7 @@ FUZZ_SECONDS ?= 60
 FUZZ        ?= format
 MAKEFLAGS   += --no-print-directory
 
-.PHONY: all deps host image stick dist test run fuzz bench pictures clean
+.PHONY: all deps host image stick dist test run fuzz bench pictures linux install clean
 
 all: host image
 
@@ -37,6 +39,16 @@ stick: image
 # What people download: the images, the stick image and its xz copy, README.TXT, SHA256SUMS.
 dist: stick
 	@python3 tools/make_dist.py $(IMAGE_DIR) $(STICK_IMAGE) $(DIST_DIR)
+
+# The Linux command, build/linux/quillon: optimised, without sanitizers; `make install PREFIX=...`
+# puts it in PREFIX/bin with its manual page.
+linux: deps
+	@cmake -S . -B $(LINUX_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Release -DQUILLON_LINUX_ONLY=ON \
+	    -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build $(LINUX_DIR) -j $(JOBS)
+
+install: linux
+	@cmake --install $(LINUX_DIR) --prefix $(PREFIX) --strip
 
 host: deps
 	@cmake -S . -B $(HOST_DIR) -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=Debug \

@@ -1,6 +1,7 @@
 // The application: shell entry, the boot-logo report and the saving of the logo file.
 #pragma once
 
+#include "app/ReadableMemory.h"
 #include "app/ReportRecord.h"
 #include "firmware/SimpleFileSystem.h"
 #include "firmware/SystemTable.h"
@@ -15,6 +16,14 @@ extern "C" EFI_STATUS EFIAPI AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *
 // read that the firmware's memory map does not describe as memory. Returns the status of the first
 // save that failed or table that could not be read, or success.
 EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, ReportRecord *Record);
+
+// The report's block for one BGRT, the one numbered Number: where it lies, where its logo lies and
+// what the bitmap's headers say, the logo saved on Volume (the first file-system volume when
+// null). Finding records what became of both; judging them is the caller's. Returns the save's
+// status, success when there was nothing to save, or a failure where the table or the bitmap lies
+// outside readable memory or the image is no bitmap the rule takes.
+EFI_STATUS ReportBgrtAndLogo(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 BgrtAddress,
+                             UINT32 Number, BgrtFinding *Finding);
 
 // Writes Size bytes from ImageAddress to "BIOSLogo.bmp" in the root of Volume, or of the first
 // file-system volume when Volume is null, leaving the file exactly that long. A save that fails

@@ -68,7 +68,7 @@ bool JudgeEfiBgrt(const BgrtFinding &Finding, BgrtVerdict *Verdict) {
 VerdictText WhyEfifbWouldNot(const BgrtFinding &Finding, const ScreenNow &S) {
   const BgrtTable &T = Finding.Table;
   const LogoBitmap &Logo = Finding.Logo;
-  if (S.Output == nullptr) return VerdictText::NoScreen;
+  if (S.Width == 0) return VerdictText::NoScreen;
   // A screen that only blits gives no framebuffer, and efifb never starts.
   if (S.PixelFormat == PixelBltOnly) return VerdictText::NoFramebuffer;
   if ((T.Status & BGRT_STATUS_ORIENTATION_MASK) != 0) return VerdictText::RotationBits;
@@ -108,7 +108,9 @@ ReaderDecision PlymouthOn(const PlymouthDisplay &Display, const BgrtFinding &Fin
   PlymouthPlace Place = PlacePlymouthLogo(Display, Logo.Width, Logo.Rule.Shape.Height, (INT32)T.OffsetX,
                                           (INT32)T.OffsetY, T.Status);
   ReaderDecision Decision{VerdictText::Plymouth, VerdictText::ShowsWhereFirmwareDid, VerdictText::None, 0, 0};
-  bool Moved = Place.X != (INT32)T.OffsetX || Place.Y != (INT32)T.OffsetY;
+  // Plymouth places in its own pixels, Scale of the display's a side.
+  INT32 Scale = Display.Scale > 0 ? Display.Scale : 1;
+  bool Moved = Place.X != (INT32)T.OffsetX / Scale || Place.Y != (INT32)T.OffsetY / Scale;
   if (Place.Mismatch) {
     Decision.Outcome = VerdictText::ShowsOnTurnedPanel;
   } else if (Place.X < 0 || Place.Y < 0) {
@@ -124,11 +126,12 @@ ReaderDecision PlymouthOn(const PlymouthDisplay &Display, const BgrtFinding &Fin
 // Plymouth's bgrt theme draws the image the kernel kept, if its loader takes it. Where it puts it
 // depends on the display: on a laptop's own panel, taken to be in the firmware's mode as the panel's
 // native one, Plymouth keeps the firmware's place for a logo centred across; on a monitor only for
-// one centred both ways. Where the two differ, both are said.
-void JudgePlymouth(const BgrtFinding &Finding, bool Kept, BgrtVerdict *Verdict) {
+// one centred both ways. Where the two differ, both are said; on a running OS's display, only what
+// Plymouth does there.
+void JudgePlymouth(const BgrtFinding &Finding, bool Kept, const RunningOs *Os, BgrtVerdict *Verdict) {
   const ScreenNow &S = Verdict->Screen;
   VerdictText Why = !Kept                      ? VerdictText::EfiBgrtIgnores
-                    : S.Output == nullptr      ? VerdictText::NoScreen
+                    : S.Width == 0             ? VerdictText::NoScreen
                     : !Finding.Logo.Whole      ? VerdictText::ImageUnreadable
                                                : WhyPlymouthCannotLoad(Finding.Logo);
   if (Why == VerdictText::ImageUnreadable) {
@@ -137,6 +140,11 @@ void JudgePlymouth(const BgrtFinding &Finding, bool Kept, BgrtVerdict *Verdict) 
   }
   if (Why != VerdictText::None) {
     Add(Verdict, VerdictText::Plymouth, VerdictText::WontShow, Why);
+    return;
+  }
+  if (Os != nullptr) {
+    ReaderDecision OnDisplay = PlymouthOn(Os->Display, Finding);
+    Add(Verdict, VerdictText::Plymouth, OnDisplay.Outcome, OnDisplay.Reason);
     return;
   }
   INT32 Width = (INT32)S.Width;
@@ -167,12 +175,15 @@ void JudgeWindows(const BgrtFinding &Finding, BgrtVerdict *Verdict) {
 
 }  // namespace
 
-void JudgeReaders(const BgrtFinding &Finding, BgrtVerdict *Verdict) {
-  bool Kept = JudgeEfiBgrt(Finding, Verdict);
+void JudgeReaders(const BgrtFinding &Finding, const RunningOs *Os, BgrtVerdict *Verdict) {
+  // A running kernel has decided already; why it ignored a table its log says, not the table.
+  bool KernelDecided = Os != nullptr && Finding.Number == 1;
+  bool Kept = KernelDecided ? Os->KernelKept : JudgeEfiBgrt(Finding, Verdict);
+  if (KernelDecided) Add(Verdict, VerdictText::LinuxEfiBgrt, Kept ? VerdictText::Kept : VerdictText::Ignored);
   // efifb and Plymouth draw only what efi-bgrt kept, the first BGRT's.
   if (Finding.Number == 1) {
     JudgeEfifb(Finding, Kept, Verdict);
-    JudgePlymouth(Finding, Kept, Verdict);
+    JudgePlymouth(Finding, Kept, Os, Verdict);
   }
   JudgeWindows(Finding, Verdict);
 }

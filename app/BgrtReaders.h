@@ -6,5 +6,6 @@
 
 #include "app/BgrtVerdict.h"
 
-// Appends each reader's decision to the verdict, in the order its lines are printed.
-void JudgeReaders(const BgrtFinding &Finding, BgrtVerdict *Verdict);
+// Appends each reader's decision to the verdict, in the order its lines are printed; where Os is
+// given, the kernel's own decision and Plymouth's on the OS's display.
+void JudgeReaders(const BgrtFinding &Finding, const RunningOs *Os, BgrtVerdict *Verdict);

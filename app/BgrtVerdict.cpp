@@ -101,7 +101,7 @@ ScreenNow ReadScreen() {
                    FramebufferDepth(*Info)};
 }
 
-BgrtVerdict JudgeBgrt(const MemoryMap &Map, const BgrtFinding &Finding, const ScreenNow &Screen) {
+BgrtVerdict JudgeBgrt(const MemoryMap &Map, const BgrtFinding &Finding, const ScreenNow &Screen, const RunningOs *Os) {
   const BgrtTable &T = Finding.Table;
   BgrtVerdict Verdict{};
   Verdict.Checksum = ChecksumWords(T.Checksum);
@@ -113,9 +113,9 @@ BgrtVerdict JudgeBgrt(const MemoryMap &Map, const BgrtFinding &Finding, const Sc
   Verdict.Screen = Screen;
   // What the headers say, where the whole bitmap could be read.
   const LogoBitmap &Logo = Finding.Logo;
-  if (Screen.Output != nullptr && Logo.Whole && Logo.Rule.Shape.Known) {
+  if (Screen.Width != 0 && Logo.Whole && Logo.Rule.Shape.Known) {
     Verdict.Place = JudgePlace(Logo.Rule.Shape, T, Screen);
   }
-  JudgeReaders(Finding, &Verdict);
+  JudgeReaders(Finding, Os, &Verdict);
   return Verdict;
 }

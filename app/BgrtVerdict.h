@@ -4,15 +4,17 @@
 // The judgement is a record; the printer makes its lines from the texts of app/VerdictTexts.h.
 #pragma once
 
+#include "app/PlymouthRules.h"
 #include "app/ReadableMemory.h"
 #include "app/ReportRecord.h"
 #include "app/VerdictTexts.h"
 #include "firmware/GraphicsOutput.h"
 #include "firmware/Uefi.h"
 
-// The graphics output's mode now, as the OS is handed it.
+// The graphics output's mode now, as the OS is handed it. Width is 0 where there is no screen.
 struct ScreenNow {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *Output;  // null when there is none, or it gives no usable mode
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Output;  // null when there is none, or it gives no usable mode, or the
+                                         // screen is a running OS's display
   UINT32 Mode;
   UINT32 MaxMode;
   UINT32 Width;
@@ -65,14 +67,32 @@ struct BgrtVerdict {
   ReaderDecision Readers[kMostReaders];
 };
 
-// Judges one BGRT, whose whole table could be read, and its bitmap, against the screen.
-BgrtVerdict JudgeBgrt(const MemoryMap &Map, const BgrtFinding &Finding, const ScreenNow &Screen);
+// What a running OS already knows, where the verdict is made on one (the Linux command reads it from
+// the kernel and from DRM); the image, run before any OS, judges without.
+struct RunningOs {
+  bool KernelKept;  // the kernel kept the first BGRT and its image: its own decision, not efi-bgrt's rules
+  bool HasDisplay;  // a display is connected: Plymouth is judged on it alone
+  PlymouthDisplay Display;
+};
+
+// Judges one BGRT, whose whole table could be read, and its bitmap, against the screen, and where
+// Os is given, against what the running OS knows.
+BgrtVerdict JudgeBgrt(const MemoryMap &Map, const BgrtFinding &Finding, const ScreenNow &Screen,
+                      const RunningOs *Os = nullptr);
 
 // The graphics output's mode now.
 ScreenNow ReadScreen();
 
 // Prints the lines judging one BGRT: the table's fields from the finding, the rest from the verdict.
 void PrintBgrtVerdict(const BgrtFinding &Finding, const BgrtVerdict &Verdict);
+
+// The parts of those lines, for a caller that says the rest in its own way: the table's three
+// lines, the image's memory, the logo's place on the screen, and one reader's decision, with Who
+// in place of the reader's name where given.
+void PrintBgrtTable(const BgrtFinding &Finding, const BgrtVerdict &Verdict);
+void PrintImageMemory(const BgrtFinding &Finding, const BgrtVerdict &Verdict);
+void PrintPlace(const BgrtTable &Table, const ScreenNow &Screen, const PlaceVerdict &Place);
+void PrintReaderDecision(const ReaderDecision &Decision, const CHAR8 *Who = nullptr);
 
 // Where an XSDT holds several BGRTs: which is marked displayed, and which the file holds.
 void PrintSeveralBgrts(const ReportRecord &Record);

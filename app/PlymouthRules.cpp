@@ -103,6 +103,22 @@ PlymouthPlace PlacePlymouthLogo(const PlymouthDisplay &D, UINT32 Width32, UINT32
   return Place;
 }
 
+INT32 PlymouthDeviceScale(UINT32 Width, UINT32 Height, UINT32 WidthMm, UINT32 HeightMm, bool Guess) {
+  constexpr UINT64 kHiDpiLimit = 192;  // dots an inch, both ways, past which it draws twice as large
+  constexpr UINT32 kHiDpiLeastHeight = 1200;
+  constexpr UINT32 kHiDpiLeastGuessedWidth = 2560;
+  if (Height < kHiDpiLeastHeight) return 1;
+  if (Guess) return Width >= kHiDpiLeastGuessedWidth ? 2 : 1;
+  // Some displays give their aspect ratio where their size belongs.
+  bool AspectRatio = (WidthMm == 160 && (HeightMm == 90 || HeightMm == 100)) ||
+                     (WidthMm == 16 && (HeightMm == 9 || HeightMm == 10));
+  if (AspectRatio) return 1;
+  if (WidthMm == 0 || HeightMm == 0) return 1;
+  // Width / (WidthMm / 25.4) > 192, in integers: 254 tenths of a millimetre an inch.
+  bool Dense = (UINT64)Width * 254 > kHiDpiLimit * 10 * WidthMm && (UINT64)Height * 254 > kHiDpiLimit * 10 * HeightMm;
+  return Dense ? 2 : 1;
+}
+
 VerdictText WhyPlymouthCannotLoad(const LogoBitmap &Logo) {
   // It reads 16 bytes to tell a PNG from a bitmap, then takes a bitmap only with "BM" (which the
   // kernel already checked) and a reserved field of 0, then reads both headers whole.

@@ -40,6 +40,12 @@ struct PlymouthPlace {
 PlymouthPlace PlacePlymouthLogo(const PlymouthDisplay &Display, UINT32 RawWidth, UINT32 RawHeight, INT32 OffsetX,
                                 INT32 OffsetY, UINT8 Status);
 
+// The scale Plymouth draws with on a display whose mode is Width x Height and whose physical size
+// DRM gives as WidthMm x HeightMm (0 where unknown), each as the display stands upright; Guess on
+// the firmware's framebuffer (simpledrm), whose size nobody knows (get_device_scale, in
+// src/libply/ply-utils.c).
+INT32 PlymouthDeviceScale(UINT32 Width, UINT32 Height, UINT32 WidthMm, UINT32 HeightMm, bool Guess);
+
 // Why Plymouth's bitmap loader refuses the kernel's copy of the logo, of Logo.FileSize bytes;
 // None when it loads it. Logo is whole.
 VerdictText WhyPlymouthCannotLoad(const LogoBitmap &Logo);

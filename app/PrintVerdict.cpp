@@ -53,7 +53,9 @@ Words Say(VerdictText Text, UINT32 Value = 0, UINT32 Expected = 0) {
   return Said;
 }
 
-void PrintTable(const BgrtFinding &Finding, const BgrtVerdict &V) {
+}  // namespace
+
+void PrintBgrtTable(const BgrtFinding &Finding, const BgrtVerdict &V) {
   const BgrtTable &T = Finding.Table;
   UINT32 Status = T.Status;
   ConsolePrint(u"  BGRT %u checksum %a\n", Finding.Number, Say(V.Checksum).Text);
@@ -64,6 +66,10 @@ void PrintTable(const BgrtFinding &Finding, const BgrtVerdict &V) {
   ConsolePrint(u"  Status: %adisplayed, rotated %u degrees%a\n", (Status & BGRT_STATUS_DISPLAYED) != 0 ? "" : "not ",
                (Status >> BGRT_STATUS_ORIENTATION_SHIFT & 3) * 90,
                (Status & BGRT_STATUS_RESERVED) != 0 ? ", reserved bits set" : "");
+}
+
+void PrintImageMemory(const BgrtFinding &Finding, const BgrtVerdict &V) {
+  const BgrtTable &T = Finding.Table;
   if (T.ImageAddress == 0) return;
   if (V.Memory.Described) {
     ConsolePrint(u"  Image memory: type %u, %a\n", V.Memory.Type,
@@ -74,6 +80,8 @@ void PrintTable(const BgrtFinding &Finding, const BgrtVerdict &V) {
     ConsolePrint(u"  Image memory: not in the memory map\n");
   }
 }
+
+namespace {
 
 void PrintScreen(const ScreenNow &S) {
   if (S.Output == nullptr) {
@@ -97,6 +105,8 @@ void PrintScreen(const ScreenNow &S) {
   }
 }
 
+}  // namespace
+
 void PrintPlace(const BgrtTable &T, const ScreenNow &S, const PlaceVerdict &P) {
   ConsolePrint(u"  Across: at %u of %u: %a\n", T.OffsetX, S.Width, Say(P.Across).Text);
   ConsolePrint(u"  Down: at %u of %u, centre %u.%u%%: %a\n", T.OffsetY, S.Height, P.CentrePermille / 10,
@@ -105,13 +115,12 @@ void PrintPlace(const BgrtTable &T, const ScreenNow &S, const PlaceVerdict &P) {
                Say(P.Size).Text);
 }
 
-void PrintReader(const ReaderDecision &D) {
+void PrintReaderDecision(const ReaderDecision &D, const CHAR8 *Who) {
   bool Reason = D.Reason != VerdictText::None;
-  ConsolePrint(u"  %a: %a%a%a\n", Say(D.Reader).Text, Say(D.Outcome).Text, Reason ? ": " : "",
+  Words Reader = Say(D.Reader);
+  ConsolePrint(u"  %a: %a%a%a\n", Who != nullptr ? Who : Reader.Text, Say(D.Outcome).Text, Reason ? ": " : "",
                Say(D.Reason, D.Value, D.Expected).Text);
 }
-
-}  // namespace
 
 const char *VerdictWords(VerdictText Text) {
   UINTN Index = (UINTN)Text;
@@ -119,11 +128,12 @@ const char *VerdictWords(VerdictText Text) {
 }
 
 void PrintBgrtVerdict(const BgrtFinding &Finding, const BgrtVerdict &Verdict) {
-  PrintTable(Finding, Verdict);
+  PrintBgrtTable(Finding, Verdict);
+  PrintImageMemory(Finding, Verdict);
   PrintScreen(Verdict.Screen);
   if (Verdict.Place.Judged) PrintPlace(Finding.Table, Verdict.Screen, Verdict.Place);
   for (UINT32 Index = 0; Index < Verdict.ReaderCount && Index < kMostReaders; Index++) {
-    PrintReader(Verdict.Readers[Index]);
+    PrintReaderDecision(Verdict.Readers[Index]);
   }
 }
 

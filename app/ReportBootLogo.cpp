@@ -157,24 +157,13 @@ void RecordFinding(ReportRecord *Record, const BgrtFinding &Finding) {
   if (Finding.Number <= kBgrtsRecorded) Record->Bgrts[Finding.Number - 1] = Finding;
 }
 
-// Reports one BGRT, saves its logo and judges both. Returns the status of ReportLogo, or
-// kNotReadable when the BGRT lies outside readable memory.
+// Reports one BGRT, saves its logo and judges both.
 EFI_STATUS ReportBgrt(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 BgrtAddress,
                       ReportRecord *Record) {
-  ConsolePrint(u"  Found BGRT @[0x%lX]\n", BgrtAddress);
-  BgrtFinding Finding{};
-  Finding.Number = ++Record->BgrtCount;
-  EFI_STATUS Status = kNotReadable;
-  if (!ReadBgrt(Map, BgrtAddress, &Finding.Table)) {
-    ConsolePrint(u"  Can't read BGRT @[0x%lX]\n", BgrtAddress);
-    Finding.Outcome = LogoOutcome::Unreadable;
-  } else {
-    ConsolePrint(u"  Image address @[0x%lX]\n", Finding.Table.ImageAddress);
-    ConsolePrint(u"     [0x%lX]\n", Finding.Table.ImageAddress);
-    Status = ReportLogo(Map, Volume, &Finding);
-    // The verdict reads the whole table; one cut short by the end of memory is not judged.
-    if (Finding.Table.Whole) PrintBgrtVerdict(Finding, JudgeBgrt(Map, Finding, ReadScreen()));
-  }
+  BgrtFinding Finding;
+  EFI_STATUS Status = ReportBgrtAndLogo(Map, Volume, BgrtAddress, ++Record->BgrtCount, &Finding);
+  // The verdict reads the whole table; one cut short by the end of memory is not judged.
+  if (Finding.Table.Whole) PrintBgrtVerdict(Finding, JudgeBgrt(Map, Finding, ReadScreen()));
   RecordFinding(Record, Finding);
   return Status;
 }
@@ -239,6 +228,21 @@ EFI_STATUS ReportTables(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *V
 }
 
 }  // namespace
+
+EFI_STATUS ReportBgrtAndLogo(const MemoryMap &Map, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 BgrtAddress,
+                             UINT32 Number, BgrtFinding *Finding) {
+  ConsolePrint(u"  Found BGRT @[0x%lX]\n", BgrtAddress);
+  *Finding = BgrtFinding{};
+  Finding->Number = Number;
+  if (!ReadBgrt(Map, BgrtAddress, &Finding->Table)) {
+    ConsolePrint(u"  Can't read BGRT @[0x%lX]\n", BgrtAddress);
+    Finding->Outcome = LogoOutcome::Unreadable;
+    return kNotReadable;
+  }
+  ConsolePrint(u"  Image address @[0x%lX]\n", Finding->Table.ImageAddress);
+  ConsolePrint(u"     [0x%lX]\n", Finding->Table.ImageAddress);
+  return ReportLogo(Map, Volume, Finding);
+}
 
 EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, ReportRecord *Record) {
   *Record = ReportRecord{};

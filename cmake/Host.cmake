@@ -51,6 +51,8 @@ add_library(quillon_sim STATIC sim/SimFirmware.cpp sim/SimFileSystem.cpp sim/Sim
 target_link_libraries(quillon_sim PUBLIC quillon_core)
 target_compile_options(quillon_sim PRIVATE ${QUILLON_WARNINGS})
 
+include(cmake/Linux.cmake)
+
 add_subdirectory(tests)
 add_subdirectory(bench)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")

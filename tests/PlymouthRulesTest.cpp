@@ -136,4 +136,42 @@ TEST(PlymouthPlaces, AbsurdOffsetsAreMovedAndAbsurdSidesFallOffTheScreen) {
   }
 }
 
+// The scale Plymouth draws with: twice as large only on a display 1200 pixels high or more whose
+// both sides pass 192 dots an inch; sizes that are an aspect ratio are not believed; on the
+// firmware's framebuffer, where no size is known, by the width alone.
+struct ScaleCase {
+  const char *Name;
+  UINT32 Width, Height, WidthMm, HeightMm;
+  bool Guess;
+  INT32 Expected;
+};
+
+void PrintTo(const ScaleCase &C, std::ostream *Stream) {
+  *Stream << C.Width << " x " << C.Height << ", " << C.WidthMm << " x " << C.HeightMm << " mm"
+          << (C.Guess ? ", guessed" : "");
+}
+
+const ScaleCase kScales[] = {
+    {"laptop_13in_2880", 2880, 1800, 286, 179, false, 2},
+    {"laptop_14in_1920", 1920, 1080, 309, 174, false, 1},
+    {"under_1200_high", 2560, 1080, 100, 40, false, 1},
+    {"dense_one_way_only", 2560, 1600, 300, 220, false, 1},  // 216.7 across, 184.7 down
+    {"just_past_192", 1512, 1200, 200, 158, false, 2},  // 192.02 and 192.91 dots an inch
+    {"exactly_192", 1920, 1920, 254, 254, false, 1},     // 192 both ways: not past it
+    {"aspect_16_10", 2880, 1800, 160, 100, false, 1},
+    {"aspect_16_9_small", 2880, 1620, 16, 9, false, 1},
+    {"size_unknown", 2880, 1800, 0, 0, false, 1},
+    {"guess_wide", 2560, 1600, 0, 0, true, 2},
+    {"guess_narrow", 1920, 1200, 0, 0, true, 1},
+};
+
+class PlymouthScales : public ::testing::TestWithParam<ScaleCase> {};
+
+TEST_P(PlymouthScales, AsGetDeviceScale) {
+  const ScaleCase &C = GetParam();
+  EXPECT_EQ(PlymouthDeviceScale(C.Width, C.Height, C.WidthMm, C.HeightMm, C.Guess), C.Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PlymouthScales, ::testing::ValuesIn(kScales), CaseName<ScaleCase>);
+
 }  // namespace

@@ -7,10 +7,11 @@
 # runner makes variable stores for the Secure Boot tests and signs its test-only program for them
 # with the test key Debian's ovmf package ships; zlib and libpng, which the host tests, the fuzz
 # target and the benchmark hold the stick's own PNG writer against (the stick program itself uses
-# neither). The stick carries Debian's signed shim for x64, IA32 and AArch64, which `make stick`
-# fetches with apt-get download, and the end-to-end tests boot Debian's amd64 and arm64 kernels
-# with busybox-static, fetched the same way: dpkg must know the other architectures for apt to list
-# their packages.
+# neither); libdrm for the Linux command, which asks DRM about the machine's displays, and
+# acpica-tools, whose acpidump writes the dumps its tests read. The stick carries Debian's signed
+# shim for x64, IA32 and AArch64, which `make stick` fetches with apt-get download, and the
+# end-to-end tests boot Debian's amd64 and arm64 kernels with busybox-static, fetched the same
+# way: dpkg must know the other architectures for apt to list their packages.
 # Safe to run again: a machine that has everything returns at once.
 set -euo pipefail
 
@@ -21,7 +22,7 @@ packages=(
   imagemagick python3
   libfmt-dev pesign openssl efitools sbsigntool
   cmake make g++ libgtest-dev libbenchmark-dev valgrind
-  zlib1g-dev libpng-dev
+  zlib1g-dev libpng-dev libdrm-dev acpica-tools
 )
 
 sudo=""
