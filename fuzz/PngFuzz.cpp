@@ -4,8 +4,9 @@
 // PngPeakPoolBytes, and the pool must hold the file alone afterwards, then nothing. The bytes after
 // the header go through ZlibCompress as they are too, and must inflate to themselves.
 //
-// Input: bytes 0-1 and 2-3 the sides (at most 4096 a side and about a million pixels, so a run
-// stays quick), byte 4 how the rest becomes pixels, a smaller bound on the pixels, whether the rows
+// Input: bytes 0-1 and 2-3 the sides (at most 4096 a side and 8,192 pixels: a run stays quick,
+// and a picture that does not compress still fills a block of 16,384 symbols; the window's edges
+// are held by the unit tests), byte 4 how the rest becomes pixels, a smaller bound on the pixels, whether the rows
 // are handed over in memory or read through ReadRow, and whether a pool allocation fails, byte 5 a
 // number for either; the rest, cycled over the picture, are the pixels: as they are, rows each
 // starting further along, steps added to the pixel on the left, or runs of (count, byte).
@@ -27,7 +28,7 @@ namespace {
 
 constexpr size_t kHeaderBytes = 6;
 constexpr uint32_t kMostSide = 4096;
-constexpr uint64_t kMostPixels = 1 << 20;
+constexpr uint64_t kMostPixels = 1 << 13;
 
 enum Fill : uint8_t { AsTheyAre, ShiftedRows, Steps, Runs };
 constexpr uint8_t kFillMask = 3;
@@ -244,7 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   uint32_t Width = 1 + (Data[0] | Data[1] << 8) % kMostSide;
   uint32_t Height = 1 + (Data[2] | Data[3] << 8) % kMostSide;
   const uint8_t How = Data[4], Number = Data[5];
-  const uint64_t MostPixels = kMostPixels >> (2 * ((How >> kScaleShift) & kScaleMask));
+  const uint64_t MostPixels = std::max<uint64_t>(kMostPixels >> (2 * ((How >> kScaleShift) & kScaleMask)), 1);
   Width = (uint32_t)std::min<uint64_t>(Width, MostPixels);
   if ((uint64_t)Width * Height > MostPixels) Height = (uint32_t)(MostPixels / Width);
   Data += kHeaderBytes;

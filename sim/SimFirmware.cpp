@@ -91,34 +91,49 @@ EFI_STATUS EFIAPI SimLocateProtocol(const EFI_GUID *Protocol, VOID *Registration
 }
 
 // Freed pool buffers kept for the next request of the same size, so that a report of thousands of
-// lines does not cost an allocation each. A kept buffer is poisoned for the address sanitizer, so
-// a use after FreePool is still caught, and the allocator's red zones still surround it.
+// lines does not cost an allocation each. Large buffers are kept by the power of two they round up
+// to, so that pictures of many sizes reuse them too rather than each mapping fresh pages; the room
+// past the size asked for stays poisoned, as is a kept buffer, so the address sanitizer still
+// catches a write past the end or a use after FreePool.
 struct KeptBuffer {
-  UINTN Size;
+  UINTN Capacity;
   VOID *Memory;
 };
 constexpr size_t kMostKept = 8;
+constexpr UINTN kExactBelow = 64 * 1024;
 KeptBuffer gKept[kMostKept];
 size_t gKeptCount = 0;
 
+UINTN CapacityFor(UINTN Size) {
+  if (Size < kExactBelow) return Size == 0 ? 1 : Size;
+  UINTN Capacity = kExactBelow;
+  while (Capacity < Size) Capacity *= 2;
+  return Capacity;
+}
+
 VOID *TakeBuffer(UINTN Size) {
-  for (size_t Index = gKeptCount; Index-- > 0;) {
-    if (gKept[Index].Size != Size) continue;
-    VOID *Memory = gKept[Index].Memory;
+  UINTN Capacity = CapacityFor(Size);
+  VOID *Memory = nullptr;
+  for (size_t Index = gKeptCount; Index-- > 0 && Memory == nullptr;) {
+    if (gKept[Index].Capacity != Capacity) continue;
+    Memory = gKept[Index].Memory;
     gKept[Index] = gKept[--gKeptCount];
-    ASAN_UNPOISON_MEMORY_REGION(Memory, Size);
-    return Memory;
   }
-  return std::malloc(Size == 0 ? 1 : Size);
+  if (Memory == nullptr) Memory = std::malloc(Capacity);
+  if (Memory == nullptr) return nullptr;
+  ASAN_UNPOISON_MEMORY_REGION(Memory, Size);
+  ASAN_POISON_MEMORY_REGION((UINT8 *)Memory + Size, Capacity - Size);
+  return Memory;
 }
 
 void KeepBuffer(VOID *Memory, UINTN Size) {
   if (gKeptCount == kMostKept) {
+    ASAN_UNPOISON_MEMORY_REGION(Memory, CapacityFor(Size));
     std::free(Memory);
     return;
   }
-  ASAN_POISON_MEMORY_REGION(Memory, Size);
-  gKept[gKeptCount++] = KeptBuffer{Size, Memory};
+  ASAN_POISON_MEMORY_REGION(Memory, CapacityFor(Size));
+  gKept[gKeptCount++] = KeptBuffer{CapacityFor(Size), Memory};
 }
 
 EFI_STATUS EFIAPI SimAllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer) {
