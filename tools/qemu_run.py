@@ -15,7 +15,7 @@ this file gathers under one name.
 
 import sys
 
-from quillon_run.boot import Options, boot  # noqa: F401
+from quillon_run.boot import Options, boot, boot_with  # noqa: F401
 from quillon_run.cli import main
 from quillon_run.console import Answer  # noqa: F401
 from quillon_run.disks import (LOGO_NAME, check_fat, disk_file, folder_files, make_internal_disk, put,  # noqa: F401

@@ -113,7 +113,7 @@ def scenario_secure_boot_shim_revoked(arguments):
     # which refuses itself, says so and restarts the machine. Nothing is written.
     disk, before = internal_disk(arguments, "machine", INTERNAL_BUS[arguments.arch])
     store = fresh_store(arguments, "vars")
-    template = stores.store_file("shim-revoked", arguments.arch)
+    template = stores.store_file("shim-revoked", arguments.arch, qemu_run.boot_with)
     held_before = shim_variables(template)
     picture = f"{arguments.arch}-shim-revoked.png"
     result = boot(arguments, "revoked", store="shim-revoked", vars=store, **disk, end=SELF_CHECK_FAILED,
@@ -135,7 +135,7 @@ def scenario_sbat_level(arguments):
     measured = []
 
     on = fresh_store(arguments, "on")
-    check(not shim_variables(stores.store_file("ms2011", arguments.arch)),
+    check(not shim_variables(stores.store_file("ms2011", arguments.arch, qemu_run.boot_with)),
           "Debian's store already holds shim's variables")
     boot(arguments, "secure-boot-on", store="ms2011", vars=on, answers=mok.first_boot_answers(), stop_at=mok.PROMPT)
     written = shim_variables(on)
@@ -167,7 +167,7 @@ def scenario_sbat_level(arguments):
     # A machine whose level revokes this shim, with Secure Boot switched off: shim starts, the
     # program runs, and the level goes back to the first one.
     revoked = fresh_store(arguments, "revoked")
-    shutil.copyfile(stores.store_file("shim-revoked", arguments.arch), revoked)
+    shutil.copyfile(stores.store_file("shim-revoked", arguments.arch, qemu_run.boot_with), revoked)
     before = shim_variables(revoked)["SbatLevel"][1]
     variables.overwrite(revoked, "SecureBootEnable", variables.SECURE_BOOT_SWITCH, b"\0")
     result = boot(arguments, "revoked-switched-off", secure_boot=True, vars=revoked)

@@ -16,5 +16,12 @@
                  autoboot, the shell's key, the stick's restart key (at once, or after
                  minutes of the machine's time), a planned stop, a fault
     boot         one boot from start to power-off, its loop feeding the watchers, and what it left
-    cli          the command line behind `make run` (tools/qemu_run.py)
+    cli          the command line behind `make run` (tools/qemu_run.py), the one place a
+                 RunnerError becomes a message and an exit status
 """
+
+
+class RunnerError(Exception):
+    """What the runner cannot do as asked: a tool missing, a machine Debian has no firmware for, a
+    variable store it could not make. Library code raises it; the command lines turn it into their
+    one line and exit status."""

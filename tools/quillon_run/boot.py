@@ -11,6 +11,7 @@ import subprocess
 import tempfile
 import time
 
+from . import RunnerError
 from . import console as consoles
 from . import disks
 from . import linux
@@ -132,11 +133,11 @@ def prepare_disks(options, work):
 def check_tools(options):
     for tool in (machines.ARCHES[options.arch].qemu, "mkfs.fat", "mcopy"):
         if shutil.which(tool) is None:
-            raise SystemExit(f"quillon-run: {tool} is missing; run tools/install-deps.sh")
+            raise RunnerError(f"quillon-run: {tool} is missing; run tools/install-deps.sh")
     if options.restart_after and options.arch == "aa64":
-        raise SystemExit("quillon-run: the machine's clock is read on x64 and IA32 machines only")
+        raise RunnerError("quillon-run: the machine's clock is read on x64 and IA32 machines only")
     if options.uboot() and options.arch not in machines.UBOOT:
-        raise SystemExit(f"quillon-run: Debian has no U-Boot for QEMU's {options.arch}; "
+        raise RunnerError(f"quillon-run: Debian has no U-Boot for QEMU's {options.arch}; "
                          f"only for {', '.join(machines.UBOOT)}")
 
 
@@ -234,11 +235,16 @@ def keep_console(console, work):
         handle.write(console.text())
 
 
+def boot_with(**fields):
+    """One boot with these options' fields: how the variable-store maker boots a machine."""
+    return boot(Options(**fields))
+
+
 def boot(options):
     """Runs one boot and returns what it showed and saved. Never raises for a failed boot."""
     check_tools(options)
     if options.store:
-        stores.prepare(options)
+        stores.prepare(options, boot_with)
     work = options.work = options.work or tempfile.mkdtemp(prefix="quillon-qemu-")
     os.makedirs(work, exist_ok=True)
     disk, internal = prepare_disks(options, work)

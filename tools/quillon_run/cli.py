@@ -3,12 +3,14 @@
 import argparse
 import os
 import subprocess
+import sys
 
 from . import disks
 from . import machines
 from . import plymouth
 from . import stores
-from .boot import Options, boot
+from . import RunnerError
+from .boot import Options, boot, boot_with
 from .console import Answer
 from .screen import CONVERT
 
@@ -73,6 +75,14 @@ def parse_arguments(argv, description):
 
 
 def main(argv, description):
+    try:
+        return run(argv, description)
+    except RunnerError as problem:
+        print(problem, file=sys.stderr)
+        return 1
+
+
+def run(argv, description):
     arguments = parse_arguments(argv, description)
     if not arguments.image and not arguments.stick:
         arguments.image = os.path.join("build", "image", machines.ARCHES[arguments.arch].image)
@@ -98,7 +108,7 @@ def main(argv, description):
         options.pictures = os.path.abspath(arguments.out)
 
     if options.store:
-        stores.prepare(options)  # before the firmware is named: the store decides which
+        stores.prepare(options, boot_with)  # before the firmware is named: the store decides which
     if options.stick:
         say(f"booting from {options.stick} as a USB stick" + (f", behind {options.internal}" if options.internal else ""))
     else:

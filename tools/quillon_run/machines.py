@@ -14,6 +14,7 @@ import os
 import debian_release
 import shim_packages
 
+from . import RunnerError
 from .linux import PACKAGE_CACHE
 
 OVMF_DIR = "/usr/share/OVMF"
@@ -70,7 +71,7 @@ def debian_13_files(options):
     """Debian 13's code and variable-store template: the plain build with its empty store, or the
     strict-NX Secure Boot build with Microsoft's keys or its empty store."""
     if options.arch != "x64":
-        raise SystemExit(f"quillon-run: Debian 13's OVMF is booted on x64 only, not {options.arch}")
+        raise RunnerError(f"quillon-run: Debian 13's OVMF is booted on x64 only, not {options.arch}")
     folder = debian_13_ovmf()
     code = "OVMF_CODE_4M.secboot.strictnx.fd" if strict_nx(options) else "OVMF_CODE_4M.fd"
     store = "OVMF_VARS_4M.ms.fd" if options.secure_boot else "OVMF_VARS_4M.fd"
@@ -84,7 +85,7 @@ def firmware_files(options):
     arch = ARCHES[options.arch]
     if options.secure_boot:
         if not arch.secure_code:
-            raise SystemExit(f"quillon-run: Debian has no firmware with Microsoft's keys for {options.arch}")
+            raise RunnerError(f"quillon-run: Debian has no firmware with Microsoft's keys for {options.arch}")
         return arch.secure_code, options.vars_template or arch.secure_vars
     code = options.code or arch.code
     if options.vars_template:

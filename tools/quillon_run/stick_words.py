@@ -6,6 +6,8 @@ or of version in stick/Stick.h, reaches them all."""
 import os
 import re
 
+from . import RunnerError
+
 STICK_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "stick")
 
 
@@ -14,7 +16,7 @@ def defined(header, name):
     with open(os.path.join(STICK_SOURCE, header)) as handle:
         found = re.search(rf'^#define {name} u?"((?:[^"\\]|\\.)*)"$', handle.read(), re.MULTILINE)
     if found is None:
-        raise SystemExit(f"quillon-run: stick/{header} defines no {name} as one literal")
+        raise RunnerError(f"quillon-run: stick/{header} defines no {name} as one literal")
     return found.group(1).encode().decode("unicode_escape")
 
 

@@ -39,6 +39,7 @@ import shim_packages
 
 from . import machines
 from . import variables
+from . import RunnerError
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SNAKEOIL_KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
@@ -85,24 +86,25 @@ def package_cache():
     return os.environ.get("QUILLON_PACKAGE_CACHE") or os.path.join(SOURCE, "build", "debian-packages")
 
 
-def prepare(options):
+def prepare(options, boot_with):
     """Points the boot at the named store, made first when it is not in the cache yet: the Secure
-    Boot firmware with that store as its template."""
-    options.vars_template = store_file(options.store, options.arch)
+    Boot firmware with that store as its template. boot_with(**options) boots a machine (boot.py's):
+    making a store boots one, and this module does not import the boot's."""
+    options.vars_template = store_file(options.store, options.arch, boot_with)
     options.secure_boot = True
 
 
-def store_file(name, arch):
-    """The store file for a name, made when needed."""
+def store_file(name, arch, boot_with):
+    """The store file for a name, made when needed with boot_with (see prepare)."""
     if arch not in TEMPLATES:
-        raise SystemExit(f"quillon-run: no variable stores for {arch}; only for {', '.join(TEMPLATES)}")
+        raise RunnerError(f"quillon-run: no variable stores for {arch}; only for {', '.join(TEMPLATES)}")
     if name in TEMPLATES[arch]:
         return TEMPLATES[arch][name]
     if name not in MADE:
-        raise SystemExit(f"quillon-run: no variable store {name!r}; there are {', '.join(NAMES)}")
+        raise RunnerError(f"quillon-run: no variable store {name!r}; there are {', '.join(NAMES)}")
     # One store made at a time: tests that run side by side may want the same one.
     with shim_packages.cache_lock(cache_dir()):
-        return make(name, arch)
+        return make(name, arch, boot_with)
 
 
 def microsoft_certificates(arch):
@@ -132,7 +134,7 @@ def db_list(names, certificates):
     """db's new contents: a signature list for each named certificate."""
     missing = [name for name in names if name not in certificates]
     if missing:
-        raise SystemExit(f"quillon-run: {', '.join(missing)} is in neither shim's signatures nor the .ms.fd store")
+        raise RunnerError(f"quillon-run: {', '.join(missing)} is in neither shim's signatures nor the .ms.fd store")
     return b"".join(variables.certificate_list(certificates[name], MICROSOFT_OWNER) for name in names)
 
 
@@ -172,17 +174,17 @@ def signed_program(arch, work):
 def run(command):
     done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     if done.returncode != 0:
-        raise SystemExit(f"quillon-run: {' '.join(command[:1])} failed:\n{done.stdout.decode(errors='replace')}")
+        raise RunnerError(f"quillon-run: {' '.join(command[:1])} failed:\n{done.stdout.decode(errors='replace')}")
 
 
-def make(name, arch):
+def make(name, arch, boot_with):
     template = TEMPLATES[arch]["none"]
     program = os.path.join(image_dir(), PROGRAM[arch])
     if not os.path.exists(program):
-        raise SystemExit(f"quillon-run: {program} does not exist; build it with `make image`")
+        raise RunnerError(f"quillon-run: {program} does not exist; build it with `make image`")
     for tool in ("sign-efi-sig-list", "sbsign", "openssl"):
         if shutil.which(tool) is None:
-            raise SystemExit(f"quillon-run: {tool} is missing; run tools/install-deps.sh")
+            raise RunnerError(f"quillon-run: {tool} is missing; run tools/install-deps.sh")
     names, others = MADE[name]
     contents = db_list(names, microsoft_certificates(arch))
     stamp = after_template_keys(template)
@@ -194,8 +196,6 @@ def make(name, arch):
     path = os.path.join(cache_dir(), f"{arch}-{name}-{digest.hexdigest()[:16]}.fd")
     if os.path.exists(path):
         return path
-
-    from .boot import Options, boot  # the boot module itself makes stores through prepare()
 
     with tempfile.TemporaryDirectory(prefix="quillon-store-") as work:
         records = variable_record("db", variables.IMAGE_SECURITY,
@@ -209,11 +209,11 @@ def make(name, arch):
         partial = path + ".partial"
         if os.path.exists(partial):
             os.remove(partial)
-        result = boot(Options(arch=arch, image=signed_program(arch, work), boot_manager=True, secure_boot=True,
-                              vars_template=template, vars=partial, put=[(listing, "SETVARS.BIN")], end=WRITTEN,
-                              timeout=180, work=os.path.join(work, "boot")))
+        result = boot_with(arch=arch, image=signed_program(arch, work), boot_manager=True, secure_boot=True,
+                           vars_template=template, vars=partial, put=[(listing, "SETVARS.BIN")], end=WRITTEN,
+                           timeout=180, work=os.path.join(work, "boot"))
         if result.problem:
-            raise SystemExit(f"quillon-run: making the {name} store for {arch} failed: {result.problem}\n"
+            raise RunnerError(f"quillon-run: making the {name} store for {arch} failed: {result.problem}\n"
                              f"{result.console}")
         check_made(partial, contents, others)
         os.rename(partial, path)
@@ -224,7 +224,7 @@ def check_made(path, contents, others):
     """The store holds what was written: the firmware said Success, and here it is on flash."""
     held = variables.read_store(path)
     if variables.get(held, "db", variables.IMAGE_SECURITY) != contents:
-        raise SystemExit(f"quillon-run: {path}: db is not what was written")
+        raise RunnerError(f"quillon-run: {path}: db is not what was written")
     for name, vendor, _, data in others:
         if variables.get(held, name, vendor) != data:
-            raise SystemExit(f"quillon-run: {path}: {name} is not what was written")
+            raise RunnerError(f"quillon-run: {path}: {name} is not what was written")
