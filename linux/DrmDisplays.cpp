@@ -171,8 +171,29 @@ void ReadDrmFixture(const std::string &Root, std::vector<DrmOutput> *Outputs) {
   }
 }
 
+bool ReadFramebuffer(const std::string &Root, DrmOutput *Output) {
+  unsigned Width = 0, Height = 0;
+  if (std::sscanf(FirstLine(Root + "/sys/class/graphics/fb0/virtual_size").c_str(), "%u,%u", &Width, &Height) != 2 ||
+      Width == 0 || Height == 0) {
+    return false;
+  }
+  *Output = DrmOutput{};
+  Output->Name = "fb0";
+  Output->Width = Width;
+  Output->Height = Height;
+  Output->ModeCount = 1;
+  Output->Framebuffer = true;
+  return true;
+}
+
 bool PlymouthsDisplay(const std::vector<DrmOutput> &Outputs, DrmOutput *Output, PlymouthDisplay *Display) {
   if (Outputs.empty()) return false;
+  // The frame-buffer renderer gives no panel properties (ply_renderer_head in its plugin.c).
+  if (Outputs.front().Framebuffer) {
+    *Output = Outputs.front();
+    *Display = PlymouthDisplay{(INT32)Output->Width, (INT32)Output->Height, 1, false, 0, 0, PlymouthRotation::Upright, 1};
+    return true;
+  }
   // The first output gives the panel properties until a laptop's panel does (ply_renderer_head_new).
   *Output = Outputs.front();
   for (const DrmOutput &Each : Outputs) {

@@ -20,6 +20,7 @@ struct DrmOutput {
   uint32_t HeightMm;
   PlymouthRotation Rotation;  // how far to turn the picture for the panel, from "panel orientation"
   bool Simpledrm;             // the firmware's framebuffer, whose size Plymouth guesses at
+  bool Framebuffer;           // no DRM output at all: the kernel's framebuffer device, fb0
 };
 
 // The connected outputs of the first DRM device that has any, in DRM's order. False where no DRM
@@ -32,8 +33,15 @@ bool ReadDrmOutputs(std::vector<DrmOutput> *Outputs);
 // ("WIDTH HEIGHT"). Folders are taken in the order of their names.
 void ReadDrmFixture(const std::string &Root, std::vector<DrmOutput> *Outputs);
 
+// Where DRM drives no display, Plymouth draws through its frame-buffer renderer on /dev/fb0: the
+// firmware's framebuffer as efifb or vesafb keeps it (a kernel without the machine's DRM driver, or
+// booted with nomodeset). Its size from Root/sys/class/graphics/fb0/virtual_size ("WIDTH,HEIGHT").
+// False where there is no fb0.
+bool ReadFramebuffer(const std::string &Root, DrmOutput *Output);
+
 // The output Plymouth takes its panel properties from (the last laptop panel, or where there is
-// none the first output), and the display as Plymouth describes it. False where none is connected.
+// none the first output), and the display as Plymouth describes it; or the framebuffer, which
+// gives none. False where none is connected.
 bool PlymouthsDisplay(const std::vector<DrmOutput> &Outputs, DrmOutput *Output, PlymouthDisplay *Display);
 
 // Plymouth's reading of the "panel orientation" property's value.

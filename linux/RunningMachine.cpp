@@ -60,6 +60,11 @@ void PrintDisplay(const Machine &M) {
     return;
   }
   const DrmOutput &O = M.Shown;
+  if (O.Framebuffer) {
+    std::printf("  Display: fb0, the firmware's framebuffer with no DRM driver, %u x %u: no panel properties\n",
+                O.Width, O.Height);
+    return;
+  }
   std::printf("  Display: %s, %s, %u x %u (Plymouth's mode, of %u), %u x %u mm, %s, Plymouth's scale %d\n",
               O.Name.c_str(), O.Panel ? "a laptop's panel" : "a monitor", O.Width, O.Height, O.ModeCount, O.WidthMm,
               O.HeightMm, RotationWords(O.Rotation), M.Os.Display.Scale);
@@ -78,7 +83,7 @@ void PrintVerdict(const Machine &M, const BgrtFinding &F, const BgrtVerdict &V, 
   if (V.Place.Judged) PrintPlace(F.Table, V.Screen, V.Place);
   std::string Plymouth = std::string(VerdictWords(VerdictText::Plymouth)) + " (" + M.Shown.Name + ", " +
                          std::to_string(M.Shown.Width) + " x " + std::to_string(M.Shown.Height) +
-                         (M.Shown.Panel ? " panel)" : " monitor)");
+                         (M.Shown.Framebuffer ? " framebuffer)" : M.Shown.Panel ? " panel)" : " monitor)");
   for (UINT32 Index = 0; Index < V.ReaderCount; Index++) {
     const ReaderDecision &D = V.Readers[Index];
     if (D.Reader == VerdictText::LinuxEfiBgrt && F.Number == 1 && !M.Os.KernelKept) {
@@ -192,6 +197,8 @@ int ReportRunningMachine(const std::string &Root, bool DrmFixture) {
   } else {
     ReadDrmOutputs(&Outputs);
   }
+  DrmOutput Framebuffer;
+  if (Outputs.empty() && ReadFramebuffer(Root, &Framebuffer)) Outputs.push_back(Framebuffer);
   M.HasDisplay = PlymouthsDisplay(Outputs, &M.Shown, &M.Os.Display);
   M.Os.HasDisplay = M.HasDisplay;
   M.Os.KernelKept = M.Logo.Kept;

@@ -95,6 +95,7 @@ struct Tree {
   std::vector<uint8_t> Image = AcpiBuilder::Bitmap(193, 58, 24);
   std::vector<std::string> Log = {"ACPI: BGRT 0x000000007A40BF00 000038 (v01 ALASKA A M I    01072009 AMI  00010013)"};
   std::vector<Output> Outputs;
+  std::string Framebuffer;  // fb0's "WIDTH,HEIGHT", where the kernel has a framebuffer device
   bool Acpi = true;
 
   void Write(const fs::path &Root) const {
@@ -134,6 +135,7 @@ struct Tree {
       if (!O.Orientation.empty()) WriteFile(Folder / "panel_orientation", O.Orientation + "\n");
       if (!O.MmSize.empty()) WriteFile(Folder / "mm_size", O.MmSize + "\n");
     }
+    if (!Framebuffer.empty()) WriteFile(Root / "sys/class/graphics/fb0/virtual_size", Framebuffer + "\n");
   }
 };
 
@@ -218,6 +220,12 @@ Tree With(std::vector<Output> Outputs, std::vector<std::vector<uint8_t>> Bgrts) 
   return Machine;
 }
 
+Tree FramebufferOnly(std::string Size, std::vector<std::vector<uint8_t>> Bgrts) {
+  Tree Machine = With({}, std::move(Bgrts));
+  Machine.Framebuffer = std::move(Size);
+  return Machine;
+}
+
 Tree KernelIgnored(std::vector<std::string> Log) {
   Tree Machine = With({kLaptopPanel}, {Bgrt(kImageAddress, 863, 511)});
   Machine.Kept = false;
@@ -272,6 +280,15 @@ const MachineCase kMachines[] = {
      {"  Display: none connected that DRM drives", Says(LinuxEfifb, WontRedraw, NoScreen),
       Says(Plymouth, WontShow, NoScreen)},
      0, true},
+    {"framebuffer_only", "no DRM driver, the firmware's framebuffer as fb0: Plymouth's frame-buffer renderer, no panel",
+     FramebufferOnly("1280,800", {Bgrt(kImageAddress, 543, 371)}),
+     {"  Display: fb0, the firmware's framebuffer with no DRM driver, 1280 x 800: no panel properties",
+      "  Across: at 543 of 1280: " + Words(FitsCentred), Says(LinuxEfifb, WouldRedraw),
+      PlymouthOn("fb0, 1280 x 800 framebuffer", ShowsWhereFirmwareDid)},
+     0, true},
+    {"framebuffer_logo_down", "no DRM driver, a logo 10% down: with no panel properties Plymouth centres it",
+     FramebufferOnly("1280,800", {Bgrt(kImageAddress, 543, 80)}),
+     {PlymouthOn("fb0, 1280 x 800 framebuffer", ShowsCentredGolden)}, 0, true},
     {"kernel_ignored", "the kernel ignored the table, and its log says why: no logo to save",
      KernelIgnored({"ACPI: BGRT 0x000000007A40BF00 000038 (v01 ALASKA A M I    01072009 AMI  00010013)",
               "efi_bgrt: Ignoring BGRT: invalid image address"}),

@@ -17,6 +17,12 @@ The oracles are the readers themselves:
   pixel for pixel.
 Where the verdict and a reader disagree the test fails; the verdict is what gets mended.
 
+On x64 the same initramfs then runs the Linux command, quillon, built statically (--linux-command),
+as root on the kernel the verdict spoke for and, in the Plymouth boots, once Plymouth has quit: its
+report of the first BGRT must be Quillon's line for line, its efi-bgrt line the kernel's own
+decision and words, its Plymouth line what Plymouth did on the display it names, and its
+BIOSLogo.bmp the kernel's image, which is Quillon's file.
+
 The readers are Debian 13's (kernel 6.12, Plymouth 24.004). Plymouth places the logo by what its
 renderer knows of the display: its DRM renderer, on QEMU's standard VGA through the kernel's bochs
 driver, gives Plymouth 24 panel properties (the first display's, where no laptop panel is), so the
@@ -37,8 +43,8 @@ import re
 import sys
 
 # support first: it puts tools/ on the path, for the imports after it.
-from support import (Failure, all_report_lines, boot, check, crafted_tables, identify, image_tree_arguments, pixels,
-                     run_scenario, saved_file, scenario_parser, verdict_blocks)
+from support import (LOGO_LINES, SAVED_LINE, Failure, all_report_lines, boot, check, crafted_tables, identify,
+                     image_tree_arguments, pixels, run_scenario, saved_file, scenario_parser, verdict_blocks)
 from quillon_run import console, linux, plymouth  # noqa: E402
 from quillon_run.verdict_texts import reader_prefix, says  # noqa: E402
 
@@ -324,6 +330,117 @@ def check_plymouth(arguments, name, result, case, block, kernel_kept):
                "off": ("WontShow", "OffScreenWhenMoved"), "turned": ("ShowsOnTurnedPanel",),
                "dropped": ("WontShow", "EfiBgrtIgnores"), "refused": ("WontShow", case.why)}[did]
     check_plymouth_line(block, case, *outcome)
+    return outcome, used
+
+
+# The Linux command's side: quillon, run by the same initramfs once the kernel and Plymouth are done.
+
+# The lines that say where the table and its logo lie and what the table holds: the command prints
+# them from the kernel's copies, at the firmware's addresses, as Quillon printed them from the
+# firmware's memory.
+TABLE_LINES = LOGO_LINES[:3] + [r"  BGRT \d+ checksum .*", r"  Length .*", r"  Status: .*"]
+# The bitmap's header and the save, which the command reads from the copy the kernel kept.
+BITMAP_LINES = LOGO_LINES[3:] + [re.escape(SAVED_LINE)]
+# The place on the screen, where the command's display has the size Quillon's screen had.
+PLACE_LINES = [r"  Across: .*", r"  Down: .*", r"  Size: .*"]
+# The command's Plymouth line names the display it judged on: "  Plymouth (Virtual-1, 1280 x 800 panel): ".
+COMMAND_PLYMOUTH = re.compile(re.escape(reader_prefix("Plymouth")[:-2]) + r" \(([^,]+), (\d+) x (\d+) (\w+)\): ")
+
+
+def first_bgrt(lines):
+    """The lines about the first BGRT: from its "Found BGRT" line to the next one."""
+    starts = [i for i, line in enumerate(lines) if line.startswith("  Found BGRT @")]
+    check(starts, f"no BGRT in these lines: {lines}")
+    return lines[starts[0]:starts[1] if len(starts) > 1 else len(lines)]
+
+
+def picked(lines, patterns):
+    return [line for line in lines if any(re.fullmatch(pattern, line) for pattern in patterns)]
+
+
+def check_command_lines(quillon, command, patterns, what):
+    want, have = picked(quillon, patterns), picked(command, patterns)
+    check(want and have == want, f"the command's lines for {what} are {have}, Quillon's {want}")
+
+
+def check_command(result, case, blocks, kernel_kept, plymouth_did):
+    """The Linux command, run as root on the kernel Quillon's verdict spoke for, reports the first
+    BGRT as Quillon did, says the kernel's own decision, judges Plymouth as Plymouth behaved on this
+    display (plymouth_did: its outcome and its log's place and screen, None without Plymouth), and
+    saves the logo the kernel kept, the bytes Quillon saved."""
+    run = linux.read_command(result.console)
+    check(run.ended, f"the init script did not finish the command:\n{result.console}")
+    print("\n".join(f"quillon: {line}" for line in run.lines))
+    print(f"quillon: exit status {run.status}; saved {run.saved}")
+    kernel = linux.read_report(result.console)
+    quillon = first_bgrt(all_report_lines(result))
+
+    # The kernel shows a table as long as its length says: one shorter than a BGRT the command
+    # cannot read whole, and says so in one line, where Quillon read on in the firmware's memory.
+    length = next(int(found.group(1)) for found in (re.match(r"  Length (\d+)", line) for line in blocks[0]) if found)
+    if length < 56:
+        check(run.status == 1 and len(run.lines) == 1 and "/sys/firmware/acpi/tables/BGRT" in run.lines[0]
+              and not run.saved, f"a BGRT of {length} bytes; the command's exit status is {run.status}, not 1 "
+                                 f"with one line naming the table")
+        return
+    command = first_bgrt(run.lines)
+
+    check_command_lines(quillon, command, TABLE_LINES, "the table")
+    quillon_kept, quillon_reason = efi_bgrt_says(blocks[0])
+    kept, reason = efi_bgrt_says(command)
+    check(kept == kernel_kept, f"the command says efi-bgrt {'kept' if kept else 'ignored'} the table; the kernel "
+                               f"{'kept' if kernel_kept else 'ignored'} it")
+    check(kept == quillon_kept, f"the command says efi-bgrt kept the table: {kept}; Quillon: {quillon_kept}")
+    if not kept:
+        check(reason == kernel.ignored()[0], f"the command gives {reason!r} for efi-bgrt; the kernel said "
+                                             f"{kernel.ignored()[0]!r}")
+        check(same_reason(quillon_reason, reason), f"the command gives {reason!r} for efi-bgrt; Quillon gave "
+                                                   f"{quillon_reason!r}")
+
+    # The logo: the kernel's copy, saved; none where the kernel kept none.
+    if kept:
+        check(run.status == 0, f"the command's exit status is {run.status}, not 0, with the kernel's logo to save")
+        check_command_lines(quillon, command, BITMAP_LINES, "the bitmap")
+        check(run.saved.get("BIOSLogo.bmp") == kernel.bgrt["image-sha256"],
+              f"the command's BIOSLogo.bmp is not the kernel's image: {run.saved}")
+        if result.logo is not None and len(blocks) == 1:
+            check(run.saved["BIOSLogo.bmp"] == hashlib.sha256(result.logo).hexdigest(),
+                  "the command's BIOSLogo.bmp differs from the one Quillon saved")
+        bits = reported(quillon, r"           BPP   \[0x([0-9A-F]+)\]")
+        check(("BIOSLogo.png" in run.saved) == (bits in (24, 32)),
+              f"a {bits}-bit logo, and the command saved {sorted(run.saved)}")
+    else:
+        check(run.status == 3 and not run.saved, f"the kernel kept no logo, yet the command's exit status is "
+                                                 f"{run.status} and it saved {run.saved}")
+
+    # The display: Plymouth's, judged on as Plymouth used it. The kernel alone loads no DRM driver,
+    # and no Plymouth runs to compare with.
+    if plymouth_did is None:
+        return
+    plymouth_line = next((line for line in command if COMMAND_PLYMOUTH.match(line)), None)
+    check(plymouth_line is not None, f"Plymouth drew through its {case.display} renderer; the command has no "
+                                     f"Plymouth line for a display: {command}")
+    display = COMMAND_PLYMOUTH.match(plymouth_line)
+    size = (int(display.group(2)), int(display.group(3)))
+    screen = next((tuple(int(value) for value in found.groups()) for found in
+                   (re.fullmatch(r"  Screen now: (\d+) x (\d+), .*", line) for line in blocks[0]) if found), None)
+    if size == screen and kept:
+        check_command_lines(blocks[0], command, PLACE_LINES, "the logo's place")
+    outcome, used = plymouth_did
+    if used is not None:
+        check(size == used[4:], f"the command judges Plymouth on a {size[0]} x {size[1]} display; Plymouth used "
+                                f"{used[4]} x {used[5]}")
+    said = reader_prefix("Plymouth") + plymouth_line[display.end():]
+    if case.debian == "13":
+        wanted = says("Plymouth", *outcome)
+    else:
+        # The command judges as Plymouth 24 does, which gives QEMU's display panel properties; Plymouth
+        # 22 does not. Its line is then Quillon's for Plymouth 24's DRM renderer on this display.
+        quillon_lines = [line for line in blocks[0] if line.startswith(("  Plymouth: ", "  Plymouth on "))]
+        panel = reader_prefix("Plymouth" if len(quillon_lines) == 1 else "PlymouthOnPanel")
+        wanted = next((reader_prefix("Plymouth") + line[len(panel):] for line in quillon_lines
+                       if line.startswith(panel)), None)
+    check(said == wanted, f"the command says {plymouth_line!r}; on this display it should say {wanted!r}")
 
 
 def compare(arguments, name, case):
@@ -331,8 +448,11 @@ def compare(arguments, name, case):
     before = [f"{arguments.craft} {case.mode}"] if case.mode else []
     shown = case.plymouth is not None
     answers = [console.Answer(plymouth.SHOWN, ["Enter"], picture="screen.png")] if shown else []
+    if arguments.linux_command:
+        check(os.path.isfile(arguments.linux_command), f"no Linux command at {arguments.linux_command}: `make host` "
+                                                        f"builds it")
     result = boot(arguments, name, before=before, kernel="debian", plymouth=shown, debian=case.debian,
-                  display=case.display, answers=answers)
+                  display=case.display, answers=answers, linux_command=arguments.linux_command)
     if case.mode:
         check(len(crafted_tables(result)) == 1, f"CraftTables did not change the BGRT:\n{result.console}")
     blocks = verdict_blocks(result)
@@ -340,9 +460,12 @@ def compare(arguments, name, case):
     check(len(blocks) == bgrts, f"{len(blocks)} verdicts, not {bgrts}")
     print("\n".join(blocks[0]))
     kept = check_kernel(result, case, blocks)
+    plymouth_did = None
     if shown:
         check(result.logo is not None, "Quillon saved no logo to look for on the screen")
-        check_plymouth(arguments, name, result, case, blocks[0], kept)
+        plymouth_did = check_plymouth(arguments, name, result, case, blocks[0], kept)
+    if arguments.linux_command:
+        check_command(result, case, blocks, kept, plymouth_did)
 
 
 def scenario(name, case):
@@ -353,7 +476,10 @@ SCENARIOS = {name: scenario(name, case) for name, case in CASES.items()}
 
 
 def main():
-    return run_scenario(SCENARIOS, image_tree_arguments(scenario_parser(SCENARIOS)))
+    parser = scenario_parser(SCENARIOS)
+    parser.add_argument("--linux-command", default="", help="a static build of the Linux command, quillon, which the "
+                                                            "kernel's initramfs runs and the test judges too")
+    return run_scenario(SCENARIOS, image_tree_arguments(parser))
 
 
 if __name__ == "__main__":

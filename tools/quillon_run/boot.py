@@ -67,6 +67,8 @@ class Options:
     debian: str = "13"  # the Debian release of the kernel, busybox and Plymouth: "13" (trixie) or "12" (bookworm)
     display: str = "drm"  # Plymouth's screen: "drm", through the bochs DRM driver, or "framebuffer", with no
                           # DRM driver loaded, through the firmware's framebuffer (the kernel's efifb)
+    linux_command: str = ""  # a static build of the Linux command, quillon, that the kernel's initramfs runs
+                             # (linux.py, plymouth.py); empty: none
 
     def uboot(self):
         return self.code == "u-boot"

@@ -62,6 +62,9 @@ def parse_arguments(argv, description):
     parser.add_argument("--display", default="drm", choices=["drm", "framebuffer"],
                         help="with --plymouth: Plymouth draws through the bochs DRM driver (drm), or with no DRM "
                              "driver loaded on the firmware's framebuffer (framebuffer)")
+    parser.add_argument("--linux-command", default="", metavar="QUILLON",
+                        help="with --kernel debian: the initramfs also runs this static build of the Linux command "
+                             "(build/host/quillon-static/quillon, built by `make host`) and prints what it says")
     parser.add_argument("--disk-kib", type=int, default=32768, help="size of the FAT disk image in KiB")
     parser.add_argument("--stick", default="", metavar="IMAGE",
                         help="boot this stick image (make stick) as a USB stick instead of a disk made here")
@@ -101,7 +104,7 @@ def run(argv, description):
                       echo=not arguments.quiet, stick=arguments.stick, internal=arguments.internal,
                       internal_bus=arguments.internal_bus, screen=arguments.screen,
                       kernel=arguments.kernel, plymouth=arguments.plymouth, debian=arguments.debian,
-                      display=arguments.display)
+                      display=arguments.display, linux_command=arguments.linux_command)
     if options.plymouth:
         # The init script waits for a line once the splash is up: the picture is taken first.
         options.answers = [Answer(plymouth.SHOWN, ["Enter"], picture="plymouth.png")]

@@ -4,7 +4,10 @@ Linux makes of the firmware's BGRT.
 The kernel runs from the shell's startup.nsh as an EFI-stub program, with an initramfs made here:
 busybox-static and an /init script that mounts /proc and /sys, prints every file under
 /sys/firmware/acpi/bgrt/ and the kernel's messages about the BGRT and the framebuffer in lines
-marked QUILLON-LINUX, and powers the machine off. The kernels (linux-image-amd64 and
+marked QUILLON-LINUX, and powers the machine off. Where Options.linux_command names a static build
+of the Linux command (`quillon`), the initramfs holds it as /bin/quillon and the init script first
+runs it as root in /tmp and prints its lines and the SHA-256 of the files it saved, marked
+QUILLON-COMMAND, for read_command. The kernels (linux-image-amd64 and
 linux-image-arm64 lead to them) and busybox-static come from Debian 13 ("trixie", 6.12) or Debian 12
 ("bookworm", 6.1), as Options.debian asks, with `apt-get download` + `dpkg-deb -x` into the package
 cache, as the stick's shim does: at the versions pinned here, or the archive's current ones with a
@@ -21,6 +24,8 @@ import sys
 
 import debian_release
 import shim_packages
+
+from . import elf_file
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PACKAGE_CACHE = os.environ.get("QUILLON_PACKAGE_CACHE", os.path.join(SOURCE, "build", "debian-packages"))
@@ -83,13 +88,34 @@ dmesg | grep -i -E '{MESSAGES}' | sed 's/^/{MARKER}-DMESG /'
 echo {END_MARKER}
 """
 
+# The Linux command, where the initramfs holds it, run as root with no arguments in a writable
+# folder of its own; its lines and what it saved, for read_command. It reads the kernel's log from
+# /dev/kmsg and the displays from /dev/dri, which an initramfs has only once devtmpfs is mounted.
+COMMAND = "bin/quillon"
+COMMAND_MARKER = "QUILLON-COMMAND"
+RUN_COMMAND = f"""if [ -x /{COMMAND} ]; then
+  [ -c /dev/kmsg ] || mount -t devtmpfs dev /dev
+  mkdir -p /tmp/quillon
+  cd /tmp/quillon
+  echo {COMMAND_MARKER}-START
+  /{COMMAND} > /tmp/quillon.out 2>&1
+  echo "{COMMAND_MARKER}-EXIT $?"
+  sed 's/^/{COMMAND_MARKER}-OUT /' /tmp/quillon.out
+  for name in BIOSLogo.bmp BIOSLogo.png; do
+    [ -f $name ] && echo "{COMMAND_MARKER}-SHA256 $name $(sha256sum < $name | cut -d ' ' -f 1)"
+  done
+  echo {COMMAND_MARKER}-END
+  cd /
+fi
+"""
+
 INIT = f"""#!/bin/busybox sh
 # The first process: says what the kernel made of the BGRT, then turns the machine off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
-{REPORT}poweroff -f
+{RUN_COMMAND}{REPORT}poweroff -f
 """
 
 
@@ -179,13 +205,29 @@ def cpio_entry(name, mode, data=b"", device=(0, 0)):
     return header + encoded + bytes(padding) + data + bytes(-len(data) % 4)
 
 
-def make_initramfs(busybox, path):
-    """The gzipped initramfs: busybox, the init script and the folders it mounts on."""
+def command_member(command):
+    """The cpio member of the Linux command at that host path, as /bin/quillon; none for "". The
+    initramfs holds Debian's libraries or none, not this machine's: the command must need none."""
+    if not command:
+        return []
+    with open(command, "rb") as handle:
+        program = handle.read()
+    interpreter, needed = elf_file.dependencies(program, command)
+    if interpreter or needed:
+        raise RuntimeError(f"{command} needs {interpreter or ', '.join(needed)}: the initramfs wants the command "
+                           f"linked statically (the host tree's quillon_static)")
+    return [cpio_entry(COMMAND, 0o100755, program)]
+
+
+def make_initramfs(busybox, path, command=""):
+    """The gzipped initramfs: busybox, the init script and the folders it mounts on, and the
+    Linux command where one is given."""
     with open(busybox, "rb") as handle:
         program = handle.read()
     members = [cpio_entry(folder, 0o040755) for folder in ("bin", "dev", "proc", "sys")]
     members.append(cpio_entry("dev/console", 0o020600, device=(5, 1)))
     members.append(cpio_entry("bin/busybox", 0o100755, program))
+    members += command_member(command)
     members.append(cpio_entry("init", 0o100755, INIT.encode()))
     members.append(cpio_entry("TRAILER!!!", 0))
     with open(path, "wb") as handle:
@@ -196,7 +238,8 @@ def make_initramfs(busybox, path):
 def files(options, work):
     """(host path, name on the disk) of the kernel and its initramfs."""
     kernel = fetch_kernel(options.arch, options.debian) if options.kernel == "debian" else options.kernel
-    initrd = make_initramfs(fetch_busybox(options.arch, options.debian), os.path.join(work, INITRD_NAME))
+    initrd = make_initramfs(fetch_busybox(options.arch, options.debian), os.path.join(work, INITRD_NAME),
+                            options.linux_command)
     return [(kernel, KERNEL_NAME), (initrd, INITRD_NAME)]
 
 
@@ -235,3 +278,29 @@ def read_report(console):
         elif line.startswith(MARKER + "-DMESG "):
             messages.append(re.sub(r"^\[[ \d.]+\] ", "", line[len(MARKER + "-DMESG "):]))
     return Report(bgrt, messages, END_MARKER in console)
+
+
+@dataclasses.dataclass
+class CommandRun:
+    """What the Linux command did in the boot: its lines (standard output and error as they came),
+    its exit status, and the SHA-256 of each file it saved, by name."""
+    lines: list
+    status: int | None
+    saved: dict
+    ended: bool
+
+
+def read_command(console):
+    """The Linux command's run from the console's text."""
+    lines, status, saved = [], None, {}
+    for line in console.split("\n"):
+        line = line.rstrip("\r")
+        if line.startswith(COMMAND_MARKER + "-OUT "):
+            lines.append(line[len(COMMAND_MARKER + "-OUT "):])
+        found = re.fullmatch(COMMAND_MARKER + r"-EXIT (\d+)", line.strip())
+        if found:
+            status = int(found.group(1))
+        found = re.fullmatch(COMMAND_MARKER + r"-SHA256 (\S+) ([0-9a-f]{64})", line.strip())
+        if found:
+            saved[found.group(1)] = found.group(2)
+    return CommandRun(lines, status, saved, COMMAND_MARKER + "-END" in console)

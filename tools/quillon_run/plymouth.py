@@ -9,8 +9,9 @@ renderer: Plymouth falls back to its frame-buffer renderer on /dev/fb0, the firm
 as the kernel's efifb keeps it.
 Its /init loads the driver, starts plymouthd with its debug log, shows the splash, says so on the
 console (SHOWN) and waits for a line from it: the runner takes its picture of the screen before it
-answers. Then it ends plymouthd, prints the debug log's lines and what linux.py's init prints of
-the kernel's BGRT (so linux.read_report reads this boot too), and powers off. Plymouth, its theme
+answers. Then it ends plymouthd, prints the debug log's lines, runs the Linux command where the
+initramfs holds one, on the display Plymouth has let go of, prints what linux.py's init prints of
+the kernel's BGRT (so linux.read_report and read_command read this boot too), and powers off. Plymouth, its theme
 and the libraries come from Debian's archive like the kernel, with `apt-get download` + `dpkg-deb
 -x`, at the versions pinned here or the archive's current ones with a warning; the initramfs takes
 of them the programs and what their ELF files ask for. Nothing of them is kept in the repository.
@@ -123,7 +124,8 @@ read -t 60 answer
 plymouth quit
 plymouth --wait
 sed 's/^/{MARKER}-LOG /' /tmp/plymouth.log
-{linux.REPORT}poweroff -f
+# Plymouth has let go of the display: the Linux command, where there is one, finds it free.
+{linux.RUN_COMMAND}{linux.REPORT}poweroff -f
 """
 
 
@@ -300,9 +302,10 @@ def fetch_modules(debian, cache=linux.PACKAGE_CACHE):
     return [(name, found[name]) for name in load_order(needs, DRIVER)]
 
 
-def make_initramfs(path, debian, display):
+def make_initramfs(path, debian, display, command=""):
     """The gzipped initramfs: busybox, Plymouth and what it loads, its configuration, the init
-    script, and for the "drm" display the driver's modules and Plymouth's DRM renderer."""
+    script, for the "drm" display the driver's modules and Plymouth's DRM renderer, and the Linux
+    command where one is given (linux.command_member)."""
     with open(linux.fetch_busybox("x64", debian), "rb") as handle:
         busybox = handle.read()
     tree = package_files(fetch_packages(debian))
@@ -313,6 +316,7 @@ def make_initramfs(path, debian, display):
             members.append(linux.cpio_entry(folder, 0o040755))
     members.append(linux.cpio_entry("dev/console", 0o020600, device=(5, 1)))
     members.append(linux.cpio_entry("bin/busybox", 0o100755, busybox))
+    members += linux.command_member(command)
     modules = fetch_modules(debian) if display == "drm" else []
     for name, module in modules:
         members.append(linux.cpio_entry(f"lib/modules/{name}.ko", 0o100644, module_data(module)))
@@ -332,7 +336,8 @@ def files(options, work):
         raise SystemExit(f"quillon-run: Plymouth's display is {' or '.join(DISPLAYS)}, not {options.display!r}")
     linux.release(options.debian)
     kernel = linux.fetch_kernel(options.arch, options.debian) if options.kernel == "debian" else options.kernel
-    initrd = make_initramfs(os.path.join(work, linux.INITRD_NAME), options.debian, options.display)
+    initrd = make_initramfs(os.path.join(work, linux.INITRD_NAME), options.debian, options.display,
+                            options.linux_command)
     return [(kernel, linux.KERNEL_NAME), (initrd, linux.INITRD_NAME)]
 
 
