@@ -25,6 +25,7 @@ import sys
 import debian_release
 import shim_packages
 
+from . import RunnerError
 from . import elf_file
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -126,7 +127,7 @@ def say(message):
 def release(debian):
     """apt's name for Debian's release by its number, or an error that names the choices."""
     if debian not in RELEASES:
-        raise SystemExit(f"quillon-run: no Debian {debian!r} here; only {' or '.join(RELEASES)}")
+        raise RunnerError(f"quillon-run: no Debian {debian!r} here; only {' or '.join(RELEASES)}")
     return RELEASES[debian]
 
 
@@ -161,7 +162,7 @@ def fetch_kernel_package(arch, debian, cache=PACKAGE_CACHE):
     into the cache when not there yet. Call it holding the cache's lock."""
     apt_release = release(debian)
     if arch not in KERNELS[debian]:
-        raise SystemExit(f"quillon-run: no Debian kernel is booted on {arch}; only on {', '.join(KERNELS[debian])}")
+        raise RunnerError(f"quillon-run: no Debian kernel is booted on {arch}; only on {', '.join(KERNELS[debian])}")
     package, version = kernel_package(arch, debian, cache)
     deb, _ = shim_packages.fetch_package(package, version, KERNELS[debian][arch].debian, cache, who="quillon-run",
                                          release=apt_release)

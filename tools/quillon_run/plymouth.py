@@ -27,6 +27,7 @@ import shutil
 
 import shim_packages
 
+from . import RunnerError
 from . import elf_file
 from . import linux
 
@@ -331,9 +332,9 @@ def make_initramfs(path, debian, display, command=""):
 def files(options, work):
     """(host path, name on the disk) of the kernel and its Plymouth initramfs."""
     if options.arch != "x64":
-        raise SystemExit(f"quillon-run: Plymouth is booted on x64 only, not on {options.arch}")
+        raise RunnerError(f"quillon-run: Plymouth is booted on x64 only, not on {options.arch}")
     if options.display not in DISPLAYS:
-        raise SystemExit(f"quillon-run: Plymouth's display is {' or '.join(DISPLAYS)}, not {options.display!r}")
+        raise RunnerError(f"quillon-run: Plymouth's display is {' or '.join(DISPLAYS)}, not {options.display!r}")
     linux.release(options.debian)
     kernel = linux.fetch_kernel(options.arch, options.debian) if options.kernel == "debian" else options.kernel
     initrd = make_initramfs(os.path.join(work, linux.INITRD_NAME), options.debian, options.display,
