@@ -28,7 +28,7 @@ constexpr UINT64 kCreateReadWrite = EFI_FILE_MODE_CREATE | EFI_FILE_MODE_READ | 
 constexpr UINT64 kReadWrite = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
 
 // A stem, a digit and the terminator.
-constexpr UINTN kNameCharacters = 16;
+constexpr UINTN kNameCharacters = kSavedNameRoom;
 constexpr UINT32 kNameTries = 10;
 
 // Room for EFI_FILE_INFO with any of the names above.
