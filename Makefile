@@ -51,14 +51,15 @@ run: image
 	@[ -n "$(IMAGE_$(ARCH))" ] || { echo "ARCH is x64, ia32 or aa64"; exit 2; }
 	@python3 tools/qemu_run.py --arch $(ARCH) --image $(IMAGE) --out out
 
-# `make fuzz FUZZ=report FUZZ_SECONDS=600`: either target, as long as asked.
+# `make fuzz FUZZ=stick FUZZ_SECONDS=600`: any target, as long as asked.
 fuzz: host
-	@case "$(FUZZ)" in format|report) ;; *) echo "FUZZ is format or report"; exit 2;; esac
-	@mkdir -p $(HOST_DIR)/fuzz/$(FUZZ)-corpus $(HOST_DIR)/fuzz/report-start
+	@case "$(FUZZ)" in format|report|stick) ;; *) echo "FUZZ is format, report or stick"; exit 2;; esac
+	@mkdir -p $(HOST_DIR)/fuzz/$(FUZZ)-corpus $(HOST_DIR)/fuzz/report-start $(HOST_DIR)/fuzz/stick-start
 	@$(HOST_DIR)/fuzz/make_report_corpus $(HOST_DIR)/fuzz/report-start
+	@$(HOST_DIR)/fuzz/make_stick_corpus $(HOST_DIR)/fuzz/report-start $(HOST_DIR)/fuzz/stick-start
 	@$(HOST_DIR)/fuzz/$(FUZZ)_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -rss_limit_mb=4096 \
 	    -artifact_prefix=$(HOST_DIR)/fuzz/$(FUZZ)- $(HOST_DIR)/fuzz/$(FUZZ)-corpus \
-	    $(if $(filter report,$(FUZZ)),$(HOST_DIR)/fuzz/report-start fuzz/report-findings,fuzz/corpus)
+	    $(if $(filter report,$(FUZZ)),$(HOST_DIR)/fuzz/report-start fuzz/report-findings,$(if $(filter stick,$(FUZZ)),$(HOST_DIR)/fuzz/stick-start fuzz/stick-findings,fuzz/corpus))
 
 # The README's pictures of the Secure Boot enrolment, of MokManager's missteps, of the firmware
 # refusing the stick and of the screen the firmware left, remade from the end-to-end runs on x64.
