@@ -98,7 +98,7 @@ struct KeptBuffer {
   UINTN Size;
   VOID *Memory;
 };
-constexpr size_t kMostKept = 8;
+constexpr size_t kMostKept = 32;
 KeptBuffer gKept[kMostKept];
 size_t gKeptCount = 0;
 
@@ -133,6 +133,8 @@ EFI_STATUS EFIAPI SimAllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **B
   if (Memory == nullptr) return EFI_OUT_OF_RESOURCES;
   std::memset(Memory, 0xA5, Size);
   Firmware.Pool_.push_back(SimFirmware::PoolBuffer{Memory, Size});
+  Firmware.PoolBytes_ += Size;
+  if (Firmware.PoolBytes_ > Firmware.PeakPoolBytes_) Firmware.PeakPoolBytes_ = Firmware.PoolBytes_;
   *Buffer = Memory;
   return EFI_SUCCESS;
 }
@@ -148,6 +150,7 @@ EFI_STATUS EFIAPI SimFreePool(VOID *Buffer) {
     return EFI_INVALID_PARAMETER;
   }
   UINTN Size = Found->Size;
+  Firmware.PoolBytes_ -= Size;
   Firmware.Pool_.erase(std::next(Found).base());
   KeepBuffer(Buffer, Size);
   return EFI_SUCCESS;
@@ -193,7 +196,7 @@ EFI_STATUS EFIAPI SimGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UIN
       return EFI_BUFFER_TOO_SMALL;
     }
     if (Data == nullptr) return EFI_INVALID_PARAMETER;
-    std::memcpy(Data, Value.data(), Value.size());
+    if (!Value.empty()) std::memcpy(Data, Value.data(), Value.size());
     *DataSize = Value.size();
     if (Attributes != nullptr) *Attributes = EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
     return EFI_SUCCESS;

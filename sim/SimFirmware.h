@@ -110,6 +110,8 @@ class SimFirmware {
   std::vector<std::u16string> ConsoleWrites() const;
 
   size_t OutstandingPool() const { return Pool_.size(); }
+  // The most bytes of pool the program held at once.
+  UINT64 PeakPoolBytes() const { return PeakPoolBytes_; }
   size_t BadFrees() const { return BadFrees_; }
   const std::vector<UINTN> &PoolRequests() const { return PoolRequests_; }
   int Calls(SimCall Call) const { return Calls_[(int)Call]; }
@@ -135,6 +137,8 @@ class SimFirmware {
   };
   std::vector<PoolBuffer> Pool_;  // buffers given out and not yet freed; few at a time
   std::vector<UINTN> PoolRequests_;
+  UINT64 PoolBytes_ = 0;
+  UINT64 PeakPoolBytes_ = 0;
   size_t BadFrees_ = 0;
   std::vector<std::pair<EFI_GUID, VOID *>> ImageProtocols_;
   std::vector<std::pair<EFI_GUID, VOID *>> DeviceProtocols_;
