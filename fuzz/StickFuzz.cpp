@@ -102,6 +102,7 @@ bool BitmapPixels(const std::vector<uint8_t> &Bitmap, PngPixels *Pixels) {
   uint32_t Bytes = Shape.BitsPerPixel / 8, RowBytes = ((Shape.Width * Shape.BitsPerPixel + 31) >> 5) << 2;
   Pixels->Width = Shape.Width;
   Pixels->Height = Shape.Height;
+  Pixels->Colours.reserve((size_t)Shape.Width * Shape.Height);
   for (uint32_t Y = 0; Y < Shape.Height; Y++) {
     uint32_t Row = Shape.TopDown ? Y : Shape.Height - 1 - Y;
     for (uint32_t X = 0; X < Shape.Width; X++) {
@@ -200,15 +201,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   // when it is one the firmware could draw. Drawn before the pages that are no memory are poisoned.
   std::optional<SimGraphicsOutput> Screen;
   if (Stick.ScreenWidth != 0 && Stick.ScreenHeight != 0) {
-    SimGraphicsOutput::Mode Mode{Stick.ScreenWidth, Stick.ScreenHeight};
+    // Up to 128 a side: rows past a deflate block's 16,384 symbols, and runs fast enough to be many.
+    SimGraphicsOutput::Mode Mode{1u + (Stick.ScreenWidth - 1u) % 128u, 1u + (Stick.ScreenHeight - 1u) % 128u};
     Mode.Format = (EFI_GRAPHICS_PIXEL_FORMAT)(Stick.PixelFormat % 5);
     Screen.emplace(Firmware, std::vector<SimGraphicsOutput::Mode>{Mode}, 0);
     size_t Count = Pixels.size() / 3;
-    for (uint32_t Y = 0; Y < Stick.ScreenHeight; Y++) {
-      for (uint32_t X = 0; X < Stick.ScreenWidth; X++) {
-        const uint8_t *Pixel = Count == 0 ? nullptr : &Pixels[((size_t)Y * Stick.ScreenWidth + X) % Count * 3];
-        Screen->At(X, Y) = Pixel == nullptr ? 0 : (uint32_t)Pixel[0] << 16 | (uint32_t)Pixel[1] << 8 | Pixel[2];
-      }
+    Screen->Pixels.assign((size_t)Mode.Width * Mode.Height, 0);
+    for (size_t At = 0; Count != 0 && At < Screen->Pixels.size(); At++) {
+      const uint8_t *Pixel = &Pixels[At % Count * 3];
+      Screen->Pixels[At] = (uint32_t)Pixel[0] << 16 | (uint32_t)Pixel[1] << 8 | Pixel[2];
     }
     size_t Offset = Stick.LogoOffset % kRegionBytes;
     std::vector<uint8_t> Logo(Memory + Offset, Memory + kRegionBytes);

@@ -34,8 +34,8 @@ inline constexpr EFI_STATUS kStatuses[] = {
 struct StickHeader {
   uint8_t Flags;            // the k... bits below
   uint8_t SecureBoot;       // the SecureBoot variable's one byte
-  uint8_t ScreenWidth;      // 0: no graphics output
-  uint8_t ScreenHeight;     // 0: no graphics output
+  uint8_t ScreenWidth;      // 0: no graphics output; past 128, taken modulo 128
+  uint8_t ScreenHeight;     // likewise
   uint8_t PixelFormat;      // the mode's, 0 to 4
   uint8_t LogoX;            // where the bitmap at LogoOffset is drawn on the screen, if it is one
   uint8_t LogoY;
