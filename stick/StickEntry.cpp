@@ -139,6 +139,8 @@ void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot B
     if (LogoPicture == Kept::Failed) ConsolePrint(u"  BIOSLogo.png, the same picture, could not be saved (see above).\n");
   } else if (Report.KeptAside) {
     ConsolePrint(u"Quillon: the logo is kept whole on this stick, as the report names above.\n");
+  } else if (Report.NoMemoryMap) {
+    ConsolePrint(u"Quillon: the firmware gave no memory map, so no table was read (see above).\n");
   } else if (Report.BgrtCount == 0 && Report.Unreadable) {
     ConsolePrint(u"Quillon: the firmware's tables point where nothing can be read (see above).\n");
   } else if (Report.BgrtCount == 0) {

@@ -111,6 +111,14 @@ const Case kCases[] = {
      {"Quillon: Secure Boot is on.", "Quillon: the logo is kept whole on this stick, as the report names above.", "",
       kKept, kCopy, kNext},
      false, true},
+    {"no_memory_map", "firmware that will not give its memory map: said so, not taken for unreadable tables",
+     [](StickMachine &M) {
+       M.AddLogo();
+       M.Firmware.FailCall(SimCall::GetMemoryMap, EFI_INVALID_PARAMETER);
+     },
+     {"Quillon: Secure Boot is on.", "Quillon: the firmware gave no memory map, so no table was read (see above).", "",
+      kKept, kCopy, kNext},
+     false, true},
     {"xsdt_unreadable", "an XSDT where nothing can be read, so no BGRT was found: said as unreadable tables, not as none",
      [](StickMachine &M) { M.Entries.push_back(0); M.XsdtAt = 0x8000000000000000ull; },
      {"Quillon: Secure Boot is on.", "Quillon: the firmware's tables point where nothing can be read (see above).",
