@@ -257,13 +257,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
         "the restart was not the last call");
 
   // Each of the four files: the earlier one untouched, or this run's whole and right; or, where the
-  // firmware would delete nothing, one the report names as left.
+  // firmware would delete nothing, one the report names as left; or, on a stick that will not
+  // rename, none, once the earlier one is deleted and the new one would not fit beside the whole
+  // copy the save keeps under another name, which the report names.
   PngPixels LogoPixels;
   const std::vector<uint8_t> *LogoFile = Volume.Find(kLogo);
   bool LogoRight = LogoFile != nullptr && IsWholeBitmapInMemory(*LogoFile, Head);
   bool LogoDrawable = LogoRight && BitmapPixels(*LogoFile, &LogoPixels);
-  for (const char16_t *Name : {kLogo, kLogoPng, kScreenPng, kReport}) {
+  const std::pair<const char16_t *, const char *> kWhats[] = {
+      {kLogo, "logo"}, {kLogoPng, "logo picture"}, {kScreenPng, "screen picture"}, {kReport, "report"}};
+  for (const auto &[Name, What] : kWhats) {
     const std::vector<uint8_t> *Now = Volume.Find(Name);
+    bool KeptElsewhere = Now == nullptr && !KeptAside(Offered, What).empty() && (Head.Options & kRenamesRefused) != 0;
     auto Was = Before.find(Name);
     bool Unchanged = Now == nullptr ? Was == Before.end() : Was != Before.end() && Was->second == *Now;
     bool Right = false;
@@ -283,7 +288,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
     }
     std::string Narrowed = Narrow(Name);
     bool Left = Failing == SimCall::FileDelete && Offered.find("'" + Narrowed + "' is left") != std::string::npos;
-    Check(Unchanged || Right || Left, "a file under its name is neither the earlier one nor this run's, whole");
+    Check(Unchanged || Right || Left || KeptElsewhere,
+          "a file under its name is neither the earlier one nor this run's, whole");
   }
 
   // The claims.
@@ -318,6 +324,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   }
   for (const std::u16string &Name : KeptAside(Offered, "report")) {
     Check(Volume.Find(Name) != nullptr && IsReport(*Volume.Find(Name), Offered), "a report kept aside is not whole");
+  }
+  for (const char *What : {"logo picture", "screen picture"}) {
+    for (const std::u16string &Name : KeptAside(Offered, What)) {
+      const std::vector<uint8_t> *Kept = Volume.Find(Name);
+      Check(Kept != nullptr, "a picture said to be kept aside is not there");
+      PngPixels Read = ReadPngPixels(*Kept);
+      Check(Read.Fault.empty() && (std::string(What) != "screen picture" || Read.Colours == Screen->Pixels),
+            "a picture kept aside is not whole");
+    }
   }
   for (const auto &[Name, Bytes] : Volume.Files) {
     std::string Narrowed = Narrow(Name);
