@@ -63,15 +63,17 @@ run: image
 	@[ -n "$(IMAGE_$(ARCH))" ] || { echo "ARCH is x64, ia32 or aa64"; exit 2; }
 	@python3 tools/qemu_run.py --arch $(ARCH) --image $(IMAGE) --out out
 
-# `make fuzz FUZZ=report FUZZ_SECONDS=600`: any target, as long as asked; each keeps its own corpus,
+# `make fuzz FUZZ=stick FUZZ_SECONDS=600`: any target, as long as asked; each keeps its own corpus,
 # and starts from these.
 FUZZ_START_format := fuzz/corpus
 FUZZ_START_report := $(HOST_DIR)/fuzz/report-start fuzz/report-findings
 FUZZ_START_png    := fuzz/png-start
+FUZZ_START_stick  := $(HOST_DIR)/fuzz/stick-start fuzz/stick-findings
 fuzz: host
-	@case "$(FUZZ)" in format|report|png) ;; *) echo "FUZZ is format, report or png"; exit 2;; esac
-	@mkdir -p $(HOST_DIR)/fuzz/$(FUZZ)-corpus $(HOST_DIR)/fuzz/report-start
+	@case "$(FUZZ)" in format|report|png|stick) ;; *) echo "FUZZ is format, report, png or stick"; exit 2;; esac
+	@mkdir -p $(HOST_DIR)/fuzz/$(FUZZ)-corpus $(HOST_DIR)/fuzz/report-start $(HOST_DIR)/fuzz/stick-start
 	@$(HOST_DIR)/fuzz/make_report_corpus $(HOST_DIR)/fuzz/report-start
+	@$(HOST_DIR)/fuzz/make_stick_corpus $(HOST_DIR)/fuzz/report-start $(HOST_DIR)/fuzz/stick-start
 	@$(HOST_DIR)/fuzz/$(FUZZ)_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -rss_limit_mb=4096 \
 	    -artifact_prefix=$(HOST_DIR)/fuzz/$(FUZZ)- $(HOST_DIR)/fuzz/$(FUZZ)-corpus \
 	    $(FUZZ_START_$(FUZZ))

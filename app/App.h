@@ -37,10 +37,11 @@ EFI_STATUS SaveLogoFile(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, UINT64 ImageAdd
 // added where a file of that name exists already); and what the file holds, in a few words for the
 // report. The texts lie in the record itself: a record of pointers in the image would need the
 // loader to relocate each of them.
+constexpr UINTN kSavedNameRoom = 20;  // the longest name, Quillon-report.txt, with a digit and the terminator
 struct SavedFileNames {
-  CHAR16 Name[14];
-  CHAR16 ScratchStem[14];
-  CHAR16 BackupStem[14];
+  CHAR16 Name[kSavedNameRoom];
+  CHAR16 ScratchStem[kSavedNameRoom];
+  CHAR16 BackupStem[kSavedNameRoom];
   char What[16];
 };
 

@@ -257,6 +257,7 @@ EFI_STATUS ReportBootLogo(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, ReportRecord 
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"Can't get memory map  [%r]\n", Status);
     Record->Unreadable = true;
+    Record->NoMemoryMap = true;
     return Status;
   }
   Status = ReportTables(Map, Volume, Rsdp, Record);

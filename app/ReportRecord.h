@@ -72,6 +72,7 @@ constexpr UINT32 kBgrtsRecorded = 3;
 
 struct ReportRecord {
   bool Unreadable;     // a table or bitmap lay outside readable memory, or the memory map was not given
+  bool NoMemoryMap;    // the memory map was not given, so nothing was read
   bool Refused;        // a bitmap was refused
   bool SaveFailed;     // a save failed, or found no volume to save on
   bool KeptAside;      // a new logo is kept whole under another name

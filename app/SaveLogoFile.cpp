@@ -28,7 +28,7 @@ constexpr UINT64 kCreateReadWrite = EFI_FILE_MODE_CREATE | EFI_FILE_MODE_READ | 
 constexpr UINT64 kReadWrite = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
 
 // A stem, a digit and the terminator.
-constexpr UINTN kNameCharacters = 16;
+constexpr UINTN kNameCharacters = kSavedNameRoom;
 constexpr UINT32 kNameTries = 10;
 
 // Room for EFI_FILE_INFO with any of the names above.
@@ -148,10 +148,30 @@ struct Save {
   SaveOutcome Outcome;
 };
 
+// Writes the new file afresh under its own name, which no file holds; a write that fails is
+// deleted again, and *CutOffLeft set where it would not go.
+EFI_STATUS WriteAfresh(Save &S, UINT64 Address, UINT64 Size, bool *CutOffLeft) {
+  *CutOffLeft = false;
+  EFI_FILE_PROTOCOL *File = nullptr;
+  EFI_STATUS Status = S.Root->Open(S.Root, &File, S.Names.Name, kCreateReadWrite, 0);
+  if (EFI_ERROR(Status)) {
+    ConsolePrint(u"Error Open NULL  [%r]\n", Status);
+    return Status;
+  }
+  Status = WriteWhole(File, Address, Size);
+  if (EFI_ERROR(Status)) {
+    ConsolePrint(u"Error Write  [%r]\n", Status);
+    *CutOffLeft = DiscardCutOffFile(S.Root, File, S.Names.Name);
+    return Status;
+  }
+  File->Close(File);
+  return EFI_SUCCESS;
+}
+
 // The rename path: the old file steps aside, the scratch file takes the file's name, the old one is
 // deleted. Closes or deletes every file. *Refused is set, with nothing changed and both files still
 // open, when the file system will not rename.
-EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
+EFI_STATUS ReplaceByRenames(Save &S, UINT64 Address, UINT64 Size, bool *Refused) {
   EFI_STATUS Status = EFI_SUCCESS;
   bool Aside = false;  // the older file has stepped aside under its backup name
   if (S.Old != nullptr) {
@@ -165,12 +185,27 @@ EFI_STATUS ReplaceByRenames(Save &S, bool *Refused) {
     EFI_STATUS Back = Aside ? RenameFile(S.Old, S.OldName, &RefusedBack) : EFI_SUCCESS;
     if (*Refused) return Status;
     ConsolePrint(u"Error Rename  [%r]\n", Status);
+    bool CutOffLeft = false;
     if (EFI_ERROR(Back)) {
+      // The older file will not take its name back, and no file has the name now: the new one,
+      // whole in the scratch file, is written under it afresh, and the older one then goes.
+      if (!EFI_ERROR(WriteAfresh(S, Address, Size, &CutOffLeft))) {
+        EFI_STATUS Deleted = S.Old->Delete(S.Old);
+        if (Deleted != EFI_SUCCESS) ConsolePrint(u"Error Delete  [%r]\n", Deleted);
+        DiscardScratch(S.Scratch, S.ScratchName);
+        return EFI_SUCCESS;
+      }
       ConsolePrint(u"Error Rename  [%r] the older %a is left as '%s'\n", Back, S.Names.What, S.BackupName);
       S.Outcome.OlderGone = true;
     }
     if (S.Old != nullptr) S.Old->Close(S.Old);
-    DiscardScratch(S.Scratch, S.ScratchName);
+    if (CutOffLeft) {
+      ConsolePrint(u"The new %a is kept as '%s'\n", S.Names.What, S.ScratchName);
+      S.Outcome.KeptAside = true;
+      S.Scratch->Close(S.Scratch);
+    } else {
+      DiscardScratch(S.Scratch, S.ScratchName);
+    }
     return Status;
   }
   S.Scratch->Close(S.Scratch);
@@ -198,20 +233,8 @@ EFI_STATUS ReplaceInPlace(Save &S, UINT64 Address, UINT64 Size) {
     }
   }
   S.Outcome.OlderGone = S.Old != nullptr;
-  EFI_FILE_PROTOCOL *File = nullptr;
   bool CutOffLeft = false;
-  EFI_STATUS Status = S.Root->Open(S.Root, &File, S.Names.Name, kCreateReadWrite, 0);
-  if (EFI_ERROR(Status)) {
-    ConsolePrint(u"Error Open NULL  [%r]\n", Status);
-  } else {
-    Status = WriteWhole(File, Address, Size);
-    if (EFI_ERROR(Status)) {
-      ConsolePrint(u"Error Write  [%r]\n", Status);
-      CutOffLeft = DiscardCutOffFile(S.Root, File, S.Names.Name);
-    } else {
-      File->Close(File);
-    }
-  }
+  EFI_STATUS Status = WriteAfresh(S, Address, Size, &CutOffLeft);
   if (EFI_ERROR(Status) && (S.Old != nullptr || CutOffLeft)) {
     ConsolePrint(u"The new %a is kept as '%s'\n", S.Names.What, S.ScratchName);
     S.Outcome.KeptAside = true;
@@ -249,7 +272,7 @@ EFI_STATUS Replace(EFI_FILE_PROTOCOL *Root, const SavedFileNames &Names, UINT64 
   }
 
   bool Refused = false;
-  Status = ReplaceByRenames(S, &Refused);
+  Status = ReplaceByRenames(S, Address, Size, &Refused);
   if (Refused) Status = ReplaceInPlace(S, Address, Size);
   *Outcome = S.Outcome;
   return Status;

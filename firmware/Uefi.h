@@ -55,12 +55,16 @@ constexpr EFI_STATUS EFI_NOT_READY = EfiErrorCode(6);
 constexpr EFI_STATUS EFI_DEVICE_ERROR = EfiErrorCode(7);
 constexpr EFI_STATUS EFI_WRITE_PROTECTED = EfiErrorCode(8);
 constexpr EFI_STATUS EFI_OUT_OF_RESOURCES = EfiErrorCode(9);
+constexpr EFI_STATUS EFI_VOLUME_CORRUPTED = EfiErrorCode(10);
 constexpr EFI_STATUS EFI_VOLUME_FULL = EfiErrorCode(11);
 constexpr EFI_STATUS EFI_NO_MEDIA = EfiErrorCode(12);
+constexpr EFI_STATUS EFI_MEDIA_CHANGED = EfiErrorCode(13);
 constexpr EFI_STATUS EFI_NOT_FOUND = EfiErrorCode(14);
 constexpr EFI_STATUS EFI_ACCESS_DENIED = EfiErrorCode(15);
+constexpr EFI_STATUS EFI_ALREADY_STARTED = EfiErrorCode(20);
 constexpr EFI_STATUS EFI_ABORTED = EfiErrorCode(21);
 constexpr EFI_STATUS EFI_INCOMPATIBLE_VERSION = EfiErrorCode(25);
+constexpr EFI_STATUS EFI_SECURITY_VIOLATION = EfiErrorCode(26);
 constexpr EFI_STATUS EFI_COMPROMISED_DATA = EfiErrorCode(33);
 
 struct EFI_GUID {

@@ -29,6 +29,7 @@ bool gBiosAreaWritten = true;
 // The room the last firmware's console and pool records had grown to, handed on to the next, so
 // that a run of thousands of lines does not grow them from nothing again.
 std::u16string gSpareConsoleText;
+std::u16string gSpareOfferedText;
 std::vector<size_t> gSpareConsoleWriteEnds;
 std::vector<UINTN> gSparePoolRequests;
 
@@ -99,7 +100,7 @@ struct KeptBuffer {
   UINTN Capacity;
   VOID *Memory;
 };
-constexpr size_t kMostKept = 8;
+constexpr size_t kMostKept = 32;
 constexpr UINTN kExactBelow = 64 * 1024;
 KeptBuffer gKept[kMostKept];
 size_t gKeptCount = 0;
@@ -147,6 +148,8 @@ EFI_STATUS EFIAPI SimAllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **B
   if (Memory == nullptr) return EFI_OUT_OF_RESOURCES;
   std::memset(Memory, 0xA5, Size);
   Firmware.Pool_.push_back(SimFirmware::PoolBuffer{Memory, Size});
+  Firmware.PoolBytes_ += Size;
+  if (Firmware.PoolBytes_ > Firmware.PeakPoolBytes_) Firmware.PeakPoolBytes_ = Firmware.PoolBytes_;
   *Buffer = Memory;
   return EFI_SUCCESS;
 }
@@ -162,6 +165,7 @@ EFI_STATUS EFIAPI SimFreePool(VOID *Buffer) {
     return EFI_INVALID_PARAMETER;
   }
   UINTN Size = Found->Size;
+  Firmware.PoolBytes_ -= Size;
   Firmware.Pool_.erase(std::next(Found).base());
   KeepBuffer(Buffer, Size);
   return EFI_SUCCESS;
@@ -207,7 +211,7 @@ EFI_STATUS EFIAPI SimGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UIN
       return EFI_BUFFER_TOO_SMALL;
     }
     if (Data == nullptr) return EFI_INVALID_PARAMETER;
-    std::memcpy(Data, Value.data(), Value.size());
+    if (!Value.empty()) std::memcpy(Data, Value.data(), Value.size());
     *DataSize = Value.size();
     if (Attributes != nullptr) *Attributes = EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
     return EFI_SUCCESS;
@@ -217,18 +221,37 @@ EFI_STATUS EFIAPI SimGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UIN
 
 EFI_STATUS EFIAPI SimGetTime(EFI_TIME *Time, VOID *) {
   SimFirmware &Firmware = SimFirmware::Current();
+  EFI_STATUS Status;
+  if (Firmware.ShouldFail(SimCall::GetTime, &Status)) return Status;
   if (Time == nullptr) return EFI_INVALID_PARAMETER;
   if (!Firmware.Clock.has_value()) return EFI_UNSUPPORTED;
   *Time = *Firmware.Clock;
   return EFI_SUCCESS;
 }
 
-VOID EFIAPI SimResetSystem(EFI_RESET_TYPE Type, EFI_STATUS, UINTN, VOID *) { SimFirmware::Current().Resets.push_back(Type); }
+VOID EFIAPI SimResetSystem(EFI_RESET_TYPE Type, EFI_STATUS, UINTN, VOID *) {
+  SimFirmware &Firmware = SimFirmware::Current();
+  EFI_STATUS Ignored;
+  Firmware.ShouldFail(SimCall::ResetSystem, &Ignored);
+  Firmware.Resets.push_back(Type);
+}
 
-// A key pressed before the program waits is read at once; after them, waiting for one brings one.
+// The person presses a key: the watchdog as it stands then is what decides whether they had time.
+void PressKey(SimFirmware &Firmware) {
+  Firmware.WaitedForKey = true;
+  Firmware.WatchdogAtWaits.push_back(Firmware.WatchdogSeconds);
+  Firmware.PressedKeys.push_back(EFI_INPUT_KEY{0, u' '});
+}
+
+// A key pressed before the program waits is read at once; after them, waiting for one brings one,
+// and so does asking often enough.
 EFI_STATUS EFIAPI SimReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_KEY *Key) {
   SimFirmware &Firmware = SimFirmware::Current();
-  if (Firmware.PressedKeys.empty()) return EFI_NOT_READY;
+  EFI_STATUS Status;
+  if (Firmware.ShouldFail(SimCall::ReadKeyStroke, &Status)) return Status;
+  if (Key == nullptr) return EFI_INVALID_PARAMETER;
+  if (Firmware.PressedKeys.empty() && ++Firmware.NotReadyAnswers <= Firmware.PollsBeforeKey) return EFI_NOT_READY;
+  if (Firmware.PressedKeys.empty()) PressKey(Firmware);
   *Key = Firmware.PressedKeys.front();
   Firmware.PressedKeys.erase(Firmware.PressedKeys.begin());
   return EFI_SUCCESS;
@@ -236,6 +259,8 @@ EFI_STATUS EFIAPI SimReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_K
 
 EFI_STATUS EFIAPI SimSetWatchdogTimer(UINTN Timeout, UINT64, UINTN, CHAR16 *) {
   SimFirmware &Firmware = SimFirmware::Current();
+  EFI_STATUS Status;
+  if (Firmware.ShouldFail(SimCall::SetWatchdogTimer, &Status)) return Status;
   Firmware.WatchdogTimeouts.push_back(Timeout);
   Firmware.WatchdogSeconds = Timeout;
   return EFI_SUCCESS;
@@ -243,12 +268,12 @@ EFI_STATUS EFIAPI SimSetWatchdogTimer(UINTN Timeout, UINT64, UINTN, CHAR16 *) {
 
 EFI_STATUS EFIAPI SimWaitForEvent(UINTN Count, EFI_EVENT *Events, UINTN *Index) {
   SimFirmware &Firmware = SimFirmware::Current();
+  EFI_STATUS Status;
+  if (Firmware.ShouldFail(SimCall::WaitForEvent, &Status)) return Status;
   if (Count != 1 || Events == nullptr || Index == nullptr || Events[0] != Firmware.SystemTable()->ConIn->WaitForKey) {
     return EFI_INVALID_PARAMETER;
   }
-  Firmware.WaitedForKey = true;
-  Firmware.WatchdogAtWaits.push_back(Firmware.WatchdogSeconds);
-  Firmware.PressedKeys.push_back(EFI_INPUT_KEY{0, u' '});
+  PressKey(Firmware);
   *Index = 0;
   return EFI_SUCCESS;
 }
@@ -256,6 +281,7 @@ EFI_STATUS EFIAPI SimWaitForEvent(UINTN Count, EFI_EVENT *Events, UINTN *Index) 
 EFI_STATUS EFIAPI SimOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *String) {
   SimFirmware &Firmware = SimFirmware::Current();
   EFI_STATUS Status;
+  if (String != nullptr) Firmware.OfferedText_ += String;
   if (Firmware.ShouldFail(SimCall::OutputString, &Status)) return Status;
   if (This == nullptr || String == nullptr) return EFI_INVALID_PARAMETER;
   Firmware.ConsoleText_ += String;
@@ -273,6 +299,7 @@ SimFirmware::SimFirmware() {
   gCurrent = this;
   TakeRoom(ConsoleText_, gSpareConsoleText);
   TakeRoom(ConsoleWriteEnds_, gSpareConsoleWriteEnds);
+  TakeRoom(OfferedText_, gSpareOfferedText);
   TakeRoom(PoolRequests_, gSparePoolRequests);
   BootServices_.Hdr.Signature = 0x56524553544f4f42ull;  // "BOOTSERV"
   BootServices_.Hdr.HeaderSize = sizeof BootServices_;
@@ -308,6 +335,7 @@ SimFirmware::~SimFirmware() {
   for (const PoolBuffer &Given : Pool_) std::free(Given.Memory);
   TakeRoom(gSpareConsoleText, ConsoleText_);
   TakeRoom(gSpareConsoleWriteEnds, ConsoleWriteEnds_);
+  TakeRoom(gSpareOfferedText, OfferedText_);
   TakeRoom(gSparePoolRequests, PoolRequests_);
   if (gSystemTable == &SystemTable_) {
     gSystemTable = nullptr;
@@ -394,10 +422,12 @@ void SimFirmware::FailCall(SimCall Call, EFI_STATUS Status, int Skip, int Times)
 
 bool SimFirmware::ShouldFail(SimCall Call, EFI_STATUS *Status) {
   int Number = Calls_[(int)Call]++;
+  LastCall_ = Call;
   const Failure &F = Failures_[(int)Call];
   if (!F.Armed) return false;
   if (Number < F.Skip) return false;
   if (F.Times >= 0 && Number >= F.Skip + F.Times) return false;
   *Status = F.Status;
+  Failed_[(int)Call]++;
   return true;
 }

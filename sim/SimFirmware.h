@@ -29,6 +29,11 @@ enum class SimCall {
   QueryMode,
   Blt,
   GetVariable,
+  GetTime,
+  SetWatchdogTimer,
+  ReadKeyStroke,
+  WaitForEvent,
+  ResetSystem,  // counted, never failed: the call returns nothing
   Count,
 };
 
@@ -67,9 +72,12 @@ class SimFirmware {
   void SetVariable(const EFI_GUID &Vendor, const std::u16string &Name, std::vector<UINT8> Value);
   void SetGlobalVariable(const std::u16string &Name, std::vector<UINT8> Value);
   void RemoveGlobalVariables();
-  // Keys already pressed when the program starts, and whether it then waited for one more.
+  // Keys already pressed when the program starts, and whether it then waited for one more. A
+  // program that polls rather than waits gets a key once it has found none this many times.
   std::vector<EFI_INPUT_KEY> PressedKeys;
   bool WaitedForKey = false;
+  int PollsBeforeKey = 1000;
+  int NotReadyAnswers = 0;
   // What GetTime answers: this time, or Unsupported, as firmware without a clock does, when unset.
   std::optional<EFI_TIME> Clock;
   // The firmware's watchdog, in seconds, 0 when disarmed: the boot manager arms it for five
@@ -102,9 +110,16 @@ class SimFirmware {
   std::vector<std::u16string> ConsoleWrites() const;
 
   size_t OutstandingPool() const { return Pool_.size(); }
+  // The most bytes of pool the program held at once.
+  UINT64 PeakPoolBytes() const { return PeakPoolBytes_; }
   size_t BadFrees() const { return BadFrees_; }
   const std::vector<UINTN> &PoolRequests() const { return PoolRequests_; }
   int Calls(SimCall Call) const { return Calls_[(int)Call]; }
+  // The last call made of any kind, Count before the first; and how many calls failed on purpose.
+  SimCall LastCall() const { return LastCall_; }
+  int FailedCalls(SimCall Call) const { return Failed_[(int)Call]; }
+  // Everything the program asked the console to show, shown or refused.
+  const std::u16string &OfferedText() const { return OfferedText_; }
 
   // From the (Skip + 1)th call of that kind on, Times calls (all, when negative) return Status.
   void FailCall(SimCall Call, EFI_STATUS Status, int Skip = 0, int Times = -1);
@@ -115,12 +130,15 @@ class SimFirmware {
   // Firmware-side state the service functions work on.
   std::u16string ConsoleText_;
   std::vector<size_t> ConsoleWriteEnds_;
+  std::u16string OfferedText_;
   struct PoolBuffer {
     VOID *Memory;
     UINTN Size;
   };
   std::vector<PoolBuffer> Pool_;  // buffers given out and not yet freed; few at a time
   std::vector<UINTN> PoolRequests_;
+  UINT64 PoolBytes_ = 0;
+  UINT64 PeakPoolBytes_ = 0;
   size_t BadFrees_ = 0;
   std::vector<std::pair<EFI_GUID, VOID *>> ImageProtocols_;
   std::vector<std::pair<EFI_GUID, VOID *>> DeviceProtocols_;
@@ -150,6 +168,8 @@ class SimFirmware {
   std::vector<EFI_CONFIGURATION_TABLE> Configuration_;
   int ImageHandleStorage_ = 0;
   int Calls_[(int)SimCall::Count] = {};
+  int Failed_[(int)SimCall::Count] = {};
+  SimCall LastCall_ = SimCall::Count;
   Failure Failures_[(int)SimCall::Count] = {};
 };
 

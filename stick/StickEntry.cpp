@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr const CHAR16 *kReportName = u"Quillon-report.txt";
-constexpr UINT64 kCreateReadWrite = EFI_FILE_MODE_CREATE | EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
+constexpr SavedFileNames kReportNames = {u"Quillon-report.txt", u"Quillon-report.new", u"Quillon-report.old",
+                                         "report"};
 // Room for the report's text: a few dozen lines on any machine; a broken XSDT can make hundreds,
 // and past this the file ends where the room does.
 constexpr UINTN kReportRoom = 256 * 1024;
@@ -28,6 +28,10 @@ constexpr UINTN kReportRoom = 256 * 1024;
 constexpr UINTN kMostVendorCharacters = 60;
 
 enum class SecureBoot { Off, On, Unknown };
+
+// What became of a file the program keeps beside the logo: kept, not to be made at all (no screen,
+// a logo the program does not draw), or not kept for a fault, which the lines above it name.
+enum class Kept { Saved, NotMade, Failed, KeptAside };
 
 // The file-system volume on the device this program was loaded from; null when the firmware will
 // not say which, or the device has none.
@@ -61,38 +65,34 @@ SecureBoot SecureBootState() {
 // than on whatever volume the firmware lists first.
 EFI_STATUS EFIAPI NoVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCOL **) { return EFI_NOT_FOUND; }
 
-// The logo BIOSLogo.bmp now holds, as a picture anyone can open too. True when BIOSLogo.png holds it.
-bool KeepLogoPicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const ReportRecord &Report) {
-  if (Report.SavedNumber == 0) return false;
+// The logo BIOSLogo.bmp now holds, as a picture anyone can open too.
+Kept KeepLogoPicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const ReportRecord &Report) {
+  if (Report.SavedNumber == 0) return Kept::NotMade;
   if (Report.SavedNumber > kBgrtsRecorded) {
     ConsolePrint(u"Logo: no BIOSLogo.png: BGRT %u is past those recorded\n", Report.SavedNumber);
-    return false;
+    return Kept::NotMade;
   }
-  return SaveLogoPicture(Volume, Report.Bgrts[Report.SavedNumber - 1]);
+  const BgrtFinding &Finding = Report.Bgrts[Report.SavedNumber - 1];
+  LogoPixels Pixels;
+  bool Drawable = ReadLogoPixels(Finding, &Pixels) == nullptr;
+  if (SaveLogoPicture(Volume, Finding)) return Kept::Saved;
+  return Drawable ? Kept::Failed : Kept::NotMade;
 }
 
-// Writes the record's text to the stick as the report. An earlier run's report is deleted first:
-// writing less into a file does not make it shorter.
-bool KeepReport(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick, const ConsoleRecord &Text) {
-  EFI_FILE_PROTOCOL *Root = nullptr;
-  if (EFI_ERROR(Stick->OpenVolume(Stick, &Root))) return false;
-  EFI_FILE_PROTOCOL *File = nullptr;
-  if (!EFI_ERROR(Root->Open(Root, &File, kReportName, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE, 0))) {
-    File->Delete(File);
-  }
-  bool Kept = false;
-  if (!EFI_ERROR(Root->Open(Root, &File, kReportName, kCreateReadWrite, 0))) {
-    UINTN Written = Text.Length;
-    Kept = !EFI_ERROR(File->Write(File, &Written, Text.Text)) && Written == Text.Length &&
-           !EFI_ERROR(File->Flush(File));
-    if (Kept) {
-      File->Close(File);
-    } else {
-      File->Delete(File);
-    }
-  }
-  Root->Close(Root);
-  return Kept;
+Kept KeepScreenPicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const ScreenPicture &Picture) {
+  if (SaveScreenPicture(Volume, Picture)) return Kept::Saved;
+  bool NoneToTake = Picture.Outcome == PictureOutcome::NoScreen || Picture.Outcome == PictureOutcome::TooLarge;
+  return NoneToTake ? Kept::NotMade : Kept::Failed;
+}
+
+// Writes the record's text to the stick as the report, by the same safe save as the logo: an
+// earlier run's report stays whole until this one is.
+Kept KeepReport(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Stick, const ConsoleRecord &Text) {
+  // The save's own error lines go on into the record, after the text it writes.
+  SaveOutcome Outcome;
+  EFI_STATUS Status = SaveWholeFile(Stick, kReportNames, (UINT64)(UINTN)Text.Text, Text.Length, &Outcome);
+  if (!EFI_ERROR(Status)) return Kept::Saved;
+  return Outcome.KeptAside ? Kept::KeptAside : Kept::Failed;
 }
 
 // The report's first lines, so that the file on the stick says on its own which Quillon wrote it,
@@ -121,7 +121,7 @@ void SayWhoWhereWhen() {
 // The plain words after the report: whether Secure Boot is on, and where the logo is or what kept
 // it from the stick. Every line is under 80 columns.
 void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot Boot, bool StickFound,
-                     bool LogoPictureSaved, bool ScreenSaved) {
+                     Kept LogoPicture, Kept Screen) {
   ConsolePrint(u"\n");
   ConsolePrint(u"Quillon: Secure Boot is %a.\n", Boot == SecureBoot::On    ? "on"
                                                  : Boot == SecureBoot::Off ? "off"
@@ -135,9 +135,12 @@ void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot B
     const BitmapShape &Shape = Report.Saved.Rule.Shape;
     ConsolePrint(u"  The logo: %u x %u pixels, %u bits a pixel, %,u bytes.\n", Shape.Width, Shape.Height,
                  Shape.BitsPerPixel, Report.Saved.FileSize);
-    if (LogoPictureSaved) ConsolePrint(u"  BIOSLogo.png beside it is the same picture, for sharing.\n");
+    if (LogoPicture == Kept::Saved) ConsolePrint(u"  BIOSLogo.png beside it is the same picture, for sharing.\n");
+    if (LogoPicture == Kept::Failed) ConsolePrint(u"  BIOSLogo.png, the same picture, could not be saved (see above).\n");
   } else if (Report.KeptAside) {
     ConsolePrint(u"Quillon: the logo is kept whole on this stick, as the report names above.\n");
+  } else if (Report.NoMemoryMap) {
+    ConsolePrint(u"Quillon: the firmware gave no memory map, so no table was read (see above).\n");
   } else if (Report.BgrtCount == 0 && Report.Unreadable) {
     ConsolePrint(u"Quillon: the firmware's tables point where nothing can be read (see above).\n");
   } else if (Report.BgrtCount == 0) {
@@ -157,22 +160,33 @@ void SayWhatHappened(const ReportRecord &Report, EFI_STATUS Status, SecureBoot B
   if (Report.SavedNumber != 0 && (Report.Refused || Report.Unreadable || Report.SaveFailed)) {
     ConsolePrint(u"  Some of what the firmware publishes could not be saved (see above).\n");
   }
-  if (ScreenSaved) ConsolePrint(u"Quillon: the screen as the firmware left it is on the stick as Screen.png.\n");
+  if (Screen == Kept::Saved) {
+    ConsolePrint(u"Quillon: the screen as the firmware left it is on the stick as Screen.png.\n");
+  } else if (Screen == Kept::Failed && StickFound) {
+    ConsolePrint(u"Quillon: the screen as the firmware left it could not be kept (see above).\n");
+  }
 }
 
-// Where the report is, and what to do next: the last line, as the key it asks for is the next
-// thing read.
-void SayWhatNext(bool StickFound, bool Kept) {
-  if (Kept) {
+// Where the report is, whether the firmware may restart the machine by itself, and what to do next:
+// the last line, as the key it asks for is the next thing read.
+void SayWhatNext(bool StickFound, Kept Report, EFI_STATUS Watchdog) {
+  if (Report == Kept::Saved) {
     ConsolePrint(u"Quillon: this report is on the stick too, as Quillon-report.txt.\n");
     ConsolePrint(u"  On any computer, the stick's files are there to copy.\n");
+  } else if (Report == Kept::KeptAside) {
+    ConsolePrint(u"Quillon: this report is kept whole on the stick, as the line above names.\n");
   } else if (StickFound) {
     ConsolePrint(u"Quillon: the report could not be kept on the stick.\n");
+  }
+  if (EFI_ERROR(Watchdog)) {
+    ConsolePrint(u"Quillon: the firmware would not stop its watchdog  [%r]:\n", Watchdog);
+    ConsolePrint(u"  it may restart the machine on its own within minutes.\n");
   }
   ConsolePrint(QUILLON_STICK_LAST_LINE);
 }
 
-// Waits for a key: any pressed before now does not count.
+// Waits for a key: any pressed before now does not count. Where the firmware will not wait, the
+// keyboard is asked until a key comes: restarting at once would start the stick again, and again.
 void WaitForKey() {
   EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Keyboard = gSystemTable->ConIn;
   if (Keyboard == nullptr) return;
@@ -180,8 +194,19 @@ void WaitForKey() {
   while (!EFI_ERROR(Keyboard->ReadKeyStroke(Keyboard, &Key))) {
   }
   UINTN Index = 0;
-  if (EFI_ERROR(gBootServices->WaitForEvent(1, &Keyboard->WaitForKey, &Index))) return;
-  Keyboard->ReadKeyStroke(Keyboard, &Key);
+  if (!EFI_ERROR(gBootServices->WaitForEvent(1, &Keyboard->WaitForKey, &Index))) {
+    Keyboard->ReadKeyStroke(Keyboard, &Key);
+    return;
+  }
+  bool Told = false;
+  for (;;) {
+    EFI_STATUS Status = Keyboard->ReadKeyStroke(Keyboard, &Key);
+    if (!EFI_ERROR(Status)) return;
+    if (Status != EFI_NOT_READY && !Told) {
+      ConsolePrint(u"Quillon: the keyboard cannot be read  [%r]: switch the machine off.\n", Status);
+      Told = true;
+    }
+  }
 }
 
 }  // namespace
@@ -201,18 +226,18 @@ extern "C" EFI_STATUS EFIAPI StickEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   SayWhoWhereWhen();
   ReportRecord Report;
   EFI_STATUS Status = ReportBootLogo(Volume, &Report);
-  bool LogoPictureSaved = KeepLogoPicture(Volume, Report);
-  bool ScreenSaved = SaveScreenPicture(Volume, Picture);
+  Kept LogoPicture = KeepLogoPicture(Volume, Report);
+  Kept Screen = KeepScreenPicture(Volume, Picture);
   SayLogosOnScreen(Picture, Report);
   ReleaseScreenPicture(&Picture);
-  SayWhatHappened(Report, Status, SecureBootState(), Stick != nullptr, LogoPictureSaved, ScreenSaved);
-  bool Kept = Recording && Stick != nullptr && KeepReport(Stick, Text);
+  SayWhatHappened(Report, Status, SecureBootState(), Stick != nullptr, LogoPicture, Screen);
+  Kept Saved = Recording && Stick != nullptr ? KeepReport(Stick, Text) : Kept::Failed;
   if (Recording) StopRecording(&Text);
-  SayWhatNext(Stick != nullptr, Kept);
 
   // The boot manager armed the firmware's watchdog for five minutes before it started shim: left
   // armed, it restarts the machine under a person still reading, and the stick runs again.
-  gBootServices->SetWatchdogTimer(0, 0, 0, nullptr);
+  EFI_STATUS Watchdog = gBootServices->SetWatchdogTimer(0, 0, 0, nullptr);
+  SayWhatNext(Stick != nullptr, Saved, Watchdog);
   WaitForKey();
   gSystemTable->RuntimeServices->ResetSystem(EfiResetCold, EFI_SUCCESS, 0, nullptr);
   return EFI_SUCCESS;

@@ -415,11 +415,22 @@ const Scenario kScenarios[] = {
        E.Status = EFI_DEVICE_ERROR;
        E.Volume = {{kLogoName, Second.Bytes}, {u"BIOSLogo.new", First.Bytes}};
      }},
-    {"older_left_aside", "an older logo that cannot take its name back after a failed rename is named",
+    {"older_cannot_return", "an older logo that cannot take its name back after a failed rename: the new one is written under the name afresh",
      [](Machine &M, Expected &E) {
        M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
        M.Firmware.FailCall(SimCall::FileSetInfo, EFI_DEVICE_ERROR, 1);  // the older logo steps aside first
+       Logo L = OneLogoSaveFails(M, E, "Error Rename  [Device Error]\r\n", EFI_SUCCESS);
+       E.Lines.push_back("BIOS logo has been saved to 'BIOSLogo.bmp'\r\n");
+       E.File = L.Bytes;
+       E.Volume = {{kLogoName, L.Bytes}};
+     }},
+    {"older_left_aside", "an older logo that cannot take its name back, nor the new one be written under it, is named",
+     [](Machine &M, Expected &E) {
+       M.Volume.Files[kLogoName] = std::vector<uint8_t>(10, 0x55);
+       M.Firmware.FailCall(SimCall::FileSetInfo, EFI_DEVICE_ERROR, 1);
+       M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR, 1);  // the scratch file's write works
        OneLogoSaveFails(M, E, "Error Rename  [Device Error]\r\n", EFI_DEVICE_ERROR);
+       E.Lines.push_back("Error Write  [Device Error]\r\n");
        E.Lines.push_back("Error Rename  [Device Error] the older logo is left as 'BIOSLogo.old'\r\n");
        E.Volume = {{u"BIOSLogo.old", std::vector<uint8_t>(10, 0x55)}};
      }},

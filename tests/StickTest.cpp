@@ -78,7 +78,7 @@ const Case kCases[] = {
        M.AddLogo();
      },
      {"Quillon: Secure Boot is on.", "Quillon: this stick is read-only (a switch on its side?): nothing was saved.",
-      "", kNotKept, kNext},
+      "", "Error Open NULL  [Write Protected]", kNotKept, kNext},
      false, false},
     {"stick_full", "a stick too full for the logo keeps the report", [](StickMachine &M) {
        M.Stick.SetCapacity(4000);
@@ -109,6 +109,14 @@ const Case kCases[] = {
        M.AddLogo();
      },
      {"Quillon: Secure Boot is on.", "Quillon: the logo is kept whole on this stick, as the report names above.", "",
+      kKept, kCopy, kNext},
+     false, true},
+    {"no_memory_map", "firmware that will not give its memory map: said so, not taken for unreadable tables",
+     [](StickMachine &M) {
+       M.AddLogo();
+       M.Firmware.FailCall(SimCall::GetMemoryMap, EFI_INVALID_PARAMETER);
+     },
+     {"Quillon: Secure Boot is on.", "Quillon: the firmware gave no memory map, so no table was read (see above).", "",
       kKept, kCopy, kNext},
      false, true},
     {"xsdt_unreadable", "an XSDT where nothing can be read, so no BGRT was found: said as unreadable tables, not as none",
@@ -232,3 +240,101 @@ TEST(StickRun, KeysPressedEarlyDoNotCountAndAnOlderReportIsReplaced) {
 }
 
 }  // namespace
+
+// The report is saved as the logo is: an earlier run's report stays whole until this one is
+// written whole, and one the firmware will not delete does not keep its tail under the new text.
+TEST(StickReport, AnEarlierReportStaysWholeUntilTheNewOneIs) {
+  const std::vector<uint8_t> Earlier(40000, 'r');
+  {
+    StickMachine M;
+    M.Stick.Files[u"Quillon-report.txt"] = Earlier;
+    M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR, 0, 1);  // the report is all this machine writes
+    M.Run();
+    ASSERT_NE(M.Stick.Find(u"Quillon-report.txt"), nullptr) << "the earlier report is gone, and no new one kept";
+    EXPECT_EQ(*M.Stick.Find(u"Quillon-report.txt"), Earlier);
+    EXPECT_EQ(M.Stick.Files.size(), 1u);
+    std::vector<std::string> Words = M.Words();
+    EXPECT_NE(std::find(Words.begin(), Words.end(), kNotKept), Words.end());
+  }
+  {
+    StickMachine M;
+    M.Stick.Files[u"Quillon-report.txt"] = Earlier;
+    M.Firmware.FailCall(SimCall::FileDelete, EFI_WARN_DELETE_FAILURE, 0, 1);
+    M.Run();
+    const std::vector<uint8_t> *Report = M.Stick.Find(u"Quillon-report.txt");
+    ASSERT_NE(Report, nullptr);
+    std::string Console = M.Console();
+    EXPECT_EQ(std::string(Report->begin(), Report->end()), Console.substr(0, Report->size()))
+        << "the report is not this run's text alone";
+    EXPECT_EQ(Console.substr(Report->size(), 40), "Error Delete  [Warning Delete Failure]\r\n");
+    std::vector<std::string> Words = M.Words();
+    EXPECT_NE(std::find(Words.begin(), Words.end(), kKept), Words.end());
+  }
+}
+
+// Firmware that will not wait for the key (WaitForEvent is allowed to refuse) gets its keyboard
+// asked until a key comes: a restart at once would start the stick again, and again.
+TEST(StickRun, AFirmwareThatWillNotWaitHasItsKeyboardAskedUntilAKeyComes) {
+  for (EFI_STATUS Refusal : {EFI_UNSUPPORTED, EFI_INVALID_PARAMETER}) {
+    StickMachine M;
+    M.Firmware.FailCall(SimCall::WaitForEvent, Refusal);
+    M.Run();
+    EXPECT_TRUE(M.Firmware.WaitedForKey) << "the machine restarted before the person pressed a key";
+    EXPECT_EQ(M.Firmware.WatchdogAtWaits, std::vector<UINTN>{0});
+    EXPECT_EQ(M.Firmware.Resets, std::vector<EFI_RESET_TYPE>{EfiResetCold});
+    EXPECT_EQ(M.Firmware.LastCall(), SimCall::ResetSystem);
+  }
+}
+
+// A watchdog the firmware will not stop restarts the machine under the person: they are told.
+TEST(StickRun, AWatchdogLeftRunningIsSaid) {
+  StickMachine M;
+  M.Firmware.FailCall(SimCall::SetWatchdogTimer, EFI_DEVICE_ERROR);
+  M.Run();
+  std::vector<std::string> Words = M.Words();
+  std::vector<std::string> Last(Words.end() - 3, Words.end());
+  EXPECT_EQ(Last, (std::vector<std::string>{"Quillon: the firmware would not stop its watchdog  [Device Error]:",
+                                            "  it may restart the machine on its own within minutes.", kNext}));
+}
+
+// The pictures beside the logo: one that could not be kept is said in the plain words too, not only
+// in the report's lines above them; one there was nothing to make of is not.
+TEST(StickWords, APictureNotKeptIsSaid) {
+  const char *kScreenNotKept = "Quillon: the screen as the firmware left it could not be kept (see above).";
+  const char *kPictureNotKept = "  BIOSLogo.png, the same picture, could not be saved (see above).";
+  struct Case {
+    const char *What;
+    std::function<void(StickMachine &)> Build;
+    std::vector<std::string> Said;
+  } Cases[] = {
+      {"the screen not read back",
+       [](StickMachine &M) {
+         M.ShowScreen(64, 48);
+         M.Firmware.FailCall(SimCall::Blt, EFI_DEVICE_ERROR);
+       },
+       {kScreenNotKept}},
+      {"no screen: nothing to keep", [](StickMachine &) {}, {}},
+      {"the logo's picture not written",
+       [](StickMachine &M) {
+         M.AddLogo();
+         M.Firmware.FailCall(SimCall::FileWrite, EFI_DEVICE_ERROR, 1, 1);  // the logo's first, its picture's next
+       },
+       {kPictureNotKept}},
+      {"an 8-bit logo: no picture to make",
+       [](StickMachine &M) {
+         M.Logo = AcpiBuilder::Bitmap(16, 8, 8);
+         M.AddLogo();
+       },
+       {}},
+  };
+  for (const Case &C : Cases) {
+    StickMachine M;
+    C.Build(M);
+    M.Run();
+    std::vector<std::string> Said;
+    for (const std::string &Line : M.Words()) {
+      if (Line == kScreenNotKept || Line == kPictureNotKept) Said.push_back(Line);
+    }
+    EXPECT_EQ(Said, C.Said) << C.What;
+  }
+}
