@@ -1,7 +1,5 @@
 #include "app/LogoPicture.h"
 
-#include "app/App.h"
-#include "app/PngFile.h"
 #include "firmware/SystemTable.h"
 #include "print/Print.h"
 
@@ -47,6 +45,26 @@ const char *ReadLogoPixels(const BgrtFinding &Finding, LogoPixels *Pixels) {
   return nullptr;
 }
 
+bool SavePicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const SavedFileNames &Names, const PngSource &Source,
+                 const char *Label, const char *Shown) {
+  UINT8 *Png = nullptr;
+  UINTN PngBytes = 0;
+  EFI_STATUS Status = MakePngFile(Source, &Png, &PngBytes);
+  if (EFI_ERROR(Status)) {
+    ConsolePrint(u"%a: %u x %u, no memory for its PNG  [%r]\n", Label, Source.Width, Source.Height, Status);
+    return false;
+  }
+  SaveOutcome Outcome;
+  Status = SaveWholeFile(Volume, Names, (UINT64)(UINTN)Png, PngBytes, &Outcome);
+  gBootServices->FreePool(Png);
+  if (EFI_ERROR(Status)) {
+    ConsolePrint(u"%a: %u x %u %a, not saved\n", Label, Source.Width, Source.Height, Shown);
+  } else {
+    ConsolePrint(u"%a: %u x %u %a, saved as %s\n", Label, Source.Width, Source.Height, Shown, Names.Name);
+  }
+  return !EFI_ERROR(Status);
+}
+
 bool SaveLogoPicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const BgrtFinding &Finding) {
   LogoPixels Logo;
   const char *WhyNot = ReadLogoPixels(Finding, &Logo);
@@ -54,17 +72,5 @@ bool SaveLogoPicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const BgrtFinding 
     ConsolePrint(u"Logo: no BIOSLogo.png: %a\n", WhyNot);
     return false;
   }
-  UINT8 *Png = nullptr;
-  UINTN PngBytes = 0;
-  EFI_STATUS Status = MakePngFile({Logo.Width, Logo.Height, &Logo, RowAsRgb}, &Png, &PngBytes);
-  if (EFI_ERROR(Status)) {
-    ConsolePrint(u"Logo: %u x %u, no memory for its PNG  [%r]\n", Logo.Width, Logo.Height, Status);
-    return false;
-  }
-  SaveOutcome Outcome;
-  Status = SaveWholeFile(Volume, kLogoPictureNames, (UINT64)(UINTN)Png, PngBytes, &Outcome);
-  gBootServices->FreePool(Png);
-  ConsolePrint(u"Logo: %u x %u as a picture, %a\n", Logo.Width, Logo.Height,
-               EFI_ERROR(Status) ? "not saved" : "saved as BIOSLogo.png");
-  return !EFI_ERROR(Status);
+  return SavePicture(Volume, kLogoPictureNames, {Logo.Width, Logo.Height, &Logo, RowAsRgb}, "Logo", "as a picture");
 }

@@ -4,6 +4,8 @@
 // picture anyone can open, BIOSLogo.png, beside the firmware's own bitmap.
 #pragma once
 
+#include "app/App.h"
+#include "app/PngFile.h"
 #include "app/ReportRecord.h"
 #include "firmware/SimpleFileSystem.h"
 
@@ -25,6 +27,12 @@ struct LogoPixels {
 // Why the logo of a BGRT the report recorded has no pixels to read this way, or null when it has,
 // and then Pixels holds them.
 const char *ReadLogoPixels(const BgrtFinding &Finding, LogoPixels *Pixels);
+
+// Makes Source a PNG file and saves it under Names by the safe save, and says so in one line:
+// "Label: W x H Shown, saved as NAME", or "not saved" after the save's own lines, or that the
+// pool gave no memory for it. True when the file holds it.
+bool SavePicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const SavedFileNames &Names, const PngSource &Source,
+                 const char *Label, const char *Shown);
 
 // Saves the logo of a BGRT the report saved as BIOSLogo.png on Volume, by the same safe save, and
 // says so in one line, or why there is none. True when BIOSLogo.png holds it.

@@ -2,7 +2,7 @@
 
 #include "app/App.h"
 #include "app/BitmapLayout.h"
-#include "app/PngFile.h"
+#include "app/LogoPicture.h"
 #include "firmware/GraphicsOutput.h"
 #include "print/Print.h"
 
@@ -99,20 +99,8 @@ bool SaveScreenPicture(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume, const ScreenPict
     case PictureOutcome::Taken:
       break;
   }
-  UINT8 *Png = nullptr;
-  UINTN PngBytes = 0;
   PngSource Source = {Picture.Width, Picture.Height, nullptr, nullptr, Picture.Pixels};
-  EFI_STATUS Status = MakePngFile(Source, &Png, &PngBytes);
-  if (EFI_ERROR(Status)) {
-    ConsolePrint(u"Screen: %u x %u, no memory for its PNG  [%r]\n", Picture.Width, Picture.Height, Status);
-    return false;
-  }
-  SaveOutcome Outcome;
-  Status = SaveWholeFile(Volume, kScreenNames, (UINT64)(UINTN)Png, PngBytes, &Outcome);
-  gBootServices->FreePool(Png);
-  ConsolePrint(u"Screen: %u x %u as the firmware left it, %a\n", Picture.Width, Picture.Height,
-               EFI_ERROR(Status) ? "not saved" : "saved as Screen.png");
-  return !EFI_ERROR(Status);
+  return SavePicture(Volume, kScreenNames, Source, "Screen", "as the firmware left it");
 }
 
 void ReleaseScreenPicture(ScreenPicture *Picture) {
