@@ -144,7 +144,8 @@ EFI_STATUS MakePngFile(const PngSource &Source, UINT8 **File, UINTN *FileBytes) 
   // Sides of at most 16384 keep every size here under 4 GiB, so each fits a UINTN on IA32 too.
   VOID *Working = nullptr;
   EFI_STATUS Status = gBootServices->AllocatePool(EfiBootServicesData, (UINTN)WorkingBytes(Width, Height), &Working);
-  if (EFI_ERROR(Status)) return Status;
+  // Firmware that answers success, or a warning, without a buffer has given none.
+  if (EFI_ERROR(Status) || Working == nullptr) return EFI_ERROR(Status) ? Status : EFI_OUT_OF_RESOURCES;
   // A row of zeros above the first, and room for two rows where the caller makes them.
   UINT32 RowBytes = kBytesPerPixel * Width;
   UINT8 *Zeros = (UINT8 *)Working + kDeflateWorkBytes;
@@ -165,9 +166,9 @@ EFI_STATUS MakePngFile(const PngSource &Source, UINT8 **File, UINTN *FileBytes) 
 
   VOID *Room = nullptr;
   Status = gBootServices->AllocatePool(EfiBootServicesData, (UINTN)PngLargestBytes(Width, Height), &Room);
-  if (EFI_ERROR(Status)) {
+  if (EFI_ERROR(Status) || Room == nullptr) {
     gBootServices->FreePool(Working);
-    return Status;
+    return EFI_ERROR(Status) ? Status : EFI_OUT_OF_RESOURCES;
   }
   UINT8 *Png = (UINT8 *)Room;
   for (UINT32 Index = 0; Index < sizeof kSignature; Index++) Png[Index] = kSignature[Index];

@@ -44,7 +44,8 @@ EFI_STATUS GetMemoryMap(MemoryMap *Map) {
   for (int Try = 0; Try < kMapTries; Try++) {
     VOID *Buffer = nullptr;
     EFI_STATUS Status = gBootServices->AllocatePool(EfiBootServicesData, BufferSize, &Buffer);
-    if (EFI_ERROR(Status)) return Status;
+    // Firmware that answers success, or a warning, without a buffer has given none.
+    if (EFI_ERROR(Status) || Buffer == nullptr) return EFI_ERROR(Status) ? Status : EFI_OUT_OF_RESOURCES;
     UINTN MapSize = BufferSize;
     UINTN MapKey = 0;
     UINTN DescriptorSize = 0;

@@ -233,8 +233,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   SimCall Failing = SimCall::Count;
   if (Stick.FailingCall != 0 && Stick.FailingCall < std::size(stick_fuzz::kFailingCalls)) {
     Failing = stick_fuzz::kFailingCalls[Stick.FailingCall];
-    Firmware.FailCall(Failing, kStatuses[Stick.FailingStatus % std::size(kStatuses)], Stick.FailSkip,
-                      Stick.FailTimes == 0 ? -1 : Stick.FailTimes);
+    EFI_STATUS Status = kStatuses[Stick.FailingStatus % std::size(kStatuses)];
+    // A warning is a success with a caveat, which only Delete answers for a failure; the pool's
+    // warning stays, as an answer without a buffer, which the program must take for none.
+    if (!EFI_ERROR(Status) && Failing != SimCall::FileDelete && Failing != SimCall::AllocatePool) {
+      Status = EFI_DEVICE_ERROR;
+    }
+    Firmware.FailCall(Failing, Status, Stick.FailSkip, Stick.FailTimes == 0 ? -1 : Stick.FailTimes);
   }
 
   StickEntry(Firmware.ImageHandle(), Firmware.SystemTable());

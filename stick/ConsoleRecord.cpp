@@ -20,7 +20,7 @@ EFI_STATUS EFIAPI RecordString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR
 
 bool StartRecording(ConsoleRecord *Record, UINTN Room) {
   VOID *Text = nullptr;
-  if (EFI_ERROR(gBootServices->AllocatePool(EfiBootServicesData, Room, &Text))) return false;
+  if (EFI_ERROR(gBootServices->AllocatePool(EfiBootServicesData, Room, &Text)) || Text == nullptr) return false;
   *Record = ConsoleRecord{};
   Record->Console = gSystemTable->ConOut;
   // The record answers every other call of the console as the console itself does.

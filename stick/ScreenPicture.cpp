@@ -27,7 +27,7 @@ EFI_STATUS ReadRows(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output, ScreenPicture *Picture
   VOID *Row = nullptr;
   EFI_STATUS Status = gBootServices->AllocatePool(EfiBootServicesData, Width * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL),
                                                   &Row);
-  if (EFI_ERROR(Status)) return Status;
+  if (EFI_ERROR(Status) || Row == nullptr) return EFI_ERROR(Status) ? Status : EFI_OUT_OF_RESOURCES;
   const EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixels = (const EFI_GRAPHICS_OUTPUT_BLT_PIXEL *)Row;
   for (UINT32 Y = 0; Y < Picture->Height; Y++) {
     Status = Output->Blt(Output, (EFI_GRAPHICS_OUTPUT_BLT_PIXEL *)Row, EfiBltVideoToBltBuffer, 0, Y, 0, 0, Width, 1, 0);
@@ -64,7 +64,10 @@ void TakeScreenPicture(ScreenPicture *Picture) {
   VOID *Pixels = nullptr;
   EFI_STATUS Status = gBootServices->AllocatePool(
       EfiBootServicesData, (UINTN)Picture->Width * Picture->Height * kBytesPerPixel, &Pixels);
-  if (EFI_ERROR(Status)) return Fail(Picture, PictureOutcome::NoMemory, Status);
+  // Firmware that answers success, or a warning, without a buffer has given none.
+  if (EFI_ERROR(Status) || Pixels == nullptr) {
+    return Fail(Picture, PictureOutcome::NoMemory, EFI_ERROR(Status) ? Status : EFI_OUT_OF_RESOURCES);
+  }
   Picture->Pixels = (UINT8 *)Pixels;
 
   Status = ReadRows(Output, Picture);

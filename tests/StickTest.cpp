@@ -338,3 +338,17 @@ TEST(StickWords, APictureNotKeptIsSaid) {
     EXPECT_EQ(Said, C.Said) << C.What;
   }
 }
+
+// A pool that answers without a buffer, with success or a warning, has given none: nothing is read
+// into it, written from it or given back to it.
+TEST(StickRun, APoolAnswerWithoutABufferIsTakenForNone) {
+  StickMachine M;
+  M.ShowScreen(16, 8);
+  M.AddLogo();
+  M.Stick.Files[u"Quillon-report.txt"] = std::vector<uint8_t>(100, 'r');
+  M.Firmware.FailCall(SimCall::AllocatePool, EFI_WARN_DELETE_FAILURE);  // a warning: no buffer, no error
+  M.Run();
+  EXPECT_EQ(M.Firmware.BadFrees(), 0u) << "a buffer the pool never gave was given back";
+  EXPECT_EQ(*M.Stick.Find(u"Quillon-report.txt"), std::vector<uint8_t>(100, 'r')) << "an empty report was kept";
+  EXPECT_EQ(M.Firmware.Resets, std::vector<EFI_RESET_TYPE>{EfiResetCold});
+}
