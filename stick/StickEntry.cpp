@@ -24,6 +24,9 @@ constexpr SavedFileNames kReportNames = {u"Quillon-report.txt", u"Quillon-report
 // and past this the file ends where the room does.
 constexpr UINTN kReportRoom = 256 * 1024;
 
+// Keys pressed before the program asks for one, set aside unread.
+constexpr UINT32 kMostKeysAhead = 64;
+
 // A firmware vendor's name is a few words; a longer one is cut here.
 constexpr UINTN kMostVendorCharacters = 60;
 
@@ -191,7 +194,10 @@ void WaitForKey() {
   EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Keyboard = gSystemTable->ConIn;
   if (Keyboard == nullptr) return;
   EFI_INPUT_KEY Key;
-  while (!EFI_ERROR(Keyboard->ReadKeyStroke(Keyboard, &Key))) {
+  // A keyboard's buffer holds a few dozen keys; a firmware that never runs out of them would
+  // otherwise hold the machine here for ever.
+  for (UINT32 Drained = 0; Drained < kMostKeysAhead && !EFI_ERROR(Keyboard->ReadKeyStroke(Keyboard, &Key));
+       Drained++) {
   }
   UINTN Index = 0;
   if (!EFI_ERROR(gBootServices->WaitForEvent(1, &Keyboard->WaitForKey, &Index))) {

@@ -239,6 +239,17 @@ TEST(StickRun, KeysPressedEarlyDoNotCountAndAnOlderReportIsReplaced) {
   EXPECT_EQ(M.Stick.Files.size(), 3u) << "an older report was left beside the new one and the logo's two files";
 }
 
+// A firmware whose keyboard never runs out of keys does not hold the program in its wait: it
+// restarts the machine, as for a key pressed.
+TEST(StickRun, AKeyboardThatNeverRunsOutOfKeysDoesNotHoldTheMachine) {
+  StickMachine M;
+  M.AddLogo();
+  M.Firmware.PressedKeys.assign(100000, EFI_INPUT_KEY{0, u'x'});
+  M.Run();
+  EXPECT_EQ(M.Firmware.Resets, std::vector<EFI_RESET_TYPE>{EfiResetCold});
+  EXPECT_LT(M.Firmware.Calls(SimCall::ReadKeyStroke), 100);
+}
+
 }  // namespace
 
 // The report is saved as the logo is: an earlier run's report stays whole until this one is
