@@ -21,6 +21,7 @@
 #include "app/Deflate.h"
 #include "app/PngFile.h"
 #include "firmware/SystemTable.h"
+#include "tests/PngRead.h"
 
 namespace {
 
@@ -142,41 +143,13 @@ Screen Photo(const char *Name, uint32_t Width, uint32_t Height) {
   return S;
 }
 
-uint32_t LoadBig32(const uint8_t *At) { return (uint32_t)At[0] << 24 | At[1] << 16 | At[2] << 8 | At[3]; }
-
-uint8_t Paeth(int Left, int Up, int UpLeft) {
-  int Guess = Left + Up - UpLeft;
-  int ToLeft = std::abs(Guess - Left), ToUp = std::abs(Guess - Up), ToUpLeft = std::abs(Guess - UpLeft);
-  if (ToLeft <= ToUp && ToLeft <= ToUpLeft) return (uint8_t)Left;
-  return ToUp <= ToUpLeft ? (uint8_t)Up : (uint8_t)UpLeft;
-}
-
-// The filtered rows out of the file's IDAT chunks; the file must unfilter to the screen.
+// The filtered rows out of the file, which must read back, by hand, to the screen.
 std::vector<uint8_t> FilteredRows(const Screen &S, const std::vector<uint8_t> &File) {
-  std::vector<uint8_t> Stream;
-  for (size_t At = 8; At + 12 <= File.size();) {
-    uint32_t Length = LoadBig32(&File[At]);
-    if (std::memcmp(&File[At + 4], "IDAT", 4) == 0) Stream.insert(Stream.end(), &File[At + 8], &File[At + 8] + Length);
-    At += 12 + (size_t)Length;
-  }
-  const size_t Stride = (size_t)S.Width * 3;
-  uLongf Length = (uLongf)((Stride + 1) * S.Height);
-  std::vector<uint8_t> Rows(Length);
-  if (uncompress(Rows.data(), &Length, Stream.data(), Stream.size()) != Z_OK || Length != Rows.size()) {
-    Fail(S, "the file's stream does not inflate to the rows");
-  }
-  std::vector<uint8_t> Above(Stride, 0), Line(Stride);
-  for (uint32_t Y = 0; Y < S.Height; Y++) {
-    const uint8_t *Row = &Rows[Y * (Stride + 1)];
-    for (size_t Index = 0; Index < Stride; Index++) {
-      int Left = Index >= 3 ? Line[Index - 3] : 0, Up = Above[Index], UpLeft = Index >= 3 ? Above[Index - 3] : 0;
-      int Predicted = Row[0] == 0 ? 0 : Row[0] == 1 ? Left : Row[0] == 2 ? Up : Row[0] == 3 ? (Left + Up) / 2
-                                                                                             : Paeth(Left, Up, UpLeft);
-      Line[Index] = (uint8_t)(Row[1 + Index] + Predicted);
-    }
-    if (Row[0] > 4 || std::memcmp(Line.data(), &S.Rgb[Y * Stride], Stride) != 0) Fail(S, "the file reads back wrong");
-    Above.swap(Line);
-  }
+  RgbPicture Read;
+  std::vector<uint8_t> Rows;
+  std::string Fault = ReadPngByHand(File, &Read, &Rows);
+  if (!Fault.empty()) Fail(S, Fault.c_str());
+  if (Read.Width != S.Width || Read.Height != S.Height || Read.Rgb != S.Rgb) Fail(S, "the file reads back wrong");
   return Rows;
 }
 

@@ -28,6 +28,18 @@ inline uint8_t *Region() {
   return Mapped;
 }
 
+// Fills the region with the input, and zeros after it; only what the last input left there is
+// zeroed. Returns the region.
+inline uint8_t *FillRegion(const uint8_t *Data, size_t Length) {
+  uint8_t *Memory = Region();
+  static size_t LastFilled = kRegionBytes;
+  size_t Filled = Length < kRegionBytes ? Length : kRegionBytes;
+  std::memcpy(Memory, Data, Filled);
+  if (LastFilled > Filled) std::memset(Memory + Filled, 0, LastFilled - Filled);
+  LastFilled = Filled;
+  return Memory;
+}
+
 // Whether Bytes are a whole bitmap somewhere in readable memory: the bytes at some address whose
 // size field says as many, and which the bitmap rule, judging the bytes in memory, calls sound.
 inline bool IsWholeBitmapInMemory(const std::vector<uint8_t> &Bytes, const Header &Head) {

@@ -10,7 +10,6 @@
 // are handed over in memory or read through ReadRow, and whether a pool allocation fails, byte 5 a
 // number for either; the rest, cycled over the picture, are the pixels: as they are, rows each
 // starting further along, steps added to the pixel on the left, or runs of (count, byte).
-#include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include "app/Deflate.h"
 #include "app/PngFile.h"
 #include "sim/SimFirmware.h"
+#include "tests/PngRead.h"
 
 namespace {
 
@@ -47,11 +47,7 @@ void Check(bool Condition, const char *What) {
   }
 }
 
-struct Picture {
-  uint32_t Width;
-  uint32_t Height;
-  std::vector<uint8_t> Rgb;
-};
+using Picture = RgbPicture;
 
 Picture MakePicture(uint32_t Width, uint32_t Height, uint8_t How, uint8_t Number, const uint8_t *Data, size_t Length) {
   static const uint8_t kBlack = 0;
@@ -59,7 +55,7 @@ Picture MakePicture(uint32_t Width, uint32_t Height, uint8_t How, uint8_t Number
     Data = &kBlack;
     Length = 1;
   }
-  Picture P = {Width, Height, std::vector<uint8_t>((size_t)Width * Height * 3)};
+  Picture P(Width, Height);
   const size_t Stride = (size_t)Width * 3;
   size_t At = 0;
   for (uint32_t Y = 0; Y < Height; Y++) {
@@ -91,8 +87,6 @@ Picture MakePicture(uint32_t Width, uint32_t Height, uint8_t How, uint8_t Number
   return P;
 }
 
-uint32_t LoadBig32(const uint8_t *At) { return (uint32_t)At[0] << 24 | At[1] << 16 | At[2] << 8 | At[3]; }
-
 // Inflates Stream into exactly Expected bytes, or fails.
 void InflateExactly(const uint8_t *Stream, size_t Length, std::vector<uint8_t> *Out, size_t Expected) {
   Out->assign(Expected + 1, 0);  // a byte over, so a stream that runs long shows
@@ -112,113 +106,18 @@ void InflateExactly(const uint8_t *Stream, size_t Length, std::vector<uint8_t> *
   Out->resize(Expected);
 }
 
-uint8_t Paeth(int Left, int Up, int UpLeft) {
-  int Guess = Left + Up - UpLeft;
-  int ToLeft = std::abs(Guess - Left), ToUp = std::abs(Guess - Up), ToUpLeft = std::abs(Guess - UpLeft);
-  if (ToLeft <= ToUp && ToLeft <= ToUpLeft) return (uint8_t)Left;
-  return ToUp <= ToUpLeft ? (uint8_t)Up : (uint8_t)UpLeft;
-}
-
-// The file read by hand: signature, IHDR as written, each chunk's CRC, the IDATs together, IEND
-// last; the stream inflated and each row unfiltered.
-void CheckByHand(const std::vector<uint8_t> &File, const Picture &P) {
-  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  Check(File.size() >= 8 && std::memcmp(File.data(), kSignature, 8) == 0, "no PNG signature");
-  std::vector<uint8_t> Stream;
-  bool SeenHeader = false, SeenData = false, DataEnded = false, SeenEnd = false;
-  for (size_t At = 8; At < File.size();) {
-    Check(!SeenEnd, "bytes after IEND");
-    Check(File.size() - At >= 12, "a chunk cut off");
-    uint32_t Length = LoadBig32(&File[At]);
-    Check(Length <= 0x7FFFFFFF && File.size() - At - 12 >= Length, "a chunk's length runs past the file");
-    const uint8_t *Type = &File[At + 4];
-    const uint8_t *Data = &File[At + 8];
-    Check(LoadBig32(Data + Length) == crc32(0, Type, Length + 4), "a chunk's CRC is wrong");
-    At += 12 + Length;
-    bool Is = false;
-    Check(SeenHeader || std::memcmp(Type, "IHDR", 4) == 0, "the first chunk is not IHDR");
-    if (SeenData && std::memcmp(Type, "IDAT", 4) != 0) DataEnded = true;
-    if (std::memcmp(Type, "IHDR", 4) == 0) {
-      Check(!SeenHeader, "a second IHDR");
-      static const uint8_t kRest[5] = {8, 2, 0, 0, 0};
-      Check(Length == 13 && LoadBig32(Data) == P.Width && LoadBig32(Data + 4) == P.Height &&
-                std::memcmp(Data + 8, kRest, 5) == 0,
-            "IHDR is not this picture's, in 8-bit RGB");
-      SeenHeader = Is = true;
-    }
-    if (std::memcmp(Type, "IDAT", 4) == 0) {
-      Check(!DataEnded, "IDAT chunks apart");
-      Stream.insert(Stream.end(), Data, Data + Length);
-      SeenData = Is = true;
-    }
-    if (std::memcmp(Type, "IEND", 4) == 0) {
-      Check(Length == 0, "IEND with data");
-      SeenEnd = Is = true;
-    }
-    Check(Is || (Type[0] & 0x20) != 0, "an unknown critical chunk");
-  }
-  Check(SeenEnd && SeenData, "no IDAT or no IEND");
-
-  const size_t Stride = (size_t)P.Width * 3;
-  std::vector<uint8_t> Rows;
-  InflateExactly(Stream.data(), Stream.size(), &Rows, (Stride + 1) * P.Height);
-  std::vector<uint8_t> Above(Stride, 0), Line(Stride);
-  for (uint32_t Y = 0; Y < P.Height; Y++) {
-    const uint8_t *Row = &Rows[Y * (Stride + 1)];
-    uint8_t Filter = Row[0];
-    Check(Filter <= 4, "a row's filter is not one of the five");
-    for (size_t Index = 0; Index < Stride; Index++) {
-      int Left = Index >= 3 ? Line[Index - 3] : 0, Up = Above[Index], UpLeft = Index >= 3 ? Above[Index - 3] : 0;
-      int Predicted = Filter == 0   ? 0
-                      : Filter == 1 ? Left
-                      : Filter == 2 ? Up
-                      : Filter == 3 ? (Left + Up) / 2
-                                    : Paeth(Left, Up, UpLeft);
-      Line[Index] = (uint8_t)(Row[1 + Index] + Predicted);
-    }
-    Check(std::memcmp(Line.data(), &P.Rgb[Y * Stride], Stride) == 0, "a pixel differs, inflated and unfiltered");
-    Above.swap(Line);
-  }
-}
-
-void CheckWithLibpng(const std::vector<uint8_t> &File, const Picture &P) {
-  png_image Image = {};
-  Image.version = PNG_IMAGE_VERSION;
-  bool Read = png_image_begin_read_from_memory(&Image, File.data(), File.size()) != 0;
-  if (!Read) std::fprintf(stderr, "png fuzz: libpng says %s\n", Image.message);
-  Check(Read, "libpng cannot read the file");
-  Check(Image.width == P.Width && Image.height == P.Height, "libpng reads other sides");
-  Image.format = PNG_FORMAT_RGB;
-  std::vector<uint8_t> Rgb(PNG_IMAGE_SIZE(Image));
-  Read = png_image_finish_read(&Image, nullptr, Rgb.data(), 0, nullptr) != 0;
-  if (!Read || Image.warning_or_error != 0) std::fprintf(stderr, "png fuzz: libpng says %s\n", Image.message);
-  Check(Read, "libpng cannot read the pixels");
-  Check(Image.warning_or_error == 0, "libpng warns");
-  Check(Rgb == P.Rgb, "a pixel differs, read by libpng");
-}
-
-// The pool, metered on its way to the simulated firmware's.
-struct PoolMeter {
-  EFI_ALLOCATE_POOL Allocate;
-  EFI_FREE_POOL Free;
-  uint64_t Held;
-  uint64_t Peak;
-} gMeter;
-
-EFI_STATUS EFIAPI MeteredAllocatePool(EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer) {
-  EFI_STATUS Status = gMeter.Allocate(Type, Size, Buffer);
-  if (!EFI_ERROR(Status)) {
-    gMeter.Held += Size;
-    gMeter.Peak = std::max(gMeter.Peak, gMeter.Held);
-  }
-  return Status;
-}
-
-EFI_STATUS EFIAPI MeteredFreePool(VOID *Buffer) {
-  for (const SimFirmware::PoolBuffer &Given : SimFirmware::Current().Pool_) {
-    if (Given.Memory == Buffer) gMeter.Held -= Given.Size;
-  }
-  return gMeter.Free(Buffer);
+// The file read back by hand (every chunk, its CRC and each row's filter checked) and by libpng:
+// both must give every pixel.
+void CheckReadBack(const std::vector<uint8_t> &File, const Picture &P) {
+  Picture Read;
+  std::string Fault = ReadPngByHand(File, &Read);
+  if (!Fault.empty()) std::fprintf(stderr, "png fuzz: by hand: %s\n", Fault.c_str());
+  Check(Fault.empty(), "the file does not read back by hand");
+  Check(Read.Width == P.Width && Read.Height == P.Height && Read.Rgb == P.Rgb, "a pixel differs, read by hand");
+  Fault = ReadPngWithLibpng(File, &Read);
+  if (!Fault.empty()) std::fprintf(stderr, "png fuzz: libpng: %s\n", Fault.c_str());
+  Check(Fault.empty(), "libpng cannot read the file, or warns");
+  Check(Read.Width == P.Width && Read.Height == P.Height && Read.Rgb == P.Rgb, "a pixel differs, read by libpng");
 }
 
 void ReadPictureRow(const VOID *Pixels, UINT32 Y, UINT8 *Row) {
@@ -255,9 +154,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
 
   SimFirmware Firmware;
   Firmware.Activate();
-  gMeter = PoolMeter{gBootServices->AllocatePool, gBootServices->FreePool, 0, 0};
-  gBootServices->AllocatePool = MeteredAllocatePool;
-  gBootServices->FreePool = MeteredFreePool;
   const bool Failing = (How & kPoolFails) != 0;
   if (Failing) {
     Firmware.FailCall(SimCall::AllocatePool, EFI_OUT_OF_RESOURCES, Number & 1, (How & kAndLaterOnes) != 0 ? -1 : 1);
@@ -272,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   UINTN FileBytes = 0;
   EFI_STATUS Status = MakePngFile(Source, &File, &FileBytes);
   Check(Firmware.BadFrees() == 0, "a pool buffer was freed that was not allocated");
-  Check(gMeter.Peak <= PngPeakPoolBytes(Width, Height), "the pool held more than PngPeakPoolBytes");
+  Check(Firmware.PeakPoolBytes() <= PngPeakPoolBytes(Width, Height), "the pool held more than PngPeakPoolBytes");
   if (Status != EFI_SUCCESS) {
     Check(Failing && Status == EFI_OUT_OF_RESOURCES, "MakePngFile failed, not for the pool");
     Check(Firmware.OutstandingPool() == 0, "a pool buffer was left after a failure");
@@ -284,7 +180,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   const std::vector<uint8_t> Bytes(File, File + FileBytes);
   Check(gBootServices->FreePool(File) == EFI_SUCCESS && Firmware.OutstandingPool() == 0, "the file is no pool buffer");
 
-  CheckByHand(Bytes, P);
-  CheckWithLibpng(Bytes, P);
+  CheckReadBack(Bytes, P);
   return 0;
 }

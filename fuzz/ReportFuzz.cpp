@@ -96,13 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   Data += sizeof Head;
   Length -= sizeof Head;
 
-  uint8_t *Memory = Region();
-  // The region holds the input and zeros after it; only what the last input left there is zeroed.
-  static size_t LastFilled = kRegionBytes;
-  size_t Filled = Length < kRegionBytes ? Length : kRegionBytes;
-  std::memcpy(Memory, Data, Filled);
-  if (LastFilled > Filled) std::memset(Memory + Filled, 0, LastFilled - Filled);
-  LastFilled = Filled;
+  uint8_t *Memory = FillRegion(Data, Length);
 
   SimFirmware Firmware;
   SimFileSystem Volume(Firmware);

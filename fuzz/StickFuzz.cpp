@@ -24,7 +24,7 @@
 #include "sim/SimFileSystem.h"
 #include "sim/SimFirmware.h"
 #include "sim/SimGraphicsOutput.h"
-#include "tests/PngPixels.h"
+#include "tests/PngRead.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -91,7 +91,7 @@ bool Said(const std::string &Offered, const std::string &Line) {
 }
 
 // The pixels of a bitmap the stick draws itself (24 or 32 bits, uncompressed), from the top row.
-bool BitmapPixels(const std::vector<uint8_t> &Bitmap, PngPixels *Pixels) {
+bool BitmapPixels(const std::vector<uint8_t> &Bitmap, RgbPicture *Pixels) {
   BitmapVerdict Verdict = JudgeBitmap(Bitmap.data(), Bitmap.size());
   const BitmapShape &Shape = Verdict.Shape;
   if (Verdict.Fault != kBitmapSound || Shape.Compression != 0 || (Shape.BitsPerPixel != 24 && Shape.BitsPerPixel != 32)) {
@@ -100,14 +100,12 @@ bool BitmapPixels(const std::vector<uint8_t> &Bitmap, PngPixels *Pixels) {
   uint32_t Offset;
   std::memcpy(&Offset, &Bitmap[10], 4);
   uint32_t Bytes = Shape.BitsPerPixel / 8, RowBytes = ((Shape.Width * Shape.BitsPerPixel + 31) >> 5) << 2;
-  Pixels->Width = Shape.Width;
-  Pixels->Height = Shape.Height;
-  Pixels->Colours.reserve((size_t)Shape.Width * Shape.Height);
+  *Pixels = RgbPicture(Shape.Width, Shape.Height);
   for (uint32_t Y = 0; Y < Shape.Height; Y++) {
     uint32_t Row = Shape.TopDown ? Y : Shape.Height - 1 - Y;
     for (uint32_t X = 0; X < Shape.Width; X++) {
       const uint8_t *Pixel = &Bitmap[Offset + (size_t)Row * RowBytes + X * Bytes];
-      Pixels->Colours.push_back((uint32_t)Pixel[2] << 16 | (uint32_t)Pixel[1] << 8 | Pixel[0]);
+      Pixels->Set(X, Y, Pixel[2], Pixel[1], Pixel[0]);
     }
   }
   return true;
@@ -169,12 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   Data += sizeof Head;
   Length -= sizeof Head;
 
-  uint8_t *Memory = Region();
-  static size_t LastFilled = kRegionBytes;
-  size_t Filled = Length < kRegionBytes ? Length : kRegionBytes;
-  std::memcpy(Memory, Data, Filled);
-  if (LastFilled > Filled) std::memset(Memory + Filled, 0, LastFilled - Filled);
-  LastFilled = Filled;
+  uint8_t *Memory = FillRegion(Data, Length);
 
   SimFirmware Firmware;
   SimFileSystem Internal(Firmware);  // registered first: the volume the firmware lists first
@@ -213,7 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
     }
     size_t Offset = Stick.LogoOffset % kRegionBytes;
     std::vector<uint8_t> Logo(Memory + Offset, Memory + kRegionBytes);
-    PngPixels Unused;
+    RgbPicture Unused;
     if ((Stick.Flags & kLogoDrawn) != 0 && Logo.size() >= kBitmapFixedBytes && BitmapPixels(Logo, &Unused)) {
       Screen->Draw(Logo, Stick.LogoX, Stick.LogoY, Stick.LogoQuarters % 4);
     }
@@ -265,7 +258,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   // firmware would delete nothing, one the report names as left; or, on a stick that will not
   // rename, none, once the earlier one is deleted and the new one would not fit beside the whole
   // copy the save keeps under another name, which the report names.
-  PngPixels LogoPixels;
+  RgbPicture LogoPixels;
   const std::vector<uint8_t> *LogoFile = Volume.Find(kLogo);
   bool LogoRight = LogoFile != nullptr && IsWholeBitmapInMemory(*LogoFile, Head);
   bool LogoDrawable = LogoRight && BitmapPixels(*LogoFile, &LogoPixels);
@@ -283,11 +276,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
       } else if (Name == kReport) {
         Right = IsReport(*Now, Offered);
       } else {
-        PngPixels Read = ReadPngPixels(*Now);
-        Right = Read.Fault.empty();
+        RgbPicture Read;
+        Right = ReadPngWithLibpng(*Now, &Read).empty();
         if (Right && Name == kScreenPng) {
           Right = Screen.has_value() && Read.Width == Screen->Width() && Read.Height == Screen->Height() &&
-                  Read.Colours == Screen->Pixels;
+                  Read.Colours() == Screen->Pixels;
         }
       }
     }
@@ -306,16 +299,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   if (Said(Offered, "  BIOSLogo.png beside it is the same picture, for sharing.")) {
     const std::vector<uint8_t> *Png = Volume.Find(kLogoPng);
     Check(Png != nullptr && LogoDrawable, "the words claim a BIOSLogo.png beside no drawable logo");
-    PngPixels Read = ReadPngPixels(*Png);
-    Check(Read.Fault.empty() && Read.Width == LogoPixels.Width && Read.Height == LogoPixels.Height &&
-              Read.Colours == LogoPixels.Colours,
+    RgbPicture Read;
+    Check(ReadPngWithLibpng(*Png, &Read).empty() && Read.Width == LogoPixels.Width &&
+              Read.Height == LogoPixels.Height && Read.Rgb == LogoPixels.Rgb,
           "BIOSLogo.png is not the logo's picture");
   }
   if (Said(Offered, "Quillon: the screen as the firmware left it is on the stick as Screen.png.")) {
     const std::vector<uint8_t> *Png = Volume.Find(kScreenPng);
     Check(Png != nullptr && Screen.has_value(), "the words claim a Screen.png that is not there");
-    PngPixels Read = ReadPngPixels(*Png);
-    Check(Read.Fault.empty() && Read.Colours == Screen->Pixels, "Screen.png is not the screen");
+    RgbPicture Read;
+    Check(ReadPngWithLibpng(*Png, &Read).empty() && Read.Colours() == Screen->Pixels, "Screen.png is not the screen");
   }
   if (Said(Offered, "Quillon: this report is on the stick too, as Quillon-report.txt.")) {
     const std::vector<uint8_t> *Report = Volume.Find(kReport);
@@ -334,8 +327,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
     for (const std::u16string &Name : KeptAside(Offered, What)) {
       const std::vector<uint8_t> *Kept = Volume.Find(Name);
       Check(Kept != nullptr, "a picture said to be kept aside is not there");
-      PngPixels Read = ReadPngPixels(*Kept);
-      Check(Read.Fault.empty() && (std::string(What) != "screen picture" || Read.Colours == Screen->Pixels),
+      RgbPicture Read;
+      Check(ReadPngWithLibpng(*Kept, &Read).empty() &&
+                (std::string(What) != "screen picture" || Read.Colours() == Screen->Pixels),
             "a picture kept aside is not whole");
     }
   }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "CaseNames.h"
-#include "PngPixels.h"
+#include "PngRead.h"
 #include "VerdictWords.h"
 #include "app/App.h"
 #include "app/BitmapLayout.h"
@@ -335,9 +335,9 @@ TEST_P(Machines, ReportJudgeAndSaveAsTheKernelAndDrmSayIt) {
   if (Case.Saved) {
     EXPECT_EQ(P.FilesHere(), (std::vector<std::string>{"BIOSLogo.bmp", "BIOSLogo.png"}));
     EXPECT_EQ(ReadFile(P.Here / "BIOSLogo.bmp"), Case.Machine.Image);
-    PngPixels Picture = ReadPngPixels(ReadFile(P.Here / "BIOSLogo.png"));
+    RgbPicture Picture;
     const std::vector<uint8_t> &Bmp = Case.Machine.Image;
-    EXPECT_EQ(Picture.Fault, "");
+    EXPECT_EQ(ReadPngWithLibpng(ReadFile(P.Here / "BIOSLogo.png"), &Picture), "");
     ASSERT_EQ(Picture.Width, 193u);
     ASSERT_EQ(Picture.Height, 58u);
     uint32_t RowBytes = (193 * 3 + 3) & ~3u, Offset = Bmp[10] | Bmp[11] << 8;

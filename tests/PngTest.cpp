@@ -19,24 +19,11 @@
 #include "base/Checksum.h"
 #include "sim/SimFirmware.h"
 #include "tests/CaseNames.h"
+#include "tests/PngRead.h"
 
 namespace {
 
-struct Picture {
-  uint32_t Width = 0;
-  uint32_t Height = 0;
-  std::vector<uint8_t> Rgb;  // rows top down, three bytes a pixel
-
-  Picture() = default;
-  Picture(uint32_t W, uint32_t H) : Width(W), Height(H), Rgb((size_t)W * H * 3) {}
-  uint8_t *Pixel(uint32_t X, uint32_t Y) { return &Rgb[((size_t)Y * Width + X) * 3]; }
-  void Set(uint32_t X, uint32_t Y, uint8_t R, uint8_t G, uint8_t B) {
-    uint8_t *At = Pixel(X, Y);
-    At[0] = R;
-    At[1] = G;
-    At[2] = B;
-  }
-};
+using Picture = RgbPicture;
 
 uint64_t BitmapBytes(uint32_t Width, uint32_t Height) { return 54 + (uint64_t)Height * ((3ull * Width + 3) & ~3ull); }
 
@@ -59,9 +46,9 @@ std::string Difference(const Picture &Got, const Picture &Wanted) {
 
 // Pictures.
 
-Picture RandomPicture(uint32_t Width, uint32_t Height, uint32_t Seed) {
+Picture RandomPicture(uint32_t Width, uint32_t Height, uint32_t Variant) {
   Picture P(Width, Height);
-  std::mt19937 Random(Seed);
+  std::mt19937 Random(Variant);
   for (uint8_t &Byte : P.Rgb) Byte = (uint8_t)Random();
   return P;
 }
@@ -83,9 +70,9 @@ Picture Gradient(uint32_t Width, uint32_t Height) {
 // step across is nothing, or as large as the step down, either way. Paeth's guess then beats every
 // other filter's, and it often has to choose between the pixels to the left and above at equal
 // distances.
-Picture Separable(uint32_t Width, uint32_t Height, uint32_t Seed) {
+Picture Separable(uint32_t Width, uint32_t Height, uint32_t Variant) {
   Picture P(Width, Height);
-  std::mt19937 Random(Seed);
+  std::mt19937 Random(Variant);
   std::vector<uint8_t> Across(Width * 3);
   for (size_t Index = 3; Index < Across.size(); Index++) {
     Across[Index] = (uint8_t)(Across[Index - 3] + (int)(Random() % 3 - 1) * 20);
@@ -132,142 +119,7 @@ Picture ScreenWithLogo(uint32_t Width, uint32_t Height) {
   return P;
 }
 
-// Decoding.
-
-uint32_t LoadBig32(const uint8_t *At) { return (uint32_t)At[0] << 24 | At[1] << 16 | At[2] << 8 | At[3]; }
-
-uint8_t Paeth(int Left, int Up, int UpLeft) {
-  int Guess = Left + Up - UpLeft;
-  int ToLeft = std::abs(Guess - Left), ToUp = std::abs(Guess - Up), ToUpLeft = std::abs(Guess - UpLeft);
-  if (ToLeft <= ToUp && ToLeft <= ToUpLeft) return (uint8_t)Left;
-  return ToUp <= ToUpLeft ? (uint8_t)Up : (uint8_t)UpLeft;
-}
-
-// Reads a file as an 8-bit RGB PNG with our own hands: chunks in order, each CRC, the header's
-// fields, the zlib stream through zlib's inflate (which checks its Adler-32) to exactly the filtered
-// rows, then each row unfiltered. Returns what is wrong, or nothing; Filters gets each row's filter.
-std::string ReadPng(const std::vector<uint8_t> &File, Picture *Out, std::vector<uint8_t> *Filters = nullptr) {
-  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  if (File.size() < 8 || std::memcmp(File.data(), kSignature, 8) != 0) return "no PNG signature";
-  std::vector<uint8_t> Stream;
-  bool SeenHeader = false, SeenData = false, DataEnded = false, SeenEnd = false;
-  uint32_t Width = 0, Height = 0;
-  for (size_t At = 8; At < File.size();) {
-    if (SeenEnd) return "bytes after IEND";
-    if (File.size() - At < 12) return "a chunk cut off at " + std::to_string(At);
-    uint32_t Length = LoadBig32(&File[At]);
-    if (Length > 0x7FFFFFFF || File.size() - At - 12 < Length) return "a chunk's length runs past the file";
-    std::string Type(File.begin() + (long)At + 4, File.begin() + (long)At + 8);
-    const uint8_t *Data = &File[At + 8];
-    if (LoadBig32(Data + Length) != crc32(crc32(0, nullptr, 0), &File[At + 4], Length + 4)) {
-      return "wrong CRC on " + Type;
-    }
-    At += 12 + Length;
-    if (!SeenHeader && Type != "IHDR") return "first chunk " + Type;
-    if (SeenData && Type != "IDAT") DataEnded = true;
-    if (Type == "IHDR") {
-      if (SeenHeader) return "a second IHDR";
-      SeenHeader = true;
-      if (Length != 13) return "IHDR of " + std::to_string(Length) + " bytes";
-      Width = LoadBig32(Data);
-      Height = LoadBig32(Data + 4);
-      if (Width == 0 || Height == 0 || Width > 0x7FFFFFFF || Height > 0x7FFFFFFF) return "sides out of range";
-      if (Data[8] != 8 || Data[9] != 2) return "not 8-bit RGB";
-      if (Data[10] != 0 || Data[11] != 0 || Data[12] != 0) return "unknown compression, filtering or interlacing";
-    } else if (Type == "IDAT") {
-      if (DataEnded) return "IDAT chunks apart";
-      SeenData = true;
-      Stream.insert(Stream.end(), Data, Data + Length);
-    } else if (Type == "IEND") {
-      if (Length != 0) return "IEND with data";
-      SeenEnd = true;
-    } else if ((Type[0] & 0x20) == 0) {
-      return "unknown critical chunk " + Type;
-    }
-  }
-  if (!SeenEnd) return "no IEND";
-  if (!SeenData) return "no IDAT";
-
-  const size_t Stride = (size_t)Width * 3;
-  const size_t Filtered = (Stride + 1) * Height;
-  std::vector<uint8_t> Rows(Filtered + 1);  // a byte over, so a stream that runs long shows
-  z_stream Z = {};
-  if (inflateInit(&Z) != Z_OK) return "inflateInit failed";
-  Z.next_in = Stream.data();
-  Z.avail_in = (uInt)Stream.size();
-  Z.next_out = Rows.data();
-  Z.avail_out = (uInt)Rows.size();
-  int Result = inflate(&Z, Z_FINISH);
-  std::string Message = Z.msg != nullptr ? Z.msg : "";
-  size_t Left = Z.avail_in, Made = Z.total_out;
-  inflateEnd(&Z);
-  if (Result != Z_STREAM_END) return "inflate: " + std::to_string(Result) + " " + Message;
-  if (Left != 0) return std::to_string(Left) + " bytes after the zlib stream";
-  if (Made != Filtered) return "inflated " + std::to_string(Made) + " bytes, wanted " + std::to_string(Filtered);
-
-  *Out = Picture(Width, Height);
-  if (Filters != nullptr) Filters->clear();
-  std::vector<uint8_t> Above(Stride, 0);
-  for (uint32_t Y = 0; Y < Height; Y++) {
-    const uint8_t *Row = &Rows[Y * (Stride + 1)];
-    uint8_t *Line = Out->Pixel(0, Y);
-    uint8_t Filter = Row[0];
-    if (Filter > 4) return "row " + std::to_string(Y) + " has filter " + std::to_string(Filter);
-    if (Filters != nullptr) Filters->push_back(Filter);
-    for (size_t Index = 0; Index < Stride; Index++) {
-      int Left = Index >= 3 ? Line[Index - 3] : 0, Up = Above[Index], UpLeft = Index >= 3 ? Above[Index - 3] : 0;
-      int Predicted = Filter == 0   ? 0
-                      : Filter == 1 ? Left
-                      : Filter == 2 ? Up
-                      : Filter == 3 ? (Left + Up) / 2
-                                    : Paeth(Left, Up, UpLeft);
-      Line[Index] = (uint8_t)(Row[1 + Index] + Predicted);
-    }
-    std::memcpy(Above.data(), Line, Stride);
-  }
-  return "";
-}
-
-// The same file through libpng, asked for 8-bit RGB; a warning counts as a fault.
-std::string ReadPngWithLibpng(const std::vector<uint8_t> &File, Picture *Out) {
-  png_image Image = {};
-  Image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&Image, File.data(), File.size())) return Image.message;
-  Image.format = PNG_FORMAT_RGB;
-  *Out = Picture(Image.width, Image.height);
-  if (!png_image_finish_read(&Image, nullptr, Out->Rgb.data(), 0, nullptr)) return Image.message;
-  if (Image.warning_or_error != 0) return std::string("libpng warns: ") + Image.message;
-  return "";
-}
-
-// Encoding on the simulated firmware, with the pool metered.
-
-struct PoolMeter {
-  EFI_ALLOCATE_POOL Allocate;
-  EFI_FREE_POOL Free;
-  uint64_t Held;
-  uint64_t Peak;
-};
-PoolMeter gMeter;
-
-EFI_STATUS EFIAPI MeteredAllocatePool(EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer) {
-  EFI_STATUS Status = gMeter.Allocate(Type, Size, Buffer);
-  if (!EFI_ERROR(Status)) {
-    gMeter.Held += Size;
-    gMeter.Peak = std::max(gMeter.Peak, gMeter.Held);
-  }
-  return Status;
-}
-
-EFI_STATUS EFIAPI MeteredFreePool(VOID *Buffer) {
-  UINTN Size = 0;
-  for (const SimFirmware::PoolBuffer &Given : SimFirmware::Current().Pool_) {
-    if (Given.Memory == Buffer) Size = Given.Size;
-  }
-  EFI_STATUS Status = gMeter.Free(Buffer);
-  if (!EFI_ERROR(Status)) gMeter.Held -= Size;
-  return Status;
-}
+// Encoding on the simulated firmware.
 
 struct RowReads {
   const Picture *P;
@@ -302,9 +154,6 @@ Encoded Encode(const Picture &P, uint32_t Width, uint32_t Height, RowsFrom From,
                const std::function<void(SimFirmware &)> &Arrange = nullptr) {
   SimFirmware Firmware;
   Firmware.Activate();
-  gMeter = PoolMeter{gBootServices->AllocatePool, gBootServices->FreePool, 0, 0};
-  gBootServices->AllocatePool = MeteredAllocatePool;
-  gBootServices->FreePool = MeteredFreePool;
   if (Arrange) Arrange(Firmware);
 
   RowReads Reads = {&P, 0, 0};
@@ -330,7 +179,7 @@ Encoded Encode(const Picture &P, uint32_t Width, uint32_t Height, RowsFrom From,
   }
   EXPECT_EQ(Firmware.OutstandingPool(), 0u) << "pool buffers left";
   EXPECT_EQ(Firmware.BadFrees(), 0u);
-  Result.PeakPool = gMeter.Peak;
+  Result.PeakPool = Firmware.PeakPoolBytes();
   Result.Allocations = Firmware.Calls(SimCall::AllocatePool);
   Result.RowsRead = Reads.Reads;
   return Result;
@@ -354,12 +203,13 @@ size_t ZlibUnfilteredBytes(const Picture &P) {
 }
 
 // Both decoders give the picture back, and the file and the pool stay within their bounds.
-void ExpectRoundTrip(const Picture &P, const Encoded &E, std::vector<uint8_t> *Filters = nullptr) {
+// Filtered, where given, gets the inflated rows, each with its filter's byte in front.
+void ExpectRoundTrip(const Picture &P, const Encoded &E, std::vector<uint8_t> *Filtered = nullptr) {
   ASSERT_EQ(E.Status, EFI_SUCCESS);
   EXPECT_LE(E.File.size(), PngLargestBytes(P.Width, P.Height));
   EXPECT_LE(E.PeakPool, PngPeakPoolBytes(P.Width, P.Height));
   Picture Ours, Theirs;
-  std::string Fault = ReadPng(E.File, &Ours, Filters);
+  std::string Fault = ReadPngByHand(E.File, &Ours, Filtered);
   ASSERT_EQ(Fault, "");
   EXPECT_EQ(Difference(Ours, P), "") << "inflated and unfiltered";
   Fault = ReadPngWithLibpng(E.File, &Theirs);
@@ -463,9 +313,9 @@ TEST(PngPictures, SmallOnesOfEveryShape) {
     }
     SCOPED_TRACE(std::to_string(P.Width) + " x " + std::to_string(P.Height) + ", kind " + std::to_string(Kind));
     Encoded E = Encode(P);
-    std::vector<uint8_t> Filters;
-    ExpectRoundTrip(P, E, &Filters);
-    for (uint8_t Filter : Filters) Chosen[Filter] = true;
+    std::vector<uint8_t> Filtered;
+    ExpectRoundTrip(P, E, &Filtered);
+    for (size_t Row = 0; Row < Filtered.size(); Row += 1 + 3 * (size_t)P.Width) Chosen[Filtered[Row]] = true;
     EXPECT_EQ(Encode(P).File, E.File);
     EXPECT_EQ(Encode(P, RowsFrom::Memory).File, E.File);
     if (HasFatalFailure() || HasNonfatalFailure()) return;
@@ -603,16 +453,16 @@ struct StreamCase {
 
 void PrintTo(const StreamCase &C, std::ostream *Stream) { *Stream << C.What; }
 
-std::vector<uint8_t> RandomBytes(size_t Length, uint32_t Seed) {
+std::vector<uint8_t> RandomBytes(size_t Length, uint32_t Variant) {
   std::vector<uint8_t> Bytes(Length);
-  std::mt19937 Random(Seed);
+  std::mt19937 Random(Variant);
   for (uint8_t &Byte : Bytes) Byte = (uint8_t)Random();
   return Bytes;
 }
 
 // A random block, then the same block again Distance bytes after its start, Times times.
-std::vector<uint8_t> Repeated(size_t Block, size_t Distance, int Times, uint32_t Seed) {
-  std::vector<uint8_t> Bytes = RandomBytes(Distance * (Times - 1) + Block, Seed);
+std::vector<uint8_t> Repeated(size_t Block, size_t Distance, int Times, uint32_t Variant) {
+  std::vector<uint8_t> Bytes = RandomBytes(Distance * (Times - 1) + Block, Variant);
   for (int Copy = 1; Copy < Times; Copy++) {
     std::copy(Bytes.begin(), Bytes.begin() + (long)Block, Bytes.begin() + (long)(Distance * Copy));
   }

@@ -11,7 +11,7 @@
 
 #include "app/PngFile.h"
 #include "tests/CaseNames.h"
-#include "tests/PngPixels.h"
+#include "tests/PngRead.h"
 #include "tests/StickMachine.h"
 
 namespace {
@@ -215,8 +215,8 @@ TEST(ScreenFile, HoldsEveryPixelOfTheScreen) {
     M.Run();
     const std::vector<uint8_t> *File = M.Stick.Find(u"Screen.png");
     ASSERT_NE(File, nullptr) << Width;
-    PngPixels Read = ReadPngPixels(*File);
-    ASSERT_EQ(Read.Fault, "") << Width;
+    RgbPicture Read;
+    ASSERT_EQ(ReadPngWithLibpng(*File, &Read), "") << Width;
     ASSERT_EQ(Read.Width, Width);
     ASSERT_EQ(Read.Height, 7u);
     for (UINT32 Y = 0; Y < 7; Y++) {
@@ -290,8 +290,8 @@ TEST(LogoPicture, HoldsTheLogosPixelsOrSaysWhyNot) {
       continue;
     }
     EXPECT_NE(Text.find("\r\nLogo: 37 x 11 as a picture, saved as BIOSLogo.png\r\n"), std::string::npos) << Text;
-    PngPixels Read = ReadPngPixels(*Png);
-    ASSERT_EQ(Read.Fault, "");
+    RgbPicture Read;
+    ASSERT_EQ(ReadPngWithLibpng(*Png, &Read), "");
     ASSERT_EQ(Read.Width, 37u);
     ASSERT_EQ(Read.Height, 11u);
     uint32_t Bytes = D.Bits / 8, RowBytes = (37 * Bytes + 3) & ~3u, Offset = Logo[10] | Logo[11] << 8;

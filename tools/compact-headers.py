@@ -15,19 +15,20 @@ Images whose headers would not fit a block fewer are left as they are.
 import struct
 import sys
 
+import pe_image
+
 DOS_HEADER_BYTES = 64
 
 
 def main(path):
     with open(path, "rb") as handle:
         image = bytearray(handle.read())
-    header = struct.unpack_from("<I", image, 0x3C)[0]
-    sections = struct.unpack_from("<H", image, header + 6)[0]
-    optional = header + 24
-    optional_bytes = struct.unpack_from("<H", image, header + 20)[0]
+    optional = pe_image.optional_header(image)
+    header = optional - 24
+    sections = pe_image.section_headers(image)
     file_alignment, = struct.unpack_from("<I", image, optional + 36)
     headers_size, = struct.unpack_from("<I", image, optional + 60)
-    headers_end = optional + optional_bytes + 40 * sections
+    headers_end = sections[-1][1] + 40
     moved_end = DOS_HEADER_BYTES + headers_end - header
     compact = -(-moved_end // file_alignment) * file_alignment
     if header <= DOS_HEADER_BYTES or compact >= headers_size:
@@ -44,13 +45,12 @@ def main(path):
     out = bytearray(image[:DOS_HEADER_BYTES]) + pe_headers
     struct.pack_into("<I", out, 0x3C, DOS_HEADER_BYTES)
     out += bytes(compact - len(out))
-    new_optional = DOS_HEADER_BYTES + 24
-    struct.pack_into("<I", out, new_optional + 60, compact)
-    for index in range(sections):
-        entry = new_optional + optional_bytes + 40 * index
-        pointer, = struct.unpack_from("<I", out, entry + 20)
+    struct.pack_into("<I", out, DOS_HEADER_BYTES + 24 + 60, compact)
+    for _, entry in sections:
+        moved = entry - header + DOS_HEADER_BYTES
+        pointer, = struct.unpack_from("<I", out, moved + 20)
         if pointer != 0:
-            struct.pack_into("<I", out, entry + 20, pointer - shift)
+            struct.pack_into("<I", out, moved + 20, pointer - shift)
     with open(path, "wb") as handle:
         handle.write(out + rest)
     return 0
