@@ -257,7 +257,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
   // Each of the four files: the earlier one untouched, or this run's whole and right; or, where the
   // firmware would delete nothing, one the report names as left; or, on a stick that will not
   // rename, none, once the earlier one is deleted and the new one would not fit beside the whole
-  // copy the save keeps under another name, which the report names.
+  // copy the save keeps under another name, which the report names; or the older one under the
+  // backup name the report gives, where every way to the new one failed.
   RgbPicture LogoPixels;
   const std::vector<uint8_t> *LogoFile = Volume.Find(kLogo);
   bool LogoRight = LogoFile != nullptr && IsWholeBitmapInMemory(*LogoFile, Head);
@@ -286,7 +287,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
     }
     std::string Narrowed = Narrow(Name);
     bool Left = Failing == SimCall::FileDelete && Offered.find("'" + Narrowed + "' is left") != std::string::npos;
-    Check(Unchanged || Right || Left || KeptElsewhere,
+    // Where the new file took neither its name nor, written afresh, the name itself, and the older
+    // one would not take its name back: none under the name, the older one whole under the backup
+    // name the report gives.
+    bool OlderAside = false;
+    std::string Aside = "the older " + std::string(What) + " is left as '";
+    size_t AsideAt = Offered.find(Aside);
+    if (Now == nullptr && Was != Before.end() && AsideAt != std::string::npos) {
+      size_t From = AsideAt + Aside.size();
+      std::string Backup = Offered.substr(From, Offered.find('\'', From) - From);
+      const std::vector<uint8_t> *Older = Volume.Find(std::u16string(Backup.begin(), Backup.end()));
+      OlderAside = Older != nullptr && *Older == Was->second;
+    }
+    Check(Unchanged || Right || Left || KeptElsewhere || OlderAside,
           "a file under its name is neither the earlier one nor this run's, whole");
   }
 
